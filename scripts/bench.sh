@@ -4,7 +4,7 @@ set -euo pipefail
 dir=${1:-build/bench}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 status=0
-for b in $(find "$dir/bench" -maxdepth 1 -type f -executable -name 'bench_*' | sort); do
+for b in $(find "$dir/bench" -type f -executable -name 'bench_*' | sort); do
     echo "== $(basename "$b")"
     "$b" --benchmark_repetitions=9 --benchmark_report_aggregates_only=true || status=1
 done
