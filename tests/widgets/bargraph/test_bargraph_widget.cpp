@@ -1,0 +1,199 @@
+// The bar graph control: property rules, update triggers and what ends up on screen.
+#include "widgets/mbargraph.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+TEST(BarGraphWidget, ConstructionValuesAndClamps) {
+    TMBarGraph g;
+    EXPECT_EQ(g.objectName(), "MBarGraph");
+    EXPECT_EQ(g.size(), QSize(105, 17));
+    EXPECT_EQ(g.minimumSize(), QSize(30, 5));
+    EXPECT_EQ(g.MBGOrientation(), orientationHorizontal);
+    EXPECT_EQ(g.MBGMode(), modeUnsigned);
+    EXPECT_EQ(g.MBGValue(), 0.5);
+    EXPECT_EQ(g.MBGMinusColorAt0(), 0xFFFFFFu);
+    EXPECT_EQ(g.MBGMinusColorAt1(), 0xFF0000u);
+    EXPECT_EQ(g.MBGPlusColorAt0(), 0xFFFFFFu);
+    EXPECT_EQ(g.MBGPlusColorAt1(), 0x0000FFu);
+    EXPECT_TRUE(g.MBGShowText());
+    EXPECT_FALSE(g.MBGInverseText());
+    EXPECT_EQ(g.MBGTextPosition(), tpAuto);
+    EXPECT_EQ(g.MBGDecimals(), 0);
+    EXPECT_EQ(g.labelText(), "0%");
+    EXPECT_EQ(g.currentLayout().lastShownValue, 0.0);
+    EXPECT_TRUE(g.currentLayout().textOutside);
+
+    g.setMBGDecimals(9);
+    EXPECT_EQ(g.MBGDecimals(), 4);
+    g.setMBGDecimals(-2);
+    EXPECT_EQ(g.MBGDecimals(), 0);
+
+    g.setMBGOrientation(orientationVertical);
+    EXPECT_EQ(g.minimumSize(), QSize(6, 30));
+    g.setMBGOrientation(orientationHorizontal);
+    EXPECT_EQ(g.minimumSize(), QSize(30, 6));
+}
+
+TEST(BarGraphWidget, ValueIsStoredRawAndShownClamped) {
+    TMBarGraph g;
+    g.setMBGValue(1.5);
+    EXPECT_EQ(g.MBGValue(), 1.5);
+    EXPECT_EQ(g.displayValue(), 1.0);
+    EXPECT_EQ(g.labelText(), "150%");
+    EXPECT_EQ(g.currentLayout().positive.rect, (vx::BarRect{1, 1, 103, 15}));
+
+    // Beyond full scale the bar stays, only the text follows the raw value.
+    g.setMBGValue(2.0);
+    EXPECT_EQ(g.labelText(), "200%");
+    EXPECT_EQ(g.currentLayout().positive.rect, (vx::BarRect{1, 1, 103, 15}));
+
+    g.setMBGValue(std::nan(""));
+    EXPECT_TRUE(std::isnan(g.MBGValue()));
+    EXPECT_EQ(g.displayValue(), 0.0);
+    EXPECT_EQ(g.labelText(), "NAN%");
+    EXPECT_FALSE(g.currentLayout().positive.visible);
+
+    g.setMBGValue(-std::numeric_limits<double>::infinity());
+    EXPECT_EQ(g.labelText(), "-INF%");
+    g.setMBGMode(modeSigned);
+    EXPECT_EQ(g.displayValue(), -1.0);
+    EXPECT_TRUE(g.currentLayout().negative.visible);
+    EXPECT_FALSE(g.currentLayout().label.visible);
+
+    g.setMBGValue(std::numeric_limits<double>::max());
+    EXPECT_TRUE(g.currentLayout().positive.visible);
+    g.setMBGMode(modeUnsigned);
+    EXPECT_EQ(g.labelText(), "INF%");
+}
+
+TEST(BarGraphWidget, UnforcedUpdateKeepsBarsButRefreshesTheLabel) {
+    TMBarGraph g; // hidden, so a resize relays nothing by itself
+    g.setMBGTextPosition(tpOutside);
+    g.setMBGValue(1.0);
+    const vx::BarShape bar = g.currentLayout().positive;
+    const int labelLeft = g.currentLayout().label.left;
+
+    g.resize(205, 17);
+    g.setMBGValue(1.0); // unchanged: the bar keeps its old length
+    EXPECT_EQ(g.currentLayout().positive, bar);
+    g.setMBGValue(1.25); // still full scale: the bar stays, the text changes
+    EXPECT_EQ(g.currentLayout().positive, bar);
+    EXPECT_EQ(g.labelText(), "125%");
+    EXPECT_EQ(g.currentLayout().label.left, labelLeft);
+
+    g.setMBGPlusColorAt1(0x00FF00); // any property write relays
+    EXPECT_EQ(g.currentLayout().positive.rect, (vx::BarRect{1, 1, 203, 15}));
+    EXPECT_EQ(g.currentLayout().positive.fill, 0x00FF00u);
+
+    // Shown, a resize relays on its own.
+    g.show();
+    g.resize(105, 17);
+    EXPECT_EQ(g.currentLayout().positive.rect, (vx::BarRect{1, 1, 103, 15}));
+}
+
+namespace {
+QRgb pixel(const QImage& img, int x, int y) {
+    return img.pixel(x, y) & 0xFFFFFF;
+}
+} // namespace
+
+TEST(BarGraphWidget, RendersBarsOutlineAndBackground) {
+    TMBarGraph g;
+    g.setMBGShowText(false);
+    g.setMBGValue(0.5); // bar x = 1..52, fill halfway from white to red
+    const QImage img = g.grab().toImage();
+    ASSERT_EQ(img.size(), QSize(105, 17));
+    const QRgb face = g.palette().color(QPalette::Button).rgb() & 0xFFFFFF;
+    EXPECT_EQ(pixel(img, 20, 8), qRgb(255, 127, 127) & 0xFFFFFF);
+    EXPECT_EQ(pixel(img, 1, 8), 0u);  // outline
+    EXPECT_EQ(pixel(img, 52, 8), 0u); // outline at the bar end
+    EXPECT_EQ(pixel(img, 53, 8), face);
+    EXPECT_EQ(pixel(img, 90, 8), face);
+
+    g.setMBGMode(modeSigned);
+    g.setMBGValue(-1.0); // centre 52: negative bar 1..51, marker at 53
+    const QImage signedImg = g.grab().toImage();
+    EXPECT_EQ(pixel(signedImg, 30, 8), qRgb(0, 0, 255) & 0xFFFFFF);
+    EXPECT_EQ(pixel(signedImg, 53, 8), 0u);
+    EXPECT_EQ(pixel(signedImg, 80, 8), face);
+
+    // The label is drawn in black beside the bar.
+    g.setMBGMode(modeUnsigned);
+    g.setMBGShowText(true);
+    g.setMBGTextPosition(tpOutside);
+    g.setMBGValue(0.2);
+    const QImage textImg = g.grab().toImage();
+    int dark = 0;
+    for (int x = 27; x < 60; ++x)
+        for (int y = 2; y < 15; ++y)
+            if (qGray(textImg.pixel(x, y)) < 100) ++dark;
+    EXPECT_GT(dark, 5);
+}
+
+// Writes a gallery of the modes to the file named by VX_BARGRAPH_GALLERY, for looking at.
+TEST(BarGraphWidget, Gallery) {
+    const QByteArray path = qgetenv("VX_BARGRAPH_GALLERY");
+    if (path.isEmpty()) GTEST_SKIP() << "set VX_BARGRAPH_GALLERY to write the gallery";
+    QWidget w;
+    auto* grid = new QGridLayout(&w);
+    int row = 0;
+    auto add = [&](const QString& title, auto setup, int width = 160, int height = 17) {
+        grid->addWidget(new QLabel(title), row, 0);
+        auto* g = new TMBarGraph;
+        g->setFixedSize(width, height);
+        setup(*g);
+        grid->addWidget(g, row++, 1);
+    };
+    for (double v : {0.0, 0.05, 0.3, 0.75, 1.5})
+        add(QString("unsigned %1").arg(v), [v](TMBarGraph& g) { g.setMBGValue(v); });
+    add("tpInside 0.6, 1 dec", [](TMBarGraph& g) {
+        g.setMBGTextPosition(tpInside);
+        g.setMBGDecimals(1);
+        g.setMBGValue(0.6);
+    });
+    add("tpCentre inverse 0.9", [](TMBarGraph& g) {
+        g.setMBGTextPosition(tpCentre);
+        g.setMBGInverseText(true);
+        g.setMBGValue(0.9);
+    });
+    add("unsigned NaN", [](TMBarGraph& g) { g.setMBGValue(std::nan("")); });
+    for (double v : {-1.0, -0.5, 0.0, 0.3, 1.0})
+        add(QString("signed %1").arg(v), [v](TMBarGraph& g) {
+            g.setMBGMode(modeSigned);
+            g.setMBGShowText(false);
+            g.setMBGValue(v);
+        });
+    auto* vbox = new QWidget;
+    auto* hl = new QHBoxLayout(vbox);
+    for (double v : {-0.8, 0.0, 0.4, 1.0}) {
+        auto* g = new TMBarGraph;
+        g->setMBGOrientation(orientationVertical);
+        g->setMBGMode(modeSigned);
+        g->setFixedSize(17, 80);
+        g->setMBGValue(v);
+        hl->addWidget(g);
+    }
+    for (double v : {0.25, 0.9}) {
+        auto* g = new TMBarGraph;
+        g->setMBGOrientation(orientationVertical);
+        g->setFixedSize(17, 80);
+        g->setMBGValue(v);
+        hl->addWidget(g);
+    }
+    grid->addWidget(new QLabel("vertical"), row, 0);
+    grid->addWidget(vbox, row, 1);
+    // Not shown: the offscreen platform warns about size hints of top-level windows.
+    grid->activate();
+    w.resize(w.sizeHint());
+    ASSERT_TRUE(w.grab().save(QString::fromLocal8Bit(path)));
+}
