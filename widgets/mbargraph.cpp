@@ -162,6 +162,8 @@ void TMBarGraph::resizeEvent(QResizeEvent* event) {
 
 void TMBarGraph::changeEvent(QEvent* event) {
     QFrame::changeEvent(event);
+    // The constructor's own setFont arrives before the metrics are taken (m_textHeight still 0) and,
+    // like the rest of construction, runs no update.
     if (event->type() == QEvent::FontChange && m_textHeight > 0) {
         const QFontMetrics fm(font());
         m_textHeight = fm.height();
