@@ -8,7 +8,9 @@ for f in $(find "$dir/fuzz" -maxdepth 1 -type f -executable -name 'fuzz_*' | sor
     name=$(basename "$f")
     corpus="$dir/corpus/$name"
     mkdir -p "$corpus"
+    seeds=()
+    [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
     echo "== $name for ${seconds}s"
-    "$f" -max_total_time="$seconds" -print_final_stats=1 "$corpus" || status=1
+    "$f" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" || status=1
 done
 exit $status

@@ -541,8 +541,12 @@ void LinkEngine::updateSpeedLabel() {
 
 std::string LinkEngine::speedText() const {
     std::string s = speedPart(speed_) + " frames / sec [" + speedPart(lowest_);
-    if (lowest_ != speedMax_) s += "-" + speedPart(speedMax_);
-    return s + "]";
+    if (lowest_ != speedMax_) {
+        s += '-';
+        s += speedPart(speedMax_);
+    }
+    s += ']';
+    return s;
 }
 
 void LinkEngine::resetStatistics() {
