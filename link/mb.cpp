@@ -21,7 +21,9 @@ const QColor kOrange(249, 124, 0);
 const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
 
-QColor buttonFace(const QWidget* w) { return w->palette().color(QPalette::Button); }
+QColor buttonFace(const QWidget* w) {
+    return w->palette().color(QPalette::Button);
+}
 
 void setBackground(QLabel* l, const QColor& c) {
     QPalette p = l->palette();
@@ -29,7 +31,9 @@ void setBackground(QLabel* l, const QColor& c) {
     l->setPalette(p);
 }
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 } // namespace
 
@@ -62,7 +66,6 @@ TMB::TMB(QWidget* parent) : QGroupBox(parent) {
     };
     modeChanged();
     countersChanged();
-    speedChanged();
     statisticsTimer_->start(1000);
 }
 
@@ -161,7 +164,8 @@ void TMB::buildPanel() {
 
 void TMB::deferredSetUp() {
     baudBox_->clear();
-    for (int i = 0; i < mb::kBaudCount; ++i) baudBox_->addItem(qs(mb::baudText(static_cast<mb::TMBBaud>(i))));
+    for (int i = 0; i < mb::kBaudCount; ++i)
+        baudBox_->addItem(qs(mb::baudText(static_cast<mb::TMBBaud>(i))));
     setMBBaud(MBBaud());
     if (refreshOnStartup_) {
         MBRefreshPortList();
@@ -225,7 +229,8 @@ void TMB::MBRefreshPortList() {
     const auto list = mb::port::buildPortList(
         mb::port::candidatePorts(), [](const std::string& p) { return mb::port::probePort(p); }, open);
     portList_->clear();
-    for (const std::string& p : list) portList_->addItem(qs(p));
+    for (const std::string& p : list)
+        portList_->addItem(qs(p));
     if (portList_->count() > 0) {
         portList_->setCurrentRow(0);
         const auto same = portList_->findItems(lastUsedPort_, Qt::MatchExactly);
@@ -353,9 +358,11 @@ void TMB::deviceLost(int error) {
 
 bool TMB::write(const std::uint8_t* data, std::size_t size) {
     if (!linkOpened_) return false;
-    const bool ok = serial_.write({data, size});
+    // Queued, not checked: a device that refuses bytes is gone, and the receive thread's hang-up closes
+    // the link once. Failing the send here as well would end the transaction twice.
+    serial_.write({data, size});
     if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
-    return ok;
+    return true;
 }
 
 QTimer* TMB::timer(mb::LinkTimer t) const {
@@ -370,9 +377,13 @@ QTimer* TMB::timer(mb::LinkTimer t) const {
     return timeOutTimer_;
 }
 
-void TMB::startTimer(mb::LinkTimer t, unsigned ms) { timer(t)->start(static_cast<int>(std::min(ms, 0x7fffffffu))); }
+void TMB::startTimer(mb::LinkTimer t, unsigned ms) {
+    timer(t)->start(static_cast<int>(std::min(ms, 0x7fffffffu)));
+}
 
-void TMB::stopTimer(mb::LinkTimer t) { timer(t)->stop(); }
+void TMB::stopTimer(mb::LinkTimer t) {
+    timer(t)->stop();
+}
 
 void TMB::flashTx() {
     txLampTimer_->stop();
@@ -414,7 +425,9 @@ void TMB::countersChanged() {
     rxCounter_->setText(qs(engine_.rxCounterText()));
 }
 
-void TMB::speedChanged() { speed_->setText(qs(engine_.speedText())); }
+void TMB::speedChanged() {
+    speed_->setText(qs(engine_.speedText()));
+}
 
 void TMB::modeChanged() {
     setTitle(qs(engine_.caption()));

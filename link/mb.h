@@ -75,7 +75,8 @@ public:
     void MBTXPutString(std::string_view s) { engine_.MBTXPutString(s); }
     // A whole encoded payload in one call (bytes after the ones already in the buffer).
     void MBTXPutBytes(std::span<const std::uint8_t> bytes) {
-        for (std::uint8_t b : bytes) engine_.MBTXPutByte(b);
+        for (std::uint8_t b : bytes)
+            engine_.MBTXPutByte(b);
     }
     std::uint8_t MBRXGetByte() { return engine_.MBRXGetByte(); }
     std::uint16_t MBRXGetWord() { return engine_.MBRXGetWord(); }

@@ -24,8 +24,7 @@ double cpuSeconds() {
 }
 
 // QTRY_VERIFY steps in 50 ms; the close loop below needs a finer step to run hundreds of rounds.
-template <typename F>
-bool waitUntil(F condition, int ms) {
+template <typename F> bool waitUntil(F condition, int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -54,10 +53,12 @@ TEST(TCommThread, DeliversEveryByteInOrderOnTheGuiThread) {
         [](int) {});
     t.start();
     std::vector<std::uint8_t> sent;
-    for (int i = 0; i < 20000; ++i) sent.push_back(static_cast<std::uint8_t>(i * 31 + i / 256));
+    for (int i = 0; i < 20000; ++i)
+        sent.push_back(static_cast<std::uint8_t>(i * 31 + i / 256));
     std::thread writer([&] {
         for (std::size_t k = 0; k < sent.size(); k += 700)
-            pty.write(std::vector<std::uint8_t>(sent.begin() + k, sent.begin() + std::min(sent.size(), k + 700)));
+            pty.write(
+                std::vector<std::uint8_t>(sent.begin() + k, sent.begin() + std::min(sent.size(), k + 700)));
     });
     QTRY_VERIFY_WITH_TIMEOUT(got.size() >= sent.size(), 10000);
     writer.join();
@@ -71,7 +72,8 @@ TEST(TCommThread, ClosingWhileBytesStreamInNeverDeadlocks) {
     // A watchdog turns a deadlock into a failure instead of a hung test run.
     std::atomic<bool> done{false};
     std::thread watchdog([&] {
-        for (int i = 0; i < 600 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (int i = 0; i < 600 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!done) {
             std::fprintf(stderr, "deadlock while closing the receive thread\n");
             std::abort();

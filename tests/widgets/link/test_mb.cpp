@@ -1,0 +1,245 @@
+// TMB over real pseudo-terminal pairs: what goes out, what ends a transaction, time-outs, closing under
+// traffic, a busy port and a vanishing far side.
+#include "link/mbpanel.h"
+#include "link/serialport_posix.h"
+#include "linktesting.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <atomic>
+#include <chrono>
+#include <sys/resource.h>
+#include <thread>
+
+using namespace std::chrono;
+
+namespace {
+
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void sendRequest(TMB& mb, std::uint8_t command, const std::vector<std::uint8_t>& data) {
+    mb.MBClearTXDataBuffer();
+    mb.setMBMasterCommandToSlave(command);
+    mb.MBTXPutBytes(data);
+    mb.MBMasterSend(0);
+}
+
+} // namespace
+
+TEST(TMBLink, RequestGoesOutByteExactAndEveryReplyShapeEndsWithOK) {
+    OpenLink link;
+    TMB& mb = *link.mb;
+    ASSERT_TRUE(mb.MBPortOpen());
+    EXPECT_TRUE(mb.MBThereWasOpenEvent());
+    EXPECT_EQ(link.openedOrClosed, std::vector<bool>{true});
+
+    const std::vector<std::uint8_t> data = {0x00, 0x40, 0x7F, 0x80, 0xFF, 0x12, 0x34};
+    sendRequest(mb, 1, data);
+    std::vector<std::uint8_t> header = {1, 0, 1};
+    header.insert(header.end(), data.begin(), data.end());
+    const std::vector<std::uint8_t> expected = lineCode(header);
+    EXPECT_EQ(link.pty.read(expected.size()), expected);
+
+    // Whole reply.
+    const std::vector<std::uint8_t> answer = reply(1, 0, {0x78, 0x56, 0x34, 0x12});
+    ASSERT_TRUE(link.pty.write(answer));
+    QTRY_COMPARE_WITH_TIMEOUT(link.ends.size(), 1u, 2000);
+    EXPECT_EQ(link.ends.back(), mb::stOK);
+    EXPECT_EQ(mb.MBRXGetDWord(), 0x12345678u);
+
+    // One character per write with small gaps: the decoder keeps its state across hand-overs.
+    sendRequest(mb, 1, data);
+    link.pty.read(expected.size());
+    std::thread slow([&] {
+        for (std::uint8_t c : answer) {
+            link.pty.write(std::vector<std::uint8_t>{c});
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(link.ends.size(), 2u, 3000);
+    slow.join();
+    EXPECT_EQ(link.ends.back(), mb::stOK);
+
+    // Junk before the reply, and two frames in one write: each accepted frame ends a transaction.
+    sendRequest(mb, 1, data);
+    link.pty.read(expected.size());
+    std::vector<std::uint8_t> burst = {0x01, 0xC3, 0x55, 0xFF, 0x20, 0x7E};
+    burst.insert(burst.end(), answer.begin(), answer.end());
+    burst.insert(burst.end(), answer.begin(), answer.end());
+    ASSERT_TRUE(link.pty.write(burst));
+    QTRY_COMPARE_WITH_TIMEOUT(link.ends.size(), 4u, 2000);
+    EXPECT_EQ(link.ends[2], mb::stOK);
+    EXPECT_EQ(link.ends[3], mb::stOK);
+    EXPECT_EQ(mb.MBNumberOfTxFrames(), 3u);
+    EXPECT_EQ(mb.MBNumberOfRxFrames(), 4u);
+
+    // A slave error reply: orange lamp and its text.
+    sendRequest(mb, 1, data);
+    link.pty.read(expected.size());
+    ASSERT_TRUE(link.pty.write(reply(1, 130, {})));
+    QTRY_COMPARE_WITH_TIMEOUT(link.ends.size(), 5u, 2000);
+    EXPECT_EQ(link.ends.back(), mb::stSlaveError);
+    EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), QColor(249, 124, 0));
+    EXPECT_EQ(link.child<QLabel>("Label_LastStatus")->text(), "Last status: Slave Error: #130");
+
+    // Closing raises the change once, and closing again nothing.
+    mb.MBClosePort();
+    mb.MBClosePort();
+    EXPECT_EQ(link.openedOrClosed, (std::vector<bool>{true, false}));
+    EXPECT_EQ(link.child<QPushButton>("SpeedButton_Open")->text(), "Open");
+}
+
+TEST(TMBLink, SilentFarSideGivesFiveAttemptsOnTimeThenTimeOut) {
+    OpenLink link;
+    TMB& mb = *link.mb;
+    ASSERT_TRUE(mb.MBPortOpen());
+    mb.setMBMasterTimeOut(60);
+    std::vector<steady_clock::time_point> sends;
+    steady_clock::time_point end;
+    mb.engine().OnMBStatusNowChanged = [&](mb::TMBStatusNow s, const std::string&) {
+        if (s == mb::stnSending) sends.push_back(steady_clock::now());
+    };
+    mb.OnMBMasterEndOfEvent = [&](mb::TMBStatus s, const std::string&) {
+        link.ends.push_back(s);
+        end = steady_clock::now();
+    };
+    auto* attempt = link.child<QLabel>("Label_Attempt");
+    EXPECT_FALSE(attempt->isHidden());
+    std::vector<int> positions;
+    mb.engine().OnMBBusyChanged = nullptr;
+    sendRequest(mb, 1, {1, 2, 3});
+    const unsigned interval = mb.engine().MBCalculatedTimeOfSending() + 60;
+    while (link.ends.empty()) {
+        QTest::qWait(5);
+        if (positions.empty() || positions.back() != attempt->x()) positions.push_back(attempt->x());
+        ASSERT_LT(sends.size(), 6u);
+        if (!sends.empty()) ASSERT_LT(steady_clock::now() - sends.front(), seconds(5));
+    }
+    ASSERT_EQ(link.ends, std::vector<mb::TMBStatus>{mb::stTimeOut});
+    ASSERT_EQ(sends.size(), 5u);
+    sends.push_back(end);
+    for (std::size_t i = 1; i < sends.size(); ++i) {
+        const auto gap = duration_cast<microseconds>(sends[i] - sends[i - 1]).count();
+        EXPECT_GE(gap, interval * 1000 - 500) << "attempt " << i << " early";
+        EXPECT_LE(gap, interval * 1000 + 10000) << "attempt " << i << " late";
+    }
+    EXPECT_EQ(mb.MBMasterTryNumber(), 5);
+    EXPECT_EQ(mb.MBNumberOfTxFrames(), 1u);
+    // Five requests went out; the indicator stepped one pixel right per attempt.
+    EXPECT_EQ(positions.front(), 139);
+    EXPECT_EQ(attempt->x(), 143);
+    EXPECT_EQ(attempt->text(), "5");
+    EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), QColor(255, 0, 0));
+
+    // A click on the status lamp resets the statistics.
+    QTest::mouseClick(link.child<TMBShape>("Shape_Status"), Qt::LeftButton);
+    EXPECT_EQ(attempt->x(), 138);
+    EXPECT_EQ(attempt->text(), "0");
+    EXPECT_EQ(link.child<QLabel>("Label_TxCounter")->text(), "0 frames");
+    EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), mb.palette().color(QPalette::Button));
+}
+
+TEST(TMBLink, ClosingWhileBytesStreamInEndsCleanlyEveryTime) {
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 900 && !done; ++i)
+            std::this_thread::sleep_for(milliseconds(100));
+        if (!done) {
+            std::fprintf(stderr, "closing the link hung\n");
+            std::abort();
+        }
+    });
+    OpenLink link(false);
+    const QString path = QString::fromStdString(link.pty.slavePath());
+    std::atomic<bool> streaming{true};
+    std::thread writer([&] {
+        const std::vector<std::uint8_t> answer = reply(1, 0, std::vector<std::uint8_t>(40, 0x33));
+        while (streaming) {
+            if (::write(link.pty.masterFd(), answer.data(), answer.size()) < 0)
+                std::this_thread::sleep_for(microseconds(300));
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        ASSERT_TRUE(link.mb->MBOpenPort(path)) << round;
+        link.mb->MBMasterSend(0);
+        const std::size_t before = link.ends.size();
+        QTRY_VERIFY_WITH_TIMEOUT(link.ends.size() > before, 2000);
+        if (round % 2) {
+            link.mb->MBClosePort();
+        } else {
+            // Close from inside the end-of-transaction event, the GUI thread in a hand-over.
+            auto keep = link.mb->OnMBMasterEndOfEvent;
+            link.mb->OnMBMasterEndOfEvent = [&](mb::TMBStatus s, const std::string& t) {
+                keep(s, t);
+                link.mb->MBClosePort();
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(!link.mb->MBPortOpen(), 2000);
+            link.mb->OnMBMasterEndOfEvent = keep;
+        }
+        ASSERT_FALSE(link.mb->MBPortOpen());
+        link.pty.drain();
+    }
+    streaming = false;
+    writer.join();
+    done = true;
+    watchdog.join();
+    EXPECT_EQ(link.openedOrClosed.size(), 80u);
+}
+
+TEST(TMBLink, PortHeldByAnotherOpenerFailsWithRedLampAndNoEvent) {
+    OpenLink link(false);
+    mb::port::SerialPort other;
+    ASSERT_TRUE(other.open(link.pty.slavePath(), {}, nullptr));
+    auto* button = link.child<QPushButton>("SpeedButton_Open");
+    // The list was built before the other program took the port; the user picks it and presses Open.
+    auto* list = link.child<QListWidget>("ListBox_Ports");
+    const auto items = list->findItems(QString::fromStdString(link.pty.slavePath()), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    list->scrollToItem(items.first());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(items.first()).center());
+    EXPECT_EQ(link.mb->MBLastUsedPort().toStdString(), link.pty.slavePath());
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_FALSE(link.mb->MBPortOpen());
+    EXPECT_FALSE(button->isChecked());
+    EXPECT_EQ(button->text(), "Open");
+    EXPECT_TRUE(link.openedOrClosed.empty());
+    EXPECT_TRUE(link.ends.empty());
+    EXPECT_FALSE(link.mb->MBThereWasOpenEvent());
+    auto* lamp = link.child<TMBShape>("Shape_Port");
+    EXPECT_EQ(lamp->brushColor(), QColor(255, 0, 0));
+    EXPECT_TRUE(lamp->toolTip().contains("busy")) << lamp->toolTip().toStdString();
+    EXPECT_TRUE(link.child<QPushButton>("Button_Refresh")->isEnabled());
+    // The rebuilt list no longer offers the held port.
+    EXPECT_TRUE(link.child<QListWidget>("ListBox_Ports")
+                    ->findItems(QString::fromStdString(link.pty.slavePath()), Qt::MatchExactly)
+                    .isEmpty());
+
+    other.close();
+    EXPECT_TRUE(link.mb->MBOpenPort(QString::fromStdString(link.pty.slavePath())));
+    EXPECT_EQ(lamp->brushColor(), QColor(0, 255, 0));
+    EXPECT_TRUE(lamp->toolTip().isEmpty());
+}
+
+TEST(TMBLink, FarSideVanishingEndsTheTransactionAndClosesQuietly) {
+    OpenLink link;
+    ASSERT_TRUE(link.mb->MBPortOpen());
+    sendRequest(*link.mb, 1, {9});
+    EXPECT_EQ(link.pty.read(12).size(), 12u);
+    link.pty.closeMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(!link.mb->MBPortOpen(), 3000);
+    EXPECT_EQ(link.ends, std::vector<mb::TMBStatus>{mb::stClosedPort});
+    EXPECT_EQ(link.openedOrClosed, (std::vector<bool>{true, false}));
+    auto* lamp = link.child<TMBShape>("Shape_Port");
+    EXPECT_EQ(lamp->brushColor(), QColor(255, 0, 0));
+    EXPECT_TRUE(lamp->toolTip().contains("was lost")) << lamp->toolTip().toStdString();
+    EXPECT_EQ(link.child<QPushButton>("SpeedButton_Open")->text(), "Open");
+    const double before = cpuSeconds();
+    QTest::qWait(500);
+    EXPECT_LT(cpuSeconds() - before, 0.05);
+    EXPECT_EQ(link.ends.size(), 1u);
+}

@@ -1,0 +1,173 @@
+// The link panel on the offscreen platform: texts, formats, colours, positions and the port list.
+#include "link/mbpanel.h"
+#include "link/portdiscovery.h"
+#include "linktesting.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+
+namespace {
+
+QColor background(const QLabel* l) {
+    return l->palette().color(QPalette::Window);
+}
+
+} // namespace
+
+TEST(TMBPanel, FreshPanelAndItsDeferredSetUp) {
+    ::unsetenv("MB_EXTRA_PORTS");
+    TMB mb;
+    const QColor face = mb.palette().color(QPalette::Button);
+    auto* tx = mb.findChild<QLabel*>("Label_Tx");
+    auto* attempt = mb.findChild<QLabel*>("Label_Attempt");
+    auto* baud = mb.findChild<QComboBox*>("ComboBox_Baud");
+    auto* refresh = mb.findChild<QPushButton*>("Button_Refresh");
+    EXPECT_EQ(mb.title(), "MB Master v2015-01-29");
+    EXPECT_EQ(mb.size(), QSize(153, 145));
+    EXPECT_EQ(tx->text(), "Tx");
+    EXPECT_EQ(tx->geometry(), QRect(6, 13, 13, 13));
+    EXPECT_EQ(background(tx), face);
+    EXPECT_EQ(background(mb.findChild<QLabel*>("Label_Rx")), face);
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_TxCounter")->text(), "0 frames");
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_RxCounter")->text(), "0 frames");
+    EXPECT_EQ(mb.findChild<TMBShape*>("Shape_Status")->brushColor(), face);
+    EXPECT_EQ(mb.findChild<TMBShape*>("Shape_Status")->toolTip(), "Reset counters");
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_LastStatus")->text(), "Last status: Closed Port");
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_Speed")->text(), "0");
+    EXPECT_TRUE(attempt->isHidden());
+    EXPECT_EQ(attempt->text(), "1");
+    EXPECT_EQ(attempt->x(), 139);
+    EXPECT_FALSE(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled());
+    EXPECT_EQ(mb.findChild<QPushButton*>("SpeedButton_Open")->text(), "Open");
+    EXPECT_FALSE(refresh->isEnabled());
+    EXPECT_FALSE(baud->isEnabled());
+    EXPECT_EQ(baud->count(), 0);
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_BitsPerSecond")->text(), "");
+
+    // The first tick of the statistics timer fills the baud box and enables what waits for it.
+    QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 3000);
+    EXPECT_TRUE(baud->isEnabled());
+    ASSERT_EQ(baud->count(), 21);
+    EXPECT_EQ(baud->itemText(0), "75 baud");
+    EXPECT_EQ(baud->itemText(10), "7200 baud");
+    EXPECT_EQ(baud->itemText(20), "921600 baud");
+    EXPECT_EQ(baud->currentText(), "115200 baud");
+    auto* bps = mb.findChild<QLabel*>("Label_BitsPerSecond");
+    EXPECT_EQ(bps->text(), "115 200 bits / second");
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_Speed")->text(), "0");
+
+    // Choosing a rate in the box sets it; writing the property selects the entry.
+    baud->setCurrentIndex(11);
+    emit baud->activated(11);
+    EXPECT_EQ(mb.MBBaud(), mb::baud009600);
+    EXPECT_EQ(bps->text(), "9 600 bits / second");
+    mb.setMBBaud(mb::baud128000);
+    EXPECT_EQ(baud->currentText(), "128000 baud");
+    EXPECT_EQ(bps->text(), "128 000 bits / second");
+
+    EXPECT_FALSE(baud->isHidden());
+    mb.setMBBaudEditVisible(false);
+    EXPECT_TRUE(baud->isHidden());
+    EXPECT_FALSE(bps->isHidden());
+
+    // Later ticks write the speed with its bracket.
+    QTRY_VERIFY_WITH_TIMEOUT(mb.findChild<QLabel*>("Label_Speed")->text() == "0 frames / sec [0]", 3000);
+}
+
+TEST(TMBPanel, RefreshIsBoldWhenTheListWaitsForTheUser) {
+    PtyPair pty;
+    ::setenv("MB_EXTRA_PORTS", pty.slavePath().c_str(), 1);
+    TMB mb;
+    mb.setMBRefreshListOnStartup(false);
+    auto* refresh = mb.findChild<QPushButton*>("Button_Refresh");
+    auto* list = mb.findChild<QListWidget*>("ListBox_Ports");
+    QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 3000);
+    EXPECT_TRUE(refresh->font().bold());
+    EXPECT_EQ(list->count(), 0);
+    EXPECT_FALSE(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled());
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    EXPECT_FALSE(refresh->font().bold());
+    EXPECT_FALSE(list->findItems(QString::fromStdString(pty.slavePath()), Qt::MatchExactly).isEmpty());
+    EXPECT_TRUE(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled());
+    ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(TMBPanel, PortListHighestFirstRemembersTheLastPortAndAppendsTheOpenOne) {
+    PtyPair a, b;
+    ASSERT_TRUE(a.ok() && b.ok());
+    const QString lo = QString::fromStdString(std::min(a.slavePath(), b.slavePath(), mb::port::naturalLess));
+    const QString hi = QString::fromStdString(std::max(a.slavePath(), b.slavePath(), mb::port::naturalLess));
+    ::setenv("MB_EXTRA_PORTS", (a.slavePath() + ":" + b.slavePath()).c_str(), 1);
+    TMB mb;
+    mb.setMBLastUsedPort(lo);
+    auto* list = mb.findChild<QListWidget*>("ListBox_Ports");
+    QTRY_VERIFY_WITH_TIMEOUT(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled(), 3000);
+    auto row = [&](const QString& p) { return list->row(list->findItems(p, Qt::MatchExactly).value(0)); };
+    EXPECT_GE(row(hi), 0);
+    EXPECT_EQ(row(lo), row(hi) + 1);
+    EXPECT_EQ(list->currentItem()->text(), lo);
+
+    // An absent remembered port: the first entry is chosen and remembered instead.
+    mb.setMBLastUsedPort("/dev/vx-gone");
+    mb.MBRefreshPortList();
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_EQ(mb.MBLastUsedPort(), list->item(0)->text());
+
+    // While open, the port this component holds comes last, and the list is disabled.
+    ASSERT_TRUE(mb.MBOpenPort(lo));
+    EXPECT_EQ(mb.Port(), lo);
+    EXPECT_FALSE(list->isEnabled());
+    EXPECT_FALSE(mb.findChild<QPushButton*>("Button_Refresh")->isEnabled());
+    EXPECT_FALSE(mb.findChild<QComboBox*>("ComboBox_Baud")->isEnabled());
+    mb.MBRefreshPortList();
+    EXPECT_EQ(list->item(list->count() - 1)->text(), lo);
+    EXPECT_EQ(list->findItems(lo, Qt::MatchExactly).size(), 1);
+    mb.MBClosePort();
+    EXPECT_TRUE(list->isEnabled());
+    ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(TMBPanel, LampsCountersAndResetFollowTheTraffic) {
+    OpenLink link;
+    TMB& mb = *link.mb;
+    ASSERT_TRUE(mb.MBPortOpen());
+    const QColor face = mb.palette().color(QPalette::Button);
+    const QColor orange(249, 124, 0);
+    auto* tx = link.child<QLabel>("Label_Tx");
+    auto* rx = link.child<QLabel>("Label_Rx");
+    auto* attempt = link.child<TMBClickLabel>("Label_Attempt");
+    EXPECT_EQ(link.child<TMBShape>("Shape_Port")->brushColor(), QColor(0, 255, 0));
+    EXPECT_EQ(link.child<QPushButton>("SpeedButton_Open")->text(), "Close");
+    EXPECT_FALSE(attempt->isHidden());
+    EXPECT_EQ(link.child<QLabel>("Label_LastStatus")->text(), "Last status: OK");
+
+    mb.MBClearTXDataBuffer();
+    mb.MBMasterSend(0);
+    EXPECT_EQ(background(tx), orange);
+    EXPECT_EQ(attempt->x(), 139);
+    EXPECT_EQ(link.child<QLabel>("Label_TxCounter")->text(), "1 frames");
+    QTRY_COMPARE_WITH_TIMEOUT(background(tx), face, 1000);
+    link.pty.drain();
+    ASSERT_TRUE(link.pty.write(reply(1, 0, {})));
+    QTRY_COMPARE_WITH_TIMEOUT(link.ends.size(), 1u, 2000);
+    EXPECT_EQ(background(rx), orange);
+    EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), QColor(0, 255, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(background(rx), face, 1000);
+
+    // A click on the attempt indicator resets the statistics, as the status lamp does.
+    QTest::mouseClick(attempt, Qt::LeftButton);
+    EXPECT_EQ(attempt->text(), "0");
+    EXPECT_EQ(attempt->x(), 138);
+    EXPECT_EQ(link.child<QLabel>("Label_TxCounter")->text(), "0 frames");
+    EXPECT_EQ(link.child<QLabel>("Label_RxCounter")->text(), "0 frames");
+    EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), face);
+    EXPECT_EQ(link.child<TMBShape>("Shape_Port")->brushColor(), QColor(0, 255, 0));
+
+    // Closing: indicator hidden, status lamp red, port lamp neutral.
+    mb.MBClosePort();
+    EXPECT_TRUE(attempt->isHidden());
+    EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), QColor(255, 0, 0));
+    EXPECT_EQ(link.child<TMBShape>("Shape_Port")->brushColor(), face);
+    EXPECT_EQ(link.child<QLabel>("Label_LastStatus")->text(), "Last status: Closed Port");
+}
