@@ -1,0 +1,96 @@
+// vx2207-sim: a VX2207 instrument on a pseudo-terminal, for the configurator's tests, benchmarks and
+// demonstrations.
+#include "sim/simulator.h"
+#include "sim/statefile.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int) {
+    stopRequested = 1;
+}
+
+// Makes link point at target. An existing symbolic link is replaced; anything else is left alone.
+bool makeLink(const std::string& link, const std::string& target) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "vx2207-sim: %s exists and is not a symbolic link\n", link.c_str());
+            return false;
+        }
+        unlink(link.c_str());
+    }
+    if (symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "vx2207-sim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Removes the link only while it still points at this run's device.
+void removeLink(const std::string& link, const std::string& target) {
+    char buf[512];
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace vx::sim;
+    Options options;
+    bool help = false;
+    std::string error;
+    if (!parseOptions(argc, argv, &options, &help, &error)) {
+        std::fprintf(stderr, "vx2207-sim: %s\nTry 'vx2207-sim --help'.\n", error.c_str());
+        return 2;
+    }
+    if (help) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+
+    Memory memory = factoryMemory(options.model.variant);
+    bool framError = false;
+    if (!options.stateFile.empty() && loadMemory(options.stateFile, &memory) == LoadResult::Broken) {
+        std::fprintf(stderr, "vx2207-sim: %s is unreadable; starting from factory data\n",
+                     options.stateFile.c_str());
+        framError = true;
+    }
+
+    Pty pty;
+    if (!openPty(&pty, &error)) {
+        std::fprintf(stderr, "vx2207-sim: cannot create a pseudo-terminal: %s\n", error.c_str());
+        return 1;
+    }
+    if (!options.link.empty() && !makeLink(options.link, pty.path)) {
+        closePty(&pty);
+        return 1;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", pty.path.c_str());
+    std::fflush(stdout);
+
+    {
+        Simulator sim(options, pty.master, memory, framError);
+        sim.serve(&stopRequested);
+    }
+    if (!options.link.empty()) removeLink(options.link, pty.path);
+    closePty(&pty);
+    return 0;
+}

@@ -1,0 +1,351 @@
+#include "sim/simulator.h"
+
+#include "common/pictureformat.h"
+#include "instrument/codes.h"
+#include "instrument/exchange.h"
+#include "link/core/crc16.h"
+#include "link/core/linecode.h"
+#include "sim/statefile.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <utility>
+
+namespace vx::sim {
+namespace in = vx::instrument;
+
+std::string usageText() {
+    return R"(Usage: vx2207-sim [OPTION]...
+Simulates a VX2207 instrument on a pseudo-terminal. The device path is printed as the first line of
+standard output; open it with the configurator (or list it in MB_EXTRA_PORTS). Runs until SIGINT or
+SIGTERM.
+
+Device:
+  --link PATH            also make a symbolic link PATH to the device (removed again at exit)
+  --state FILE           keep the instrument's memory (settings, calibration, working time,
+                         temperature extremes) in FILE between runs; a broken file gives factory
+                         data and the FRAM error flag until something is stored or the FRAM cleared
+  -v, --verbose          log every request and reply on standard error
+  -h, --help             show this text and exit
+
+Instrument:
+  --firmware YYYY-MM-DD  firmware date (default 2014-10-06; the configurator supports
+                         2013-11-28 ... 2015-02-27, so e.g. 2015-03-02 shows its refusal)
+  --variant V|M          V: analogue output "VX2207 V" (default), M: MODBUS output "VX2207 M"
+  --signal SPEC          the measured input in the unit of the range in use (V, or mA on the
+                         current range): a number (default 12), or sine:LOW:HIGH:PERIOD or
+                         triangle:LOW:HIGH:PERIOD with the period in seconds
+  --noise COUNTS         converter noise, standard deviation in counts (default 40)
+  --temperature C        board temperature around which it drifts (default 24; -250: no sensor)
+  --seed N               seed of the noise and fault generators (default 2207)
+
+Faults (shares are fractions 0..1 of the replies):
+  --silent               never answer (requests are ignored)
+  --drop SHARE           leave this share of replies unsent
+  --corrupt SHARE        damage one character in this share of replies (their CRC fails)
+  --slave-error N        answer with error number N in the status byte (129..255 are errors)
+  --slave-error-share SHARE
+                         only this share of replies carries the error (default 1)
+  --delay MS             answer MS milliseconds after the request (the responder's reply delay)
+  --late SHARE           hold this share of replies back until after the master's time-out
+  --late-ms MS           how long a late reply is held back (default 1200)
+  --garbage N            put N random characters on the line before every reply
+  --split-writes         write replies one character at a time with small gaps
+  --split-gap US         the gap between those writes in microseconds (default 500)
+  --double-frame         put another responder's frame and the reply in one write
+  --baud RATE            pace the output at RATE bit/s, 10 bits per character (default: unpaced)
+
+Behaviour: answers link command 1 with the instrument's reply; other commands from 1 to 127 get
+error 130 and a command-1 request that is not 102 bytes long gets error 131, with nothing carried
+out. The reserved reply byte counts restarts since start-up; the reserved reply single carries the
+applied signal.
+)";
+}
+
+namespace {
+
+bool parseUnsigned(std::string_view t, unsigned long max, unsigned long* out) {
+    unsigned long v = 0;
+    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (ec != std::errc{} || end != t.data() + t.size() || v > max) return false;
+    *out = v;
+    return true;
+}
+
+bool parseShare(std::string_view t, double* out) {
+    double v = 0;
+    if (!vx::parseDecimal(t, &v) || !(v >= 0.0 && v <= 1.0)) return false;
+    *out = v;
+    return true;
+}
+
+bool parseDate(std::string_view t, ModelConfig* m) {
+    unsigned long y = 0, mo = 0, d = 0;
+    if (t.size() != 10 || t[4] != '-' || t[7] != '-' || !parseUnsigned(t.substr(0, 4), 9999, &y) ||
+        !parseUnsigned(t.substr(5, 2), 12, &mo) || !parseUnsigned(t.substr(8, 2), 31, &d) || mo == 0 ||
+        d == 0)
+        return false;
+    m->firmwareYear = static_cast<std::uint16_t>(y);
+    m->firmwareMonth = static_cast<std::uint8_t>(mo);
+    m->firmwareDay = static_cast<std::uint8_t>(d);
+    return true;
+}
+
+} // namespace
+
+bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std::string* error) {
+    *help = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+            hasValue = true;
+        }
+        auto flag = [&](const char* n) {
+            if (name != n) return false;
+            if (hasValue) *error = name + " takes no value";
+            return true;
+        };
+        auto takes = [&](const char* n) {
+            if (name != n) return false;
+            if (!hasValue) {
+                if (i + 1 >= argc) {
+                    *error = name + " needs a value";
+                    return true;
+                }
+                value = argv[++i];
+            }
+            return true;
+        };
+        auto bad = [&] {
+            *error = "bad value for " + name + ": '" + value + "'";
+            return false;
+        };
+        unsigned long n = 0;
+        if (flag("-h") || flag("--help")) {
+            *help = true;
+        } else if (flag("-v") || flag("--verbose")) {
+            o->verbose = true;
+        } else if (flag("--silent")) {
+            o->silent = true;
+        } else if (flag("--split-writes")) {
+            o->splitWrites = true;
+        } else if (flag("--double-frame")) {
+            o->doubleFrame = true;
+        } else if (takes("--link")) {
+            if (error->empty() && value.empty()) return bad();
+            o->link = value;
+        } else if (takes("--state")) {
+            if (error->empty() && value.empty()) return bad();
+            o->stateFile = value;
+        } else if (takes("--firmware")) {
+            if (error->empty() && !parseDate(value, &o->model)) return bad();
+        } else if (takes("--variant")) {
+            if (value == "V" || value == "v")
+                o->model.variant = in::kVariantAnalog;
+            else if (value == "M" || value == "m")
+                o->model.variant = in::kVariantModbus;
+            else if (error->empty())
+                return bad();
+        } else if (takes("--signal")) {
+            if (error->empty() && !parseSignal(value, &o->model.signal)) return bad();
+        } else if (takes("--noise")) {
+            if (error->empty() && (!vx::parseDecimal(value, &o->model.noiseCounts) ||
+                                   !(o->model.noiseCounts >= 0) || o->model.noiseCounts > 1e6))
+                return bad();
+        } else if (takes("--temperature")) {
+            if (error->empty() &&
+                (!vx::parseDecimal(value, &o->model.temperature) || !(std::abs(o->model.temperature) < 1e4)))
+                return bad();
+        } else if (takes("--seed")) {
+            if (error->empty() && !parseUnsigned(value, UINT32_MAX, &n)) return bad();
+            o->model.seed = static_cast<std::uint32_t>(n);
+        } else if (takes("--drop")) {
+            if (error->empty() && !parseShare(value, &o->dropShare)) return bad();
+        } else if (takes("--corrupt")) {
+            if (error->empty() && !parseShare(value, &o->corruptShare)) return bad();
+        } else if (takes("--slave-error")) {
+            if (error->empty() && !parseUnsigned(value, 255, &n)) return bad();
+            o->slaveError = static_cast<int>(n);
+        } else if (takes("--slave-error-share")) {
+            if (error->empty() && !parseShare(value, &o->slaveErrorShare)) return bad();
+        } else if (takes("--delay")) {
+            if (error->empty() && !parseUnsigned(value, 65535, &n)) return bad();
+            o->delayMs = static_cast<unsigned>(n);
+        } else if (takes("--late")) {
+            if (error->empty() && !parseShare(value, &o->lateShare)) return bad();
+        } else if (takes("--late-ms")) {
+            if (error->empty() && !parseUnsigned(value, 600000, &n)) return bad();
+            o->lateMs = static_cast<unsigned>(n);
+        } else if (takes("--garbage")) {
+            if (error->empty() && !parseUnsigned(value, 4096, &n)) return bad();
+            o->garbageBytes = static_cast<unsigned>(n);
+        } else if (takes("--split-gap")) {
+            if (error->empty() && !parseUnsigned(value, 1000000, &n)) return bad();
+            o->splitGapUs = static_cast<unsigned>(n);
+        } else if (takes("--baud")) {
+            if (error->empty() && !parseUnsigned(value, 10000000, &n)) return bad();
+            o->baud = static_cast<unsigned>(n);
+        } else {
+            *error = "unknown option '" + name + "'";
+        }
+        if (!error->empty()) return false;
+    }
+    return true;
+}
+
+Simulator::Simulator(const Options& options, int fd, const Memory& memory, bool framError)
+    : LoopHost(fd), options_(options), model_(options.model, memory, framError),
+      faults_(options.model.seed ^ 0x5EEDu) {
+    engine.setMBMode(mb::modeSlave);
+    engine.setMBSlaveOwnAddress(1);
+    engine.setMBSlaveDelayTime(static_cast<std::uint16_t>(options.delayMs));
+    engine.OnMBSlaveReceivedCommand = [this](std::uint8_t command, bool, std::uint16_t n) {
+        onCommand(command, n);
+    };
+    engine.portOpening();
+    engine.portOpened();
+}
+
+bool Simulator::chance(double share) {
+    if (share <= 0.0) return false;
+    if (share >= 1.0) return true;
+    return std::uniform_real_distribution<double>(0.0, 1.0)(faults_) < share;
+}
+
+void Simulator::received(const std::uint8_t* data, std::size_t size) {
+    if (options_.silent) return;
+    LoopHost::received(data, size);
+}
+
+void Simulator::onCommand(std::uint8_t command, std::uint16_t dataNumber) {
+    if (options_.slaveError != 0 && chance(options_.slaveErrorShare)) {
+        engine.setMBSlaveErrorCode(static_cast<std::uint8_t>(options_.slaveError));
+        return;
+    }
+    if (command != in::kExchangeCommand) {
+        engine.setMBSlaveErrorCode(kErrorUnknownCommand);
+        return;
+    }
+    // A request of another length is not this configurator's: carrying out half a request could store
+    // zeros as calibration, so nothing is done.
+    if (dataNumber != in::kRequestSize) {
+        engine.setMBSlaveErrorCode(kErrorBadLength);
+        return;
+    }
+    const std::span<const std::uint8_t> data(engine.rxBuffer().frame() + 3, dataNumber);
+    const in::Request q = in::decodeRequest(data);
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_);
+    const in::Reply r = model_.handle(q, now);
+    for (std::uint8_t b : in::encodeReply(r))
+        engine.MBTXPutByte(b);
+    if (options_.verbose) {
+        std::fprintf(
+            stderr,
+            "request: commands %02X pwm %u direct %u gain %u divider %u range %u -> ack %02X status %02X"
+            " range %u input %.6g pwm %u\n",
+            q.CommandFlags, q.uPWMForce, q.DirectControl, q.GainForceCode, q.DividerForceCode,
+            q.RangeForceCode, r.AcknowledgeFlags, r.StatusFlags, r.InputRangeIndex, r.InputValue, r.PwmValue);
+    }
+    if (model_.takeMemoryDirty()) saveState();
+}
+
+void Simulator::saveState() {
+    if (options_.stateFile.empty()) return;
+    if (!saveMemory(options_.stateFile, model_.memory()))
+        std::fprintf(stderr, "vx2207-sim: cannot write %s\n", options_.stateFile.c_str());
+}
+
+bool Simulator::deliver(const std::uint8_t* data, std::size_t size) {
+    collecting_.insert(collecting_.end(), data, data + size);
+    // The engine writes a frame two characters at a time; the last byte's high character ends it.
+    if (size > 0 && (data[size - 1] & 0x60) == 0x60) schedule(std::exchange(collecting_, {}));
+    return true;
+}
+
+void Simulator::schedule(std::vector<std::uint8_t> frame) {
+    ++replies_;
+    if (chance(options_.dropShare)) {
+        if (options_.verbose) std::fprintf(stderr, "reply dropped\n");
+        return;
+    }
+    if (frame.size() >= 6 && chance(options_.corruptShare)) {
+        if (options_.verbose) std::fprintf(stderr, "reply corrupted\n");
+        // Flip one bit of a middle byte's low character: the byte changes, so its CRC no longer holds.
+        const std::size_t bytes = frame.size() / 2;
+        const std::size_t k = std::uniform_int_distribution<std::size_t>(1, bytes - 2)(faults_);
+        frame[2 * k] ^= 0x01;
+    }
+    std::vector<std::uint8_t> line;
+    for (unsigned i = 0; i < options_.garbageBytes; ++i)
+        line.push_back(static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(faults_)));
+    if (options_.doubleFrame) {
+        // A short reply of responder 2, as another instrument on the line would send.
+        std::uint8_t other[6] = {0x82, 0x00, 0x00, 0x55, 0, 0};
+        const std::uint16_t crc = mb::crc16(other, 4);
+        other[4] = static_cast<std::uint8_t>(crc);
+        other[5] = static_cast<std::uint8_t>(crc >> 8);
+        std::uint8_t encoded[12];
+        mb::encodeFrame(other, sizeof other, encoded);
+        line.insert(line.end(), encoded, encoded + sizeof encoded);
+    }
+    line.insert(line.end(), frame.begin(), frame.end());
+
+    const auto now = Clock::now();
+    Clock::time_point due = now;
+    if (chance(options_.lateShare)) due += std::chrono::milliseconds(options_.lateMs);
+    // Characters leave one after another: paced ones at the line rate, split ones with their gap.
+    std::size_t per = line.size();
+    std::chrono::nanoseconds step{0};
+    if (options_.baud > 0) {
+        per = 2;
+        step = std::chrono::nanoseconds(20'000'000'000LL / options_.baud);
+    }
+    if (options_.splitWrites) {
+        const auto gap = std::chrono::nanoseconds(std::chrono::microseconds(options_.splitGapUs));
+        step = std::max(per == 2 ? step / 2 : std::chrono::nanoseconds{0}, gap);
+        per = 1;
+    }
+    if (options_.baud > 0) due = std::max(due, lineFree_);
+    for (std::size_t at = 0; at < line.size(); at += per) {
+        const std::size_t n = std::min(per, line.size() - at);
+        outbox_.push_back({due, std::vector<std::uint8_t>(line.begin() + at, line.begin() + at + n)});
+        due += step;
+    }
+    lineFree_ = due;
+    flushDue(now);
+}
+
+void Simulator::flushDue(Clock::time_point now) {
+    while (!outbox_.empty() && outbox_.front().due <= now) {
+        const Chunk& c = outbox_.front();
+        // With nobody reading the line, the bytes are lost as they would be on a wire.
+        writeAll(fd_, c.bytes.data(), c.bytes.size());
+        outbox_.pop_front();
+    }
+}
+
+void Simulator::serve(volatile std::sig_atomic_t* stop) {
+    auto nextSave = Clock::now() + std::chrono::minutes(1);
+    while (!*stop) {
+        std::optional<Clock::time_point> due;
+        if (!outbox_.empty()) due = outbox_.front().due;
+        runOnce(Clock::now() + std::chrono::milliseconds(200), due);
+        const auto now = Clock::now();
+        flushDue(now);
+        if (now >= nextSave) {
+            saveState(); // working time and temperature extremes
+            nextSave = now + std::chrono::minutes(1);
+        }
+    }
+    saveState();
+}
+
+} // namespace vx::sim

@@ -1,0 +1,77 @@
+#pragma once
+// vx2207-sim's options and its serving loop: the link engine in responder mode on a pseudo-terminal,
+// the instrument model behind command 1, and fault injection on the way out.
+#include "sim/model.h"
+#include "sim/ptyloop.h"
+
+#include <csignal>
+#include <deque>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vx::sim {
+
+struct Options {
+    ModelConfig model;
+    std::string link;      // symbolic link to the device, if any
+    std::string stateFile; // memory kept between runs, if any
+    bool verbose = false;
+    // Faults.
+    bool silent = false;
+    double dropShare = 0.0;
+    double corruptShare = 0.0;
+    int slaveError = 0; // 0 = none
+    double slaveErrorShare = 1.0;
+    unsigned delayMs = 0;
+    double lateShare = 0.0;
+    unsigned lateMs = 1200;
+    unsigned garbageBytes = 0;
+    bool splitWrites = false;
+    unsigned splitGapUs = 500;
+    bool doubleFrame = false;
+    unsigned baud = 0; // 0 = not paced
+};
+
+std::string usageText();
+// Parses the command line. False with *error set for a bad option; *help set for --help.
+bool parseOptions(int argc, const char* const* argv, Options* options, bool* help, std::string* error);
+
+// Error numbers this instrument puts in the reply's status byte for requests it cannot serve.
+inline constexpr std::uint8_t kErrorUnknownCommand = 130;
+inline constexpr std::uint8_t kErrorBadLength = 131;
+
+class Simulator : public LoopHost {
+public:
+    Simulator(const Options& options, int fd, const Memory& memory, bool framError);
+    // Serves until *stop becomes non-zero (a signal handler sets it).
+    void serve(volatile std::sig_atomic_t* stop);
+    InstrumentModel& model() { return model_; }
+    std::uint64_t repliesSent() const { return replies_; }
+
+protected:
+    bool deliver(const std::uint8_t* data, std::size_t size) override;
+    void received(const std::uint8_t* data, std::size_t size) override;
+
+private:
+    struct Chunk {
+        Clock::time_point due;
+        std::vector<std::uint8_t> bytes;
+    };
+    void onCommand(std::uint8_t command, std::uint16_t dataNumber);
+    void schedule(std::vector<std::uint8_t> frame);
+    void flushDue(Clock::time_point now);
+    bool chance(double share);
+    void saveState();
+
+    Options options_;
+    InstrumentModel model_;
+    Clock::time_point start_ = Clock::now();
+    std::mt19937 faults_;
+    std::vector<std::uint8_t> collecting_; // the reply frame the engine is writing
+    std::deque<Chunk> outbox_;
+    Clock::time_point lineFree_ = Clock::now(); // when paced output has left the line
+    std::uint64_t replies_ = 0;
+};
+
+} // namespace vx::sim
