@@ -45,8 +45,13 @@ std::string_view variantCaption(int variant) {
 }
 
 std::string firmwareVersionText(std::uint32_t version) {
-    return "V" + formatPicture(version / 10000, "0000") + "-" + formatPicture((version % 10000) / 100, "00") +
-           "-" + formatPicture(version % 100, "00");
+    std::string text = "V";
+    text += formatPicture(version / 10000, "0000");
+    text += '-';
+    text += formatPicture((version % 10000) / 100, "00");
+    text += '-';
+    text += formatPicture(version % 100, "00");
+    return text;
 }
 
 } // namespace vx::instrument

@@ -101,14 +101,14 @@ Master::~Master() {
 }
 
 Outcome Master::transact(std::uint8_t command, const std::vector<std::uint8_t>& data,
-                         std::chrono::milliseconds bound) {
+                         std::chrono::milliseconds bound, std::uint16_t delayMs) {
     ends_.clear();
     engine.MBClearTXDataBuffer();
     for (std::uint8_t b : data)
         engine.MBTXPutByte(b);
     engine.setMBMasterCommandToSlave(command);
     const auto start = Clock::now();
-    engine.MBMasterSend(0);
+    engine.MBMasterSend(delayMs);
     const auto until = start + bound;
     while (ends_.empty() && runOnce(until)) {
     }
@@ -118,9 +118,10 @@ Outcome Master::transact(std::uint8_t command, const std::vector<std::uint8_t>& 
     return o;
 }
 
-Outcome Master::exchange(const instrument::Request& request, std::chrono::milliseconds bound) {
+Outcome Master::exchange(const instrument::Request& request, std::chrono::milliseconds bound,
+                         std::uint16_t delayMs) {
     const auto bytes = instrument::encodeRequest(request);
-    return transact(instrument::kExchangeCommand, {bytes.begin(), bytes.end()}, bound);
+    return transact(instrument::kExchangeCommand, {bytes.begin(), bytes.end()}, bound, delayMs);
 }
 
 std::vector<Outcome> Master::listen(std::chrono::milliseconds duration) {

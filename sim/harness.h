@@ -47,12 +47,15 @@ public:
     ~Master() override;
     bool isOpen() const { return fd_ >= 0; }
 
-    // Sends one request with the command and data and runs the loop until the transaction ends (or
-    // `bound` passes; then ended is false).
+    // Sends one request with the command and data, after delayMs as the poll cycle does, and runs the
+    // loop until the transaction ends (or `bound` passes; then ended is false). elapsed counts from
+    // the call, so it includes the delay.
     Outcome transact(std::uint8_t command, const std::vector<std::uint8_t>& data,
-                     std::chrono::milliseconds bound = std::chrono::milliseconds(3000));
+                     std::chrono::milliseconds bound = std::chrono::milliseconds(3000),
+                     std::uint16_t delayMs = 0);
     Outcome exchange(const instrument::Request& request,
-                     std::chrono::milliseconds bound = std::chrono::milliseconds(3000));
+                     std::chrono::milliseconds bound = std::chrono::milliseconds(3000),
+                     std::uint16_t delayMs = 0);
     // Keeps serving the line for a while, collecting further end events (late replies).
     std::vector<Outcome> listen(std::chrono::milliseconds duration);
 
