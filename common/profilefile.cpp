@@ -1,0 +1,257 @@
+#include "common/profilefile.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace vx {
+namespace {
+
+// Only the start of a line is ever examined; the rest of an over-long line is copied or skipped unread.
+constexpr std::size_t kMaxHead = 4096;
+// A read gives up after this much of the file: real settings files are a few hundred bytes.
+constexpr std::size_t kReadLimit = 1 << 20;
+
+struct Line {
+    std::string head;    // the line's first bytes, without the line break
+    bool longer = false; // the line goes on beyond head
+    bool broken = false; // the line ended with a line break
+};
+
+class LineReader {
+public:
+    explicit LineReader(std::streambuf* sb) : sb_(sb) {}
+
+    // Reads the next line's head; the caller then calls finish() to skip or copy the rest.
+    bool next(Line& line) {
+        line.head.clear();
+        line.longer = line.broken = false;
+        int c = sb_->sgetc();
+        if (c == EOF) return false;
+        while ((c = sb_->sbumpc()) != EOF) {
+            ++consumed_;
+            if (c == '\n') {
+                line.broken = true;
+                return true;
+            }
+            line.head.push_back(static_cast<char>(c));
+            if (line.head.size() == kMaxHead) {
+                line.longer = sb_->sgetc() != EOF && sb_->sgetc() != '\n';
+                if (!line.longer && sb_->sgetc() == '\n') {
+                    sb_->sbumpc();
+                    ++consumed_;
+                    line.broken = true;
+                }
+                return true;
+            }
+        }
+        return true;
+    }
+
+    // Passes the rest of an over-long line to out (or drops it when out is null); returns whether the
+    // line ended with a line break.
+    bool finish(std::ostream* out) {
+        int c;
+        while ((c = sb_->sbumpc()) != EOF) {
+            ++consumed_;
+            if (out) out->put(static_cast<char>(c));
+            if (c == '\n') return true;
+        }
+        return false;
+    }
+
+    std::size_t consumed() const { return consumed_; }
+
+private:
+    std::streambuf* sb_;
+    std::size_t consumed_ = 0;
+};
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+std::string_view trim(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// "[name]" gives name; anything else is not a section line.
+bool sectionName(std::string_view line, std::string_view* name) {
+    line = trim(line);
+    if (line.empty() || line.front() != '[') return false;
+    const auto close = line.find(']');
+    if (close == std::string_view::npos) return false;
+    *name = trim(line.substr(1, close - 1));
+    return true;
+}
+
+// "key=value" gives key and value; comment lines and lines without '=' give nothing.
+bool keyLine(std::string_view line, std::string_view* key, std::string_view* value) {
+    const auto t = trim(line);
+    if (t.empty() || t.front() == ';') return false;
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos) return false;
+    *key = trim(line.substr(0, eq));
+    *value = trim(line.substr(eq + 1));
+    return true;
+}
+
+std::string cleanName(std::string_view s) {
+    std::string out;
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x20 && c != '=' && c != '[' && c != ']') out.push_back(c);
+    return std::string(trim(out));
+}
+
+std::string cleanValue(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return out;
+}
+
+} // namespace
+
+namespace {
+
+std::string readValue(const std::string& path, std::string_view section, std::string_view key,
+                      std::string_view defaultValue) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::string(defaultValue);
+    LineReader reader(in.rdbuf());
+    Line line;
+    bool inSection = false;
+    while (reader.consumed() < kReadLimit && reader.next(line)) {
+        if (line.longer) reader.finish(nullptr);
+        std::string_view name, k, v;
+        if (sectionName(line.head, &name)) {
+            inSection = sameName(name, section);
+        } else if (inSection && keyLine(line.head, &k, &v) && sameName(k, key)) {
+            // A value cut at the head limit is not a value anybody wrote on purpose.
+            if (line.longer) return std::string(defaultValue);
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            return std::string(v);
+        }
+    }
+    return std::string(defaultValue);
+}
+
+bool writeValue(const std::string& path, std::string_view section, std::string_view key,
+                std::string_view value) {
+    const std::string sec = cleanName(section);
+    const std::string k = cleanName(key);
+    if (sec.empty() || k.empty()) return false;
+    const std::string entry = k + "=" + cleanValue(value);
+
+    const std::string tmp = path + ".~tmp";
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+
+    std::ifstream in(path, std::ios::binary);
+    std::string eol = "\n";
+    bool eolKnown = false;
+    bool inSection = false, written = false, lastBroken = true;
+    std::vector<std::string> blanks; // blank lines at the end of the target section, held back
+    const auto flushBlanks = [&] {
+        for (const auto& b : blanks)
+            out << b << '\n';
+        blanks.clear();
+    };
+    const auto putEntry = [&] {
+        if (!lastBroken) out << eol;
+        out << entry << eol;
+        written = lastBroken = true;
+    };
+
+    if (in) {
+        LineReader reader(in.rdbuf());
+        Line line;
+        while (reader.next(line)) {
+            if (!eolKnown && line.broken) {
+                eol = (!line.head.empty() && line.head.back() == '\r') ? "\r\n" : "\n";
+                eolKnown = true;
+            }
+            std::string_view name, lk, lv;
+            const bool isSection = !line.longer && sectionName(line.head, &name);
+            if (isSection) {
+                if (inSection && !written) putEntry();
+                flushBlanks();
+                inSection = sameName(name, sec);
+            } else if (inSection && !written && trim(line.head).empty() && line.broken) {
+                blanks.push_back(line.head);
+                continue;
+            } else if (inSection && !written && keyLine(line.head, &lk, &lv) && sameName(lk, k)) {
+                flushBlanks();
+                if (line.longer) reader.finish(nullptr);
+                const bool cr = line.broken && !line.head.empty() && line.head.back() == '\r';
+                out << entry << (line.broken || line.longer ? (cr ? "\r\n" : "\n") : "");
+                written = true;
+                lastBroken = line.broken || line.longer;
+                continue;
+            } else {
+                flushBlanks();
+            }
+            out << line.head;
+            lastBroken = line.broken;
+            if (line.longer) {
+                lastBroken = reader.finish(&out);
+            } else if (line.broken) {
+                out << '\n';
+            }
+        }
+        if (in.bad()) throw std::ios_base::failure("read error");
+    }
+    if (!written) {
+        if (!inSection) {
+            flushBlanks();
+            if (!lastBroken) out << eol;
+            out << '[' << sec << ']' << eol;
+            lastBroken = true;
+        }
+        putEntry();
+        flushBlanks();
+    }
+    out.close();
+    if (!out || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string readProfileString(const std::string& path, std::string_view section, std::string_view key,
+                              std::string_view defaultValue) {
+    try {
+        return readValue(path, section, key, defaultValue);
+    } catch (const std::exception&) {
+        // The stream library reports some read errors (a folder, an I/O error) by throwing.
+        return std::string(defaultValue);
+    }
+}
+
+bool writeProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    try {
+        return writeValue(path, section, key, value);
+    } catch (const std::exception&) {
+        std::remove((path + ".~tmp").c_str());
+        return false;
+    }
+}
+
+} // namespace vx

@@ -1,0 +1,23 @@
+#pragma once
+// A small profile ("INI") file layer with the classic semantics: a missing file, section or key reads as
+// the default; section and key names match in any letter case; the first of duplicate keys wins; a write
+// creates the file, the section and the key as needed and leaves every other line byte for byte as it was.
+// Reading stops as soon as the key is found and never takes in more than a bounded amount of the file,
+// so a huge or binary file costs little and cannot break anything.
+#include <string>
+#include <string_view>
+
+namespace vx {
+
+// Reads one value. Blanks around the value are dropped, as are a pair of enclosing double quotes.
+std::string readProfileString(const std::string& path, std::string_view section, std::string_view key,
+                              std::string_view defaultValue);
+
+// Writes one value; returns false when the file cannot be written (the old file then stays as it was).
+// Line breaks and other control characters in the value become blanks so the value stays on its line.
+// The file is replaced through a temporary file in the same folder, so an interrupted write leaves the
+// previous file intact.
+bool writeProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value);
+
+} // namespace vx

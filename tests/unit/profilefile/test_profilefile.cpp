@@ -1,0 +1,124 @@
+#include "common/profilefile.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using vx::readProfileString;
+using vx::writeProfileString;
+
+namespace {
+
+class ProfileFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("vx_profile_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        path = (dir / "vx.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    void put(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    std::string get() const {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    fs::path dir;
+    std::string path;
+};
+
+TEST_F(ProfileFile, NewFileHoldsSectionsInWritingOrder) {
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "dflt"), "dflt");
+    EXPECT_TRUE(writeProfileString(path, "Date", "Date", "2015-02-27   10:00:00"));
+    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "\\\\.\\COM24"));
+    EXPECT_TRUE(writeProfileString(path, "Language", "GsSelectedLanguage", "english"));
+    EXPECT_EQ(get(), "[Date]\nDate=2015-02-27   10:00:00\n[Com]\nMBLastUsedPort=\\\\.\\COM24\n"
+                     "[Language]\nGsSelectedLanguage=english\n");
+    EXPECT_EQ(readProfileString(path, "com", "mblastusedport", ""), "\\\\.\\COM24");
+    EXPECT_FALSE(fs::exists(path + ".~tmp"));
+}
+
+TEST_F(ProfileFile, WriteKeepsEveryOtherLine) {
+    put("; made by hand\r\n[Other]\r\nx = 1\r\n\r\n[COM]\r\nSpeed=9\r\n  mblastusedport = COM1\r\nTail=2\r\n"
+        "\r\n[Last]\r\ny=3");
+    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM7"));
+    EXPECT_EQ(get(), "; made by hand\r\n[Other]\r\nx = 1\r\n\r\n[COM]\r\nSpeed=9\r\nMBLastUsedPort=COM7\r\n"
+                     "Tail=2\r\n\r\n[Last]\r\ny=3");
+    // A key new to an existing section goes after its last line, before the blank line.
+    EXPECT_TRUE(writeProfileString(path, "Other", "z", "4"));
+    EXPECT_EQ(get(),
+              "; made by hand\r\n[Other]\r\nx = 1\r\nz=4\r\n\r\n[COM]\r\nSpeed=9\r\nMBLastUsedPort=COM7\r\n"
+              "Tail=2\r\n\r\n[Last]\r\ny=3");
+    // A new section after a last line without a line break starts on a line of its own.
+    EXPECT_TRUE(writeProfileString(path, "New", "k", "v"));
+    EXPECT_EQ(get().substr(get().size() - 17), "y=3\r\n[New]\r\nk=v\r\n");
+    EXPECT_EQ(readProfileString(path, "last", "Y", ""), "3");
+}
+
+TEST_F(ProfileFile, ReadsLikeTheClassicCall) {
+    put("GsSelectedLanguage=english\n[Language]\nnoequals\nGsSelectedLanguage =  \"ENGLISH\" \n"
+        "GsSelectedLanguage=magyar\n[Other]\nGsSelectedLanguage=x\n");
+    EXPECT_EQ(readProfileString(path, "Language", "GsSelectedLanguage", "magyar"), "ENGLISH");
+    EXPECT_EQ(readProfileString(path, "Language", "Missing", "d"), "d");
+    EXPECT_EQ(readProfileString(path, "Missing", "GsSelectedLanguage", "d"), "d");
+    // Duplicate keys: the first wins for reading and is the one a write replaces.
+    EXPECT_TRUE(writeProfileString(path, "language", "gsselectedlanguage", "english"));
+    EXPECT_EQ(get(), "GsSelectedLanguage=english\n[Language]\nnoequals\ngsselectedlanguage=english\n"
+                     "GsSelectedLanguage=magyar\n[Other]\nGsSelectedLanguage=x\n");
+}
+
+TEST_F(ProfileFile, ValuesNeverBreakTheFile) {
+    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "a\nb\r[Language]\nGsSelectedLanguage=x"));
+    EXPECT_EQ(readProfileString(path, "Language", "GsSelectedLanguage", "none"), "none");
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", ""), "a b [Language] GsSelectedLanguage=x");
+    EXPECT_FALSE(writeProfileString(path, "", "k", "v"));
+    EXPECT_FALSE(writeProfileString(path, "s", "\n", "v"));
+}
+
+TEST_F(ProfileFile, HostileFilesGiveDefaultsAndSurviveWrites) {
+    // Binary junk with NUL bytes and no sections.
+    std::string junk;
+    for (int i = 0; i < 5000; ++i)
+        junk.push_back(static_cast<char>(i * 37));
+    put(junk);
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM2"));
+    EXPECT_EQ(get().substr(0, junk.size()), junk);
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "COM2");
+
+    // A huge single line before the section: read gives up (bounded), a write copies it whole.
+    put(std::string(3 << 20, 'x') + "\n[Com]\nMBLastUsedPort=COM3\n");
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM4"));
+    EXPECT_EQ(get(), std::string(3 << 20, 'x') + "\n[Com]\nMBLastUsedPort=COM4\n");
+
+    // An over-long value is no value; writing replaces the whole line.
+    put("[Com]\nMBLastUsedPort=" + std::string(10000, 'y') + "\nNext=1\n");
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM5"));
+    EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM5\nNext=1\n");
+
+    put("");
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
+}
+
+TEST_F(ProfileFile, UnwritablePlacesFailQuietly) {
+    // A folder that is really a file cannot be written even by root.
+    put("[Com]\nMBLastUsedPort=COM1\n");
+    EXPECT_FALSE(writeProfileString(path + "/x.ini", "a", "b", "c"));
+    EXPECT_FALSE(writeProfileString((dir / "missing" / "x.ini").string(), "a", "b", "c"));
+    EXPECT_EQ(readProfileString(path + "/x.ini", "a", "b", "d"), "d");
+    // A settings path that is a folder reads as defaults and is not replaced.
+    EXPECT_EQ(readProfileString(dir.string(), "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_FALSE(writeProfileString(dir.string(), "Com", "MBLastUsedPort", "COM9"));
+    EXPECT_TRUE(fs::is_directory(dir));
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", ""), "COM1");
+}
+
+} // namespace
