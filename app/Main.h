@@ -1,0 +1,202 @@
+#pragma once
+// TForm_Main: the configurator's main window. It owns every control and the window state; the logic is
+// split into files by area (shell: layout, language, access mode and settings file; later the instrument
+// exchange and the service pages), each adding its handlers here.
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QSlider;
+class QTextEdit;
+class QTimer;
+class TMBarGraph;
+class TPageControl;
+class TRadioGroup;
+class TSpeedButton;
+
+class TForm_Main : public QWidget {
+    Q_OBJECT
+public:
+    struct Options {
+        // The settings file; empty means the usual place (see defaultSettingsPath).
+        QString settingsPath;
+        // The command line without the program path; unset means the application's own.
+        std::optional<QStringList> arguments;
+    };
+
+    explicit TForm_Main(Options options = {}, QWidget* parent = nullptr);
+    ~TForm_Main() override;
+
+    // The executable's path with ".ini" in place of its extension when that folder can be written,
+    // otherwise the same file name in the per-user configuration folder.
+    static QString defaultSettingsPath();
+    QString settingsPath() const { return settingsPath_; }
+
+    // Start-up and shutdown.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void LoadSettings();
+    void SaveSettings();
+
+    // Language.
+    void ApplyLanguage(const QString& name);
+    void SpeedButton_AngolClick(TSpeedButton* sender);
+    QString GsSelectedLanguage;
+    QString GsInstrument, GsHours, GsMinutes, GsWindowTitle, GsNotCompatible;
+
+    // Maker-level access and the window caption.
+    void CheckAccessSwitch();
+    void ApplyAccessMode();
+    void UpdateWindowCaption();
+    bool MakerAccess = false;
+    QString InstrumentModelCaption;
+
+    // The link component. Until the real component is in place MB1 is a plain box; the remembered port and
+    // the close call go through these two spots only.
+    QString MBLastUsedPort() const { return mbLastUsedPort_; }
+    void setMBLastUsedPort(const QString& port) { mbLastUsedPort_ = port; }
+    void MBClosePort();
+
+    // Working state with start values (set again by FormCreate).
+    std::uint16_t uPWMValue = 0, uPWMForce = 0;
+    std::uint16_t uOut4mA = 0, uOut20mA = 65535, uOut2V = 0, uOut10V = 65535;
+    int BoardIdentifier = 255;
+    int iTypeOfInstrument = -1;
+
+    // Top level.
+    QLabel* Label_KeszulekAltipus = nullptr;
+    TSpeedButton* SpeedButton_Angol = nullptr;
+    TSpeedButton* SpeedButton_Magyar = nullptr;
+    QGroupBox* GroupBox_System = nullptr;
+    TPageControl* PageControl1 = nullptr;
+    QGroupBox* MB1 = nullptr;
+    QGroupBox* GroupBox_ADCs = nullptr;
+    QTimer* Timer_InCal = nullptr;
+
+    // System group.
+    QLabel *Label_ErrorNumber = nullptr, *Label_EEPROMHiba = nullptr, *Label_ADError = nullptr,
+           *Label_ADNincsKalibralva = nullptr, *Label_KimenetNincsKalibralva = nullptr,
+           *Label_ADOverflow = nullptr, *Label_OutputRangeError = nullptr, *Label_FormverVerzio = nullptr,
+           *Label_KalibralasDatuma = nullptr, *Label_Uzemorak = nullptr, *Label_MertHomersekletMin = nullptr,
+           *Label_MertHomerseklet = nullptr, *Label_MertHomersekletMax = nullptr;
+    TSpeedButton* SpeedButton_Reset = nullptr;
+
+    // Converter values.
+    TMBarGraph *MBarGraph_AD = nullptr, *MBarGraph_ADSzurt = nullptr, *MBarGraph_AD2 = nullptr,
+               *MBarGraph_AD2Szurt = nullptr;
+    QLabel *Label_ADErtek = nullptr, *Label_ADErtekAtlagolt = nullptr, *Label_ADErtek2 = nullptr,
+           *Label_ADErtekAtlagolt2 = nullptr;
+
+    // Settings page.
+    QWidget* TabSheet_Uzemmod = nullptr;
+    TMBarGraph* MBarGraph_SkalaSzazalek = nullptr;
+    QGroupBox *GroupBox_Settings = nullptr, *GroupBox_AnalogInputSettings = nullptr,
+              *GroupBox_AnalogOutputSettings = nullptr, *GroupBox_MODBUSOutputSettings = nullptr;
+    TSpeedButton *SpeedButton_ReadSettings = nullptr, *SpeedButton_WriteSettings = nullptr;
+    TRadioGroup *RadioGroup_BemenetTipusa = nullptr, *RadioGroup_KimenetTipusa = nullptr,
+                *RadioGroup_MODBUSProtocol = nullptr, *RadioGroup_MODBUSParity = nullptr;
+    QLineEdit *Edit_InputLow = nullptr, *Edit_InputHigh = nullptr, *Edit_OutputLow = nullptr,
+              *Edit_OutputHigh = nullptr;
+    QLabel *Label_InputLowMertekegyseg = nullptr, *Label_InputHighMertekegyseg = nullptr,
+           *Label_OutputLowMertekegyseg = nullptr, *Label_OutputHighMertekegyseg = nullptr;
+    QPushButton* Button_GyariAlapSkala = nullptr;
+    QComboBox *ComboBox_MODBUSBaudRate = nullptr, *ComboBox_MODBUSAddress = nullptr;
+    QGroupBox *GroupBox_AnalogInput = nullptr, *GroupBox_AnalogOutput = nullptr;
+    QLabel *Label_InputSignalPlus = nullptr, *Label_InputCommon = nullptr, *Label_Input = nullptr,
+           *Label_BemenoErtek = nullptr, *Label_OutputSignalPlus = nullptr, *Label_OutputSignalMinus = nullptr,
+           *Label_Output = nullptr, *Label_OutputValue = nullptr;
+    QLabel *Image_78 = nullptr, *Image_79 = nullptr, *Image_710 = nullptr, *Image_34 = nullptr,
+           *Image_56 = nullptr;
+
+    // Input calibration page.
+    QWidget* TabSheet_InputCalibration = nullptr;
+    QListWidget* ListBox_InputCalibrated = nullptr;
+    QLabel* Image_InputCalibrationOK = nullptr;
+    TSpeedButton *SpeedButton_InputCalibrationBack = nullptr, *SpeedButton_InputCalibrationNext = nullptr;
+    TPageControl* PageControl_InputCalibration = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QLabel *Image_InputCalibration = nullptr, *Label_InputCalibration1 = nullptr;
+    QTextEdit* Memo_InputCalibration2 = nullptr;
+    TSpeedButton* SpeedButton_ADCalBeiras = nullptr;
+
+    // Output calibration page.
+    QWidget* TabSheet_OutputCalibration = nullptr;
+    TSpeedButton *SpeedButton_OutputCalibrationBack = nullptr, *SpeedButton_OutputCalibrationNext = nullptr;
+    QLabel* Image_OutputCalibrationOK = nullptr;
+    QListWidget* ListBox_OutputCalibrated = nullptr;
+    QLabel* Label_BeallitottPWM = nullptr;
+    TMBarGraph* MBarGraph_OutputCalibration = nullptr;
+    std::array<QPushButton*, 10> PWMStepButtons{}; // Button1 .. Button10
+    QSlider* TrackBar_PWM = nullptr;
+    QPushButton *Button_Out0 = nullptr, *Button_OutVegertek = nullptr, *Button_Out50Percents = nullptr;
+    TPageControl* PageControl4 = nullptr;
+    std::array<QWidget*, 7> TabSheet_OutCalStep{}; // TabSheet_OutCalStep1 .. 7
+    TSpeedButton *SpeedButton_Test4mA = nullptr, *SpeedButton_Test12mA = nullptr, *SpeedButton_Test20mA = nullptr,
+                 *SpeedButton_Test2V = nullptr, *SpeedButton_Test6V = nullptr, *SpeedButton_Test10V = nullptr,
+                 *SpeedButton_WriteOutputCalibrationToVX = nullptr;
+
+    // Output check page.
+    QWidget* TabSheet_KimenetEllenorzes = nullptr;
+    QLabel *Label_PWMErtek = nullptr, *Label_OutputCheckPercent = nullptr;
+    QSlider* TrackBar_OutCheck = nullptr;
+    QPushButton *Button_OutCheckMin = nullptr, *Button_OutCheckMean = nullptr, *Button_OutCheckMax = nullptr;
+    TMBarGraph* MBarGraph_PWM = nullptr;
+
+    // Test page.
+    QWidget* TabSheet_Test = nullptr;
+    QLabel *Label_PWMErtek2 = nullptr, *Label_BemenoErtek2 = nullptr, *Label_OutputValue2 = nullptr;
+    TMBarGraph* MBarGraph_PWM2 = nullptr;
+    TRadioGroup *RadioGroup_GainForce = nullptr, *RadioGroup_GainForceCH = nullptr,
+                *RadioGroup_DividerForce = nullptr, *RadioGroup_MereshatarForce = nullptr;
+    QLabel *Label_Min0 = nullptr, *Label_Max0 = nullptr, *Label_Delta0 = nullptr, *Label_Min1 = nullptr,
+           *Label_Max1 = nullptr, *Label_Delta1 = nullptr;
+    QPushButton *Button_MinMaxTorles0 = nullptr, *Button_MinMaxTorles1 = nullptr;
+    TMBarGraph *MBarGraph_Delta0 = nullptr, *MBarGraph_Delta1 = nullptr;
+    QLabel *Label_CalibrationStep = nullptr, *Label_ErositesCH0 = nullptr, *Label_ErositesCH1 = nullptr,
+           *Label_NYAKCime = nullptr, *Label_uDivider = nullptr, *Label_uADSamples = nullptr,
+           *Label_RAM1AdatForras = nullptr, *Label_RAM2AdatForras = nullptr, *Label_iTypeOfInstrument = nullptr;
+    TSpeedButton *SpeedButton_HomersekletMinMaxTorlese = nullptr, *SpeedButton_FRAMTorlesReset = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Layout, one function per area (MainLayout.cpp).
+    void buildWindow();
+    void buildLinkPanel();
+    void buildSystemGroup();
+    void buildConverterGroup();
+    void buildSettingsPage(QWidget* page);
+    void buildSettingsEditor(QGroupBox* box);
+    void buildInputsAndOutputs(QWidget* page);
+    void buildInputCalibrationPage(QWidget* page);
+    void buildOutputCalibrationPage(QWidget* page);
+    void buildOutputCalibrationWizard(QWidget* page);
+    void buildOutputCheckPage(QWidget* page);
+    void buildTestPage(QWidget* page);
+
+    void resetWorkingState();
+    void setLanguageTexts(bool english);
+    void applyCaptions(int first, int last);
+    void rebuildItems(TRadioGroup* group, std::initializer_list<int> itemEntries);
+
+    QString settingsPath_;
+    std::optional<QStringList> arguments_;
+    QString mbLastUsedPort_;
+    bool textsLoaded_ = false;
+    bool closed_ = false;
+    // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).
+    std::array<QString, 44> texts_{};
+};

@@ -1,0 +1,295 @@
+// The application shell: start-up and shutdown, the settings file, the two languages, the maker-level
+// access mode and the window caption.
+#include "app/Main.h"
+
+#include "common/pictureformat.h"
+#include "common/profilefile.h"
+#include "widgets/pagecontrol.h"
+#include "widgets/radiogroup.h"
+#include "widgets/speedbutton.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QStandardPaths>
+#include <QTimer>
+#include <unistd.h>
+
+namespace {
+
+// The captions that change with the language, in the order they are applied. Controls sharing an entry
+// get the same text.
+struct CaptionEntry {
+    const char* controls[2];
+    const char* english;
+    const char* hungarian;
+};
+
+const CaptionEntry kCaptions[] = {
+    {{"GroupBox1"}, "Error code", "Hibakód"},
+    {{"Label_EEPROMHiba"}, "FRAM error", "FRAM hiba"},
+    {{"Label_ADError"}, "ADC error", "ADC hiba"},
+    {{"Label_ADNincsKalibralva"}, "Uncalibrated input", "Kalibrálatlan bemenet"},
+    {{"Label_KimenetNincsKalibralva"}, "Uncalibrated output", "Kalibrálatlan kimenet"},
+    {{"Label_ADOverflow"}, "Input range error", "Bemeneti tartomány hiba"},
+    {{"Label_OutputRangeError"}, "Output range error", "Kimeneti tartomány hiba"},
+    {{"Label30"}, "Current measuring ADC:", "Áramot mérő ADC:"},
+    {{"Label1", "Label10"}, "Raw:", "Nyers:"},
+    {{"Label24", "Label40"}, "Average:", "Átlagolt:"},
+    {{"Label33"}, "Voltage measuring ADC:", "Feszültséget mérő ADC:"},
+    {{"Label7"}, "Firmware:", "Förmver:"},
+    {{"Label9"}, "Last calibration:", "Utolsó kalibrálás:"},
+    {{"GroupBox9"}, "Temperature", "Hőmérséklet"},
+    {{"Label5"}, "Working time:", "Üzemóra:"},
+    {{"SpeedButton_Reset"}, "Restart", "Újraindítás"},
+    // 16: after the access mode is applied
+    {{"TabSheet_Uzemmod", "GroupBox_Settings"}, "Settings", "Beállítások"},
+    {{"GroupBox11"}, "Input connectors:", "Bemeneti csatlakozók:"},
+    {{"GroupBox10"}, "Output connectors:", "Kimeneti csatlakozók:"},
+    {{"GroupBox_Input"}, "Input range", "Bemenet méréstartománya"},
+    {{"GroupBox_Output"}, "Output range", "Kimenet méréstartománya"},
+    {{"GroupBox2"}, "Input value", "Bemenő érték"},
+    {{"GroupBox3"}, "Output value", "Kimenő érték"},
+    {{"GroupBox_AnalogInputSettings"}, "Input", "Bemenet"},
+    {{"GroupBox_AnalogOutputSettings"}, "Output", "Kimenet"},
+    {{"RadioGroup_BemenetTipusa"}, "Input signal", "Bemenő jel"},
+    {{"RadioGroup_KimenetTipusa"}, "Output signal", "Kimenő jel"},
+    {{"Label4", "Label15"}, "Initial value:", "Kezdőérték:"},
+    {{"Label11", "Label32"}, "End value:", "Végérték:"},
+    {{"SpeedButton_ReadSettings"}, "Read settings from istrument", "Beállítások kiolvasása a készülékből"},
+    {{"Button_GyariAlapSkala"}, "View the factory defaults", "Gyári alapértékek megjelenítése"},
+    {{"SpeedButton_WriteSettings"}, "Write settings to instrument", "Beállítások készülékbe írása"},
+    // 32: after the caption is updated
+    {{"GroupBox_AnalogInput"}, "Inputs", "Bemenetek"},
+    {{"GroupBox_AnalogOutput"}, "Outputs", "Kimenetek"},
+    {{"RadioGroup_MODBUSProtocol"}, "Protocol", "Protokoll"},
+    {{"RadioGroup_MODBUSParity"}, "Parity bit", "Paritás bit"},
+    {{"Label35"}, "Baud rate:", "Adatátviteli sebesség:"},
+    {{"Label36"}, "Address:", "Készülékcím:"},
+    // 38: last
+    {{"GroupBox_MODBUSOutputSettings"}, "MODBUS output", "MODBUS kimenet"},
+};
+constexpr int kCaptionCount = static_cast<int>(std::size(kCaptions));
+static_assert(kCaptionCount == 39);
+
+// Radio-group items, stored after the captions in the text table.
+const char* const kItems[][2] = {
+    {"Current", "Áram"}, {"Voltage", "Feszültség"}, {"None", "Nincs (None)"}, {"Even", "Páros (Even)"}, {"Odd", "Páratlan (Odd)"},
+};
+constexpr int kItemCurrent = kCaptionCount, kItemVoltage = kCaptionCount + 1, kItemNone = kCaptionCount + 2,
+              kItemEven = kCaptionCount + 3, kItemOdd = kCaptionCount + 4;
+
+const QString kEnglish = QStringLiteral("english");
+const QString kMagyar = QStringLiteral("magyar");
+const QString kAccessSwitch = QStringLiteral("/QARNEL");
+const QString kAccessSuffix = QStringLiteral(" - Velmar szintű hozzáférés");
+const QString kMaker = QStringLiteral("   Velmar Kft.");
+constexpr int kVersionYear = 2015, kVersionMonth = 2, kVersionDay = 27;
+
+QString picture(double v, const char* pattern) { return QString::fromStdString(vx::formatPicture(v, pattern)); }
+
+std::string toLocal(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+} // namespace
+
+TForm_Main::TForm_Main(Options options, QWidget* parent)
+    : QWidget(parent), settingsPath_(options.settingsPath.isEmpty() ? defaultSettingsPath() : options.settingsPath),
+      arguments_(std::move(options.arguments)) {
+    buildWindow();
+    FormCreate();
+}
+
+TForm_Main::~TForm_Main() = default;
+
+QString TForm_Main::defaultSettingsPath() {
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    const QString name = (exe.suffix().isEmpty() ? exe.fileName() : exe.completeBaseName()) + QStringLiteral(".ini");
+    const QString beside = exe.absolutePath();
+    // An installed program's folder is not the user's to write; the settings then live with the user's.
+    if (!beside.isEmpty() && ::access(QFile::encodeName(beside).constData(), W_OK) == 0)
+        return beside + QLatin1Char('/') + name;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') + name;
+}
+
+// ---- start-up and shutdown
+
+void TForm_Main::FormCreate() {
+    LoadSettings();
+    resetWorkingState();
+}
+
+void TForm_Main::resetWorkingState() {
+    PageControl4->setActivePage(TabSheet_OutCalStep[0]);
+    ListBox_OutputCalibrated->clear();
+    SpeedButton_OutputCalibrationBack->hide();
+    SpeedButton_OutputCalibrationNext->show();
+    uPWMValue = uPWMForce = 0;
+    uOut4mA = 0;
+    uOut20mA = 65535;
+    uOut2V = 0;
+    uOut10V = 65535;
+    BoardIdentifier = 255;
+    InstrumentModelCaption = QStringLiteral("VX2207 V");
+    iTypeOfInstrument = -1;
+}
+
+void TForm_Main::FormActivate() {
+    UpdateWindowCaption();
+    CheckAccessSwitch();
+}
+
+void TForm_Main::FormClose() {
+    if (closed_) return;
+    closed_ = true;
+    MBClosePort();
+    SaveSettings();
+}
+
+void TForm_Main::MBClosePort() {
+    // Nothing to close until the link component is in place.
+}
+
+void TForm_Main::LoadSettings() {
+    const std::string path = toLocal(settingsPath_);
+    setMBLastUsedPort(QString::fromStdString(vx::readProfileString(path, "Com", "MBLastUsedPort", "")));
+    ApplyLanguage(QString::fromStdString(vx::readProfileString(path, "Language", "GsSelectedLanguage", "magyar")));
+}
+
+void TForm_Main::SaveSettings() {
+    // A place that cannot be written is ignored: the program closes as usual and says nothing.
+    QDir().mkpath(QFileInfo(settingsPath_).absolutePath());
+    const std::string path = toLocal(settingsPath_);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale = QLocale::system();
+    const QString stamp = locale.toString(now.date(), QLocale::ShortFormat) + QStringLiteral("   ") +
+                          locale.toString(now.time(), QLocale::LongFormat);
+    vx::writeProfileString(path, "Date", "Date", stamp.toStdString());
+    vx::writeProfileString(path, "Com", "MBLastUsedPort", MBLastUsedPort().toStdString());
+    vx::writeProfileString(path, "Language", "GsSelectedLanguage", GsSelectedLanguage.toStdString());
+}
+
+void TForm_Main::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Activation is the window manager's to give; without one (or before it) the first showing counts.
+    if (!event->spontaneous()) FormActivate();
+}
+
+void TForm_Main::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+void TForm_Main::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+// ---- language
+
+void TForm_Main::setLanguageTexts(bool english) {
+    const int col = english ? 0 : 1;
+    GsInstrument = english ? QStringLiteral("Instrument: ") : QStringLiteral("Készülék: ");
+    GsHours = english ? QStringLiteral(" hours  ") : QStringLiteral(" óra  ");
+    GsMinutes = english ? QStringLiteral(" minutes.") : QStringLiteral(" perc.");
+    GsWindowTitle = english ? QStringLiteral("Configuration software for VX2207 V")
+                            : QStringLiteral("VX2207 V beállító program");
+    GsNotCompatible = english ? QStringLiteral("This software is not compatible with the instrument.")
+                              : QStringLiteral("Ez a szoftver és a készülék nem kompatibilis egymással.");
+    for (int i = 0; i < kCaptionCount; ++i)
+        texts_[static_cast<std::size_t>(i)] = QString::fromUtf8(english ? kCaptions[i].english : kCaptions[i].hungarian);
+    for (int i = 0; i < 5; ++i) texts_[static_cast<std::size_t>(kCaptionCount + i)] = QString::fromUtf8(kItems[i][col]);
+    textsLoaded_ = true;
+}
+
+void TForm_Main::applyCaptions(int first, int last) {
+    for (int i = first; i <= last; ++i) {
+        const QString& text = texts_[static_cast<std::size_t>(i)];
+        for (const char* name : kCaptions[i].controls) {
+            if (!name) continue;
+            QWidget* w = findChild<QWidget*>(QLatin1String(name));
+            if (auto* l = qobject_cast<QLabel*>(w))
+                l->setText(text);
+            else if (auto* b = qobject_cast<QAbstractButton*>(w))
+                b->setText(text);
+            else if (auto* g = qobject_cast<QGroupBox*>(w))
+                g->setTitle(text);
+            else if (w && PageControl1->indexOf(w) >= 0)
+                PageControl1->setCaption(w, text);
+        }
+    }
+}
+
+void TForm_Main::rebuildItems(TRadioGroup* group, std::initializer_list<int> itemEntries) {
+    // Re-selecting after the clear is a change, so the group's click handlers run as for a user's click.
+    const int index = group->ItemIndex();
+    group->clearItems();
+    for (int e : itemEntries) group->addItem(texts_[static_cast<std::size_t>(e)]);
+    if (index >= 0) group->setItemIndex(index);
+}
+
+void TForm_Main::ApplyLanguage(const QString& name) {
+    GsSelectedLanguage = name.toLower();
+    // A name that is neither language keeps the current texts; before any texts exist that would blank
+    // the window, so the default language stands in.
+    if (!textsLoaded_ && GsSelectedLanguage != kEnglish && GsSelectedLanguage != kMagyar)
+        GsSelectedLanguage = kMagyar;
+    if (GsSelectedLanguage == kEnglish) {
+        SpeedButton_Angol->setDown(true);
+        setLanguageTexts(true);
+    }
+    if (GsSelectedLanguage == kMagyar) {
+        SpeedButton_Magyar->setDown(true);
+        setLanguageTexts(false);
+    }
+    applyCaptions(0, 15);
+    ApplyAccessMode();
+    applyCaptions(16, 31);
+    rebuildItems(RadioGroup_BemenetTipusa, {kItemCurrent, kItemVoltage});
+    rebuildItems(RadioGroup_KimenetTipusa, {kItemCurrent, kItemVoltage});
+    UpdateWindowCaption();
+    applyCaptions(32, 37);
+    rebuildItems(RadioGroup_MODBUSParity, {kItemNone, kItemEven, kItemOdd});
+    applyCaptions(38, 38);
+}
+
+void TForm_Main::SpeedButton_AngolClick(TSpeedButton* sender) {
+    if (sender && sender->Down()) ApplyLanguage(sender->text());
+}
+
+// ---- maker-level access and caption
+
+void TForm_Main::CheckAccessSwitch() {
+    MakerAccess = false;
+    const QStringList args = arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1);
+    for (const QString& a : args)
+        if (a.toUpper() == kAccessSwitch) MakerAccess = true;
+    ApplyAccessMode();
+}
+
+void TForm_Main::ApplyAccessMode() {
+    QWidget* const makerPages[] = {TabSheet_InputCalibration, TabSheet_OutputCalibration, TabSheet_KimenetEllenorzes,
+                                   TabSheet_Test};
+    Label_KeszulekAltipus->setText(GsInstrument + InstrumentModelCaption + (MakerAccess ? kAccessSuffix : QString()));
+    for (QWidget* page : makerPages) PageControl1->setTabVisibleFor(page, MakerAccess);
+    if (MakerAccess) {
+        PageControl1->show();
+        GroupBox_System->show();
+        Label_KeszulekAltipus->show();
+        GroupBox_ADCs->show();
+    } else {
+        // The page area, the system group and the device label follow the instrument's replies.
+        GroupBox_ADCs->hide();
+    }
+}
+
+void TForm_Main::UpdateWindowCaption() {
+    setWindowTitle(GsWindowTitle + QStringLiteral("   V") + picture(kVersionYear, "0000") + QLatin1Char('-') +
+                   picture(kVersionMonth, "00") + QLatin1Char('-') + picture(kVersionDay, "00") + kMaker);
+}

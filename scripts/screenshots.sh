@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Renders the configurator's windows under Xvfb to PNG files in build/screenshots/: the main window in both
+# languages, with and without the maker-level switch, and the firmware-mismatch dialog.
+set -euo pipefail
+dir=${1:-build/release}
+exe="$dir/app/vx2207-config"
+out=build/screenshots
+# A sanitizer build also works; leaks inside the X libraries are none of ours.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+mkdir -p "$out"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+shot() { # language, name, extra arguments...
+    local language=$1 name=$2
+    shift 2
+    printf '[Language]\nGsSelectedLanguage=%s\n' "$language" >"$work/settings.ini"
+    VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT="$out/$name.png" \
+        xvfb-run -a -s "-screen 0 1280x800x24" "$exe" "$@"
+    echo "$out/$name.png"
+}
+
+shot english main-english
+shot magyar main-magyar
+shot english main-english-maker /QARNEL
+shot magyar main-magyar-maker /qarnel
+pages=(settings input-calibration output-calibration output-check test)
+for i in 1 2 3 4; do
+    VX_SCREENSHOT_PAGE=$i shot english "page-${pages[$i]}-english" /QARNEL
+    VX_SCREENSHOT_PAGE=$i shot magyar "page-${pages[$i]}-magyar" /QARNEL
+done
+printf '[Language]\nGsSelectedLanguage=english\n' >"$work/settings.ini"
+VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT_DIALOG="$out/dialog.png" \
+    xvfb-run -a -s "-screen 0 1280x800x24" "$exe"
+echo "$out/dialog.png"
