@@ -33,9 +33,13 @@ TForm_DUTHiba::TForm_DUTHiba(QWidget* owner) : QDialog(owner) {
     connect(Button_OK, &QPushButton::clicked, this, &TForm_DUTHiba::Button_OKClick);
 }
 
-void TForm_DUTHiba::FormActivate() { Button_OK->setFocus(); }
+void TForm_DUTHiba::FormActivate() {
+    Button_OK->setFocus();
+}
 
-void TForm_DUTHiba::Button_OKClick() { accept(); }
+void TForm_DUTHiba::Button_OKClick() {
+    accept();
+}
 
 void TForm_DUTHiba::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -113,8 +113,8 @@ public:
     QComboBox *ComboBox_MODBUSBaudRate = nullptr, *ComboBox_MODBUSAddress = nullptr;
     QGroupBox *GroupBox_AnalogInput = nullptr, *GroupBox_AnalogOutput = nullptr;
     QLabel *Label_InputSignalPlus = nullptr, *Label_InputCommon = nullptr, *Label_Input = nullptr,
-           *Label_BemenoErtek = nullptr, *Label_OutputSignalPlus = nullptr, *Label_OutputSignalMinus = nullptr,
-           *Label_Output = nullptr, *Label_OutputValue = nullptr;
+           *Label_BemenoErtek = nullptr, *Label_OutputSignalPlus = nullptr,
+           *Label_OutputSignalMinus = nullptr, *Label_Output = nullptr, *Label_OutputValue = nullptr;
     QLabel *Image_78 = nullptr, *Image_79 = nullptr, *Image_710 = nullptr, *Image_34 = nullptr,
            *Image_56 = nullptr;
 
@@ -141,8 +141,9 @@ public:
     QPushButton *Button_Out0 = nullptr, *Button_OutVegertek = nullptr, *Button_Out50Percents = nullptr;
     TPageControl* PageControl4 = nullptr;
     std::array<QWidget*, 7> TabSheet_OutCalStep{}; // TabSheet_OutCalStep1 .. 7
-    TSpeedButton *SpeedButton_Test4mA = nullptr, *SpeedButton_Test12mA = nullptr, *SpeedButton_Test20mA = nullptr,
-                 *SpeedButton_Test2V = nullptr, *SpeedButton_Test6V = nullptr, *SpeedButton_Test10V = nullptr,
+    TSpeedButton *SpeedButton_Test4mA = nullptr, *SpeedButton_Test12mA = nullptr,
+                 *SpeedButton_Test20mA = nullptr, *SpeedButton_Test2V = nullptr,
+                 *SpeedButton_Test6V = nullptr, *SpeedButton_Test10V = nullptr,
                  *SpeedButton_WriteOutputCalibrationToVX = nullptr;
 
     // Output check page.
@@ -164,7 +165,8 @@ public:
     TMBarGraph *MBarGraph_Delta0 = nullptr, *MBarGraph_Delta1 = nullptr;
     QLabel *Label_CalibrationStep = nullptr, *Label_ErositesCH0 = nullptr, *Label_ErositesCH1 = nullptr,
            *Label_NYAKCime = nullptr, *Label_uDivider = nullptr, *Label_uADSamples = nullptr,
-           *Label_RAM1AdatForras = nullptr, *Label_RAM2AdatForras = nullptr, *Label_iTypeOfInstrument = nullptr;
+           *Label_RAM1AdatForras = nullptr, *Label_RAM2AdatForras = nullptr,
+           *Label_iTypeOfInstrument = nullptr;
     TSpeedButton *SpeedButton_HomersekletMinMaxTorlese = nullptr, *SpeedButton_FRAMTorlesReset = nullptr;
 
 protected:

@@ -127,7 +127,9 @@ protected:
     }
 };
 
-QLabel* emptyPicture(QWidget* p, const char* name, const QRect& r) { return named(new QLabel(p), name, r); }
+QLabel* emptyPicture(QWidget* p, const char* name, const QRect& r) {
+    return named(new QLabel(p), name, r);
+}
 
 QListWidget* listBox(QWidget* p, const char* name, const QRect& r) {
     auto* l = named(new QListWidget(p), name, r);
@@ -154,9 +156,10 @@ void TForm_Main::buildWindow() {
     setFont(f);
     // Group captions sit on the frame line, as on the desktop this tool was made for; it keeps the
     // boxes compact.
-    setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px; padding: 0 2px; }"));
+    setStyleSheet(
+        QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: "
+                       "7px; padding: 0 2px; }"));
     // The client area that holds the areas below with a small margin; the frame adds the rest.
     resize(1048, 538);
 
@@ -166,25 +169,27 @@ void TForm_Main::buildWindow() {
     Label_KeszulekAltipus->hide();
     SpeedButton_Angol =
         speed(this, "SpeedButton_Angol", QStringLiteral("English"), QRect(8, 498, 57, 25), 30, false, true);
-    SpeedButton_Magyar = speed(this, "SpeedButton_Magyar", QStringLiteral("Magyar"), QRect(88, 498, 57, 25), 30);
+    SpeedButton_Magyar =
+        speed(this, "SpeedButton_Magyar", QStringLiteral("Magyar"), QRect(88, 498, 57, 25), 30);
     for (auto* b : {SpeedButton_Angol, SpeedButton_Magyar})
         connect(b, &TSpeedButton::clicked, this, [this, b] { SpeedButton_AngolClick(b); });
 
-    GroupBox_System = group(this, "GroupBox_System", QStringLiteral("GroupBox_System"), QRect(8, 7, 289, 274));
+    GroupBox_System =
+        group(this, "GroupBox_System", QStringLiteral("GroupBox_System"), QRect(8, 7, 289, 274));
     GroupBox_System->hide();
     buildSystemGroup();
 
     PageControl1 = named(new TPageControl(this), "PageControl1", QRect(304, 32, 737, 497));
     TabSheet_Uzemmod = PageControl1->addPage(QStringLiteral("TabSheet_Uzemmod"), QStringLiteral("Settings"));
-    TabSheet_InputCalibration =
-        PageControl1->addPage(QStringLiteral("TabSheet_InputCalibration"), QStringLiteral("Input Calibration"));
-    TabSheet_OutputCalibration =
-        PageControl1->addPage(QStringLiteral("TabSheet_OutputCalibration"), QStringLiteral("Output Calibration"));
+    TabSheet_InputCalibration = PageControl1->addPage(QStringLiteral("TabSheet_InputCalibration"),
+                                                      QStringLiteral("Input Calibration"));
+    TabSheet_OutputCalibration = PageControl1->addPage(QStringLiteral("TabSheet_OutputCalibration"),
+                                                       QStringLiteral("Output Calibration"));
     TabSheet_KimenetEllenorzes =
         PageControl1->addPage(QStringLiteral("TabSheet_KimenetEllenorzes"), QStringLiteral("Output Check"));
     TabSheet_Test = PageControl1->addPage(QStringLiteral("TabSheet_Test"), QStringLiteral("Test Page"));
-    for (auto* page : {TabSheet_InputCalibration, TabSheet_OutputCalibration, TabSheet_KimenetEllenorzes,
-                       TabSheet_Test})
+    for (auto* page :
+         {TabSheet_InputCalibration, TabSheet_OutputCalibration, TabSheet_KimenetEllenorzes, TabSheet_Test})
         PageControl1->setTabVisibleFor(page, false);
     PageControl1->setActivePage(TabSheet_Uzemmod);
     PageControl1->hide();
@@ -205,7 +210,8 @@ void TForm_Main::buildWindow() {
 }
 
 void TForm_Main::buildLinkPanel() {
-    MB1 = named(new LinkPanelStandIn(QStringLiteral("MB Master v2015-01-29"), this), "MB1", QRect(8, 8, 153, 145));
+    MB1 = named(new LinkPanelStandIn(QStringLiteral("MB Master v2015-01-29"), this), "MB1",
+                QRect(8, 8, 153, 145));
     setMBLastUsedPort(QStringLiteral("\\\\.\\COM24"));
 }
 
@@ -215,26 +221,33 @@ void TForm_Main::buildSystemGroup() {
     auto* gb1 = group(g, "GroupBox1", QStringLiteral("Error code"), QRect(160, 6, 121, 46));
     Label_ErrorNumber = label(gb1, "Label_ErrorNumber", QStringLiteral("0"), QRect(8, 17, 105, 22), 16, true,
                               Qt::AlignCenter);
-    SpeedButton_Reset = speed(g, "SpeedButton_Reset", QStringLiteral("Restart"), QRect(160, 57, 121, 25), 5, true);
+    SpeedButton_Reset =
+        speed(g, "SpeedButton_Reset", QStringLiteral("Restart"), QRect(160, 57, 121, 25), 5, true);
     auto* gb9 = group(g, "GroupBox9", QStringLiteral("Temperature"), QRect(160, 86, 121, 62));
     label(gb9, "Label22", QStringLiteral("T min.:"), QRect(8, 15, 50, 14));
-    Label_MertHomersekletMin = rightLabel(gb9, "Label_MertHomersekletMin", QStringLiteral("--.-"), QRect(58, 15, 50, 14));
+    Label_MertHomersekletMin =
+        rightLabel(gb9, "Label_MertHomersekletMin", QStringLiteral("--.-"), QRect(58, 15, 50, 14));
     label(gb9, "Label20", QStringLiteral("T:"), QRect(8, 29, 50, 14), 0, true);
-    Label_MertHomerseklet = rightLabel(gb9, "Label_MertHomerseklet", QStringLiteral("--.-"), QRect(58, 29, 50, 14), 0, true);
+    Label_MertHomerseklet =
+        rightLabel(gb9, "Label_MertHomerseklet", QStringLiteral("--.-"), QRect(58, 29, 50, 14), 0, true);
     label(gb9, "Label26", QStringLiteral("T max.:"), QRect(8, 43, 50, 14));
-    Label_MertHomersekletMax = rightLabel(gb9, "Label_MertHomersekletMax", QStringLiteral("--.-"), QRect(58, 43, 50, 14));
+    Label_MertHomersekletMax =
+        rightLabel(gb9, "Label_MertHomersekletMax", QStringLiteral("--.-"), QRect(58, 43, 50, 14));
 
     const int c0 = 8, c1 = 146, w = 134, h = 17;
     Label_EEPROMHiba = flag(g, "Label_EEPROMHiba", QStringLiteral("FRAM error"), QRect(c0, 154, w, h));
     Label_ADError = flag(g, "Label_ADError", QStringLiteral("ADC error"), QRect(c1, 154, w, h));
-    Label_ADNincsKalibralva = flag(g, "Label_ADNincsKalibralva", QStringLiteral("Uncalibrated input"), QRect(c0, 174, w, h));
+    Label_ADNincsKalibralva =
+        flag(g, "Label_ADNincsKalibralva", QStringLiteral("Uncalibrated input"), QRect(c0, 174, w, h));
     Label_KimenetNincsKalibralva =
         flag(g, "Label_KimenetNincsKalibralva", QStringLiteral("Uncalibrated output"), QRect(c1, 174, w, h));
     Label_ADOverflow = flag(g, "Label_ADOverflow", QStringLiteral("Input range error"), QRect(c0, 194, w, h));
-    Label_OutputRangeError = flag(g, "Label_OutputRangeError", QStringLiteral("Output range error"), QRect(c1, 194, w, h));
+    Label_OutputRangeError =
+        flag(g, "Label_OutputRangeError", QStringLiteral("Output range error"), QRect(c1, 194, w, h));
 
     label(g, "Label7", QStringLiteral("Firmware:"), QRect(8, 218, 108, 15));
-    Label_FormverVerzio = label(g, "Label_FormverVerzio", QStringLiteral("????"), QRect(118, 218, 163, 15), 0, true);
+    Label_FormverVerzio =
+        label(g, "Label_FormverVerzio", QStringLiteral("????"), QRect(118, 218, 163, 15), 0, true);
     label(g, "Label9", QStringLiteral("Last calibration:"), QRect(8, 235, 108, 15));
     Label_KalibralasDatuma =
         label(g, "Label_KalibralasDatuma", QStringLiteral("Last calibration:"), QRect(118, 235, 163, 15));
@@ -257,11 +270,11 @@ void TForm_Main::buildConverterGroup() {
         return std::pair{rawLabel, avgLabel};
     };
     std::tie(Label_ADErtek, Label_ADErtekAtlagolt) =
-        channel(16, "Label30", QStringLiteral("Current measuring ADC:"), "MBarGraph_AD", "MBarGraph_ADSzurt", kPink,
-                "Label1", "Label_ADErtek", "Label24", "Label_ADErtekAtlagolt");
-    std::tie(Label_ADErtek2, Label_ADErtekAtlagolt2) =
-        channel(88, "Label33", QStringLiteral("Voltage measuring ADC:"), "MBarGraph_AD2", "MBarGraph_AD2Szurt",
-                kAqua, "Label10", "Label_ADErtek2", "Label40", "Label_ADErtekAtlagolt2");
+        channel(16, "Label30", QStringLiteral("Current measuring ADC:"), "MBarGraph_AD", "MBarGraph_ADSzurt",
+                kPink, "Label1", "Label_ADErtek", "Label24", "Label_ADErtekAtlagolt");
+    std::tie(Label_ADErtek2, Label_ADErtekAtlagolt2) = channel(
+        88, "Label33", QStringLiteral("Voltage measuring ADC:"), "MBarGraph_AD2", "MBarGraph_AD2Szurt", kAqua,
+        "Label10", "Label_ADErtek2", "Label40", "Label_ADErtekAtlagolt2");
     MBarGraph_AD = g->findChild<TMBarGraph*>(QStringLiteral("MBarGraph_AD"));
     MBarGraph_ADSzurt = g->findChild<TMBarGraph*>(QStringLiteral("MBarGraph_ADSzurt"));
     MBarGraph_AD2 = g->findChild<TMBarGraph*>(QStringLiteral("MBarGraph_AD2"));
@@ -269,7 +282,8 @@ void TForm_Main::buildConverterGroup() {
 }
 
 void TForm_Main::buildSettingsPage(QWidget* page) {
-    MBarGraph_SkalaSzazalek = bar(page, "MBarGraph_SkalaSzazalek", QRect(8, 6, 713, 17), modeUnsigned, true, 1, kYellow);
+    MBarGraph_SkalaSzazalek =
+        bar(page, "MBarGraph_SkalaSzazalek", QRect(8, 6, 713, 17), modeUnsigned, true, 1, kYellow);
     GroupBox_Settings = group(page, "GroupBox_Settings", QStringLiteral("Settings"), QRect(8, 28, 713, 212));
     buildSettingsEditor(GroupBox_Settings);
     buildInputsAndOutputs(page);
@@ -293,12 +307,12 @@ void TForm_Main::buildSettingsEditor(QGroupBox* box) {
     };
     GroupBox_AnalogInputSettings =
         scaleGroup("GroupBox_AnalogInputSettings", QStringLiteral("Input"), 8, "RadioGroup_BemenetTipusa",
-                   QStringLiteral("Input signal"), "Label4", "Edit_InputLow", "Label_InputLowMertekegyseg", "Label11",
-                   "Edit_InputHigh", "Label_InputHighMertekegyseg");
-    GroupBox_AnalogOutputSettings =
-        scaleGroup("GroupBox_AnalogOutputSettings", QStringLiteral("Output"), 246, "RadioGroup_KimenetTipusa",
-                   QStringLiteral("Output signal"), "Label15", "Edit_OutputLow", "Label_OutputLowMertekegyseg",
-                   "Label32", "Edit_OutputHigh", "Label_OutputHighMertekegyseg");
+                   QStringLiteral("Input signal"), "Label4", "Edit_InputLow", "Label_InputLowMertekegyseg",
+                   "Label11", "Edit_InputHigh", "Label_InputHighMertekegyseg");
+    GroupBox_AnalogOutputSettings = scaleGroup("GroupBox_AnalogOutputSettings", QStringLiteral("Output"), 246,
+                                               "RadioGroup_KimenetTipusa", QStringLiteral("Output signal"),
+                                               "Label15", "Edit_OutputLow", "Label_OutputLowMertekegyseg",
+                                               "Label32", "Edit_OutputHigh", "Label_OutputHighMertekegyseg");
     RadioGroup_BemenetTipusa = box->findChild<TRadioGroup*>(QStringLiteral("RadioGroup_BemenetTipusa"));
     RadioGroup_KimenetTipusa = box->findChild<TRadioGroup*>(QStringLiteral("RadioGroup_KimenetTipusa"));
     Edit_InputLow = box->findChild<QLineEdit*>(QStringLiteral("Edit_InputLow"));
@@ -312,15 +326,16 @@ void TForm_Main::buildSettingsEditor(QGroupBox* box) {
 
     // The MODBUS group takes the output group's place on the MODBUS variant; until a variant is known
     // the analogue group shows, matching the start model caption.
-    auto* m = GroupBox_MODBUSOutputSettings =
-        group(box, "GroupBox_MODBUSOutputSettings", QStringLiteral("MODBUS kimenet"), QRect(246, 16, 230, 188));
+    auto* m = GroupBox_MODBUSOutputSettings = group(
+        box, "GroupBox_MODBUSOutputSettings", QStringLiteral("MODBUS kimenet"), QRect(246, 16, 230, 188));
     m->hide();
-    RadioGroup_MODBUSProtocol = radio(m, "RadioGroup_MODBUSProtocol", QStringLiteral("Protokoll"),
-                                      {QStringLiteral("RTU"), QStringLiteral("ASCII")}, 0, QRect(8, 16, 76, 62));
-    RadioGroup_MODBUSParity = radio(m, "RadioGroup_MODBUSParity", QStringLiteral("Paritás bit"),
-                                    {QStringLiteral("Nincs (None)"), QStringLiteral("Páros (Even)"),
-                                     QStringLiteral("Páratlan (Odd)")},
-                                    1, QRect(90, 16, 132, 78));
+    RadioGroup_MODBUSProtocol =
+        radio(m, "RadioGroup_MODBUSProtocol", QStringLiteral("Protokoll"),
+              {QStringLiteral("RTU"), QStringLiteral("ASCII")}, 0, QRect(8, 16, 76, 62));
+    RadioGroup_MODBUSParity = radio(
+        m, "RadioGroup_MODBUSParity", QStringLiteral("Paritás bit"),
+        {QStringLiteral("Nincs (None)"), QStringLiteral("Páros (Even)"), QStringLiteral("Páratlan (Odd)")}, 1,
+        QRect(90, 16, 132, 78));
     label(m, "Label35", QStringLiteral("Adatátviteli sebesség:"), QRect(8, 100, 214, 15));
     ComboBox_MODBUSBaudRate = named(new QComboBox(m), "ComboBox_MODBUSBaudRate", QRect(8, 116, 130, 21));
     for (const char* baud : {"2400", "4800", "9600", "14400", "19200", "38400"})
@@ -328,20 +343,24 @@ void TForm_Main::buildSettingsEditor(QGroupBox* box) {
     ComboBox_MODBUSBaudRate->setCurrentIndex(2);
     label(m, "Label36", QStringLiteral("Készülékcím:"), QRect(8, 142, 214, 15));
     ComboBox_MODBUSAddress = named(new QComboBox(m), "ComboBox_MODBUSAddress", QRect(8, 158, 70, 21));
-    for (int i = 0; i < 248; ++i) ComboBox_MODBUSAddress->addItem(QString::number(i));
+    for (int i = 0; i < 248; ++i)
+        ComboBox_MODBUSAddress->addItem(QString::number(i));
     ComboBox_MODBUSAddress->setCurrentIndex(0);
 
-    SpeedButton_ReadSettings = speed(box, "SpeedButton_ReadSettings", QStringLiteral("Read settings from istrument"),
-                                     QRect(484, 24, 221, 30), 101, true, true);
-    SpeedButton_WriteSettings = speed(box, "SpeedButton_WriteSettings", QStringLiteral("Write settings to instrument"),
-                                      QRect(484, 60, 221, 30), 101, true);
-    Button_GyariAlapSkala =
-        button(box, "Button_GyariAlapSkala", QStringLiteral("View the factory defaults"), QRect(484, 173, 221, 27));
+    SpeedButton_ReadSettings =
+        speed(box, "SpeedButton_ReadSettings", QStringLiteral("Read settings from istrument"),
+              QRect(484, 24, 221, 30), 101, true, true);
+    SpeedButton_WriteSettings =
+        speed(box, "SpeedButton_WriteSettings", QStringLiteral("Write settings to instrument"),
+              QRect(484, 60, 221, 30), 101, true);
+    Button_GyariAlapSkala = button(box, "Button_GyariAlapSkala", QStringLiteral("View the factory defaults"),
+                                   QRect(484, 173, 221, 27));
 }
 
 void TForm_Main::buildInputsAndOutputs(QWidget* page) {
     // Each side: range, value and terminal texts on the left, the wiring pictures stacked on the right.
-    GroupBox_AnalogInput = group(page, "GroupBox_AnalogInput", QStringLiteral("Inputs"), QRect(8, 244, 354, 216));
+    GroupBox_AnalogInput =
+        group(page, "GroupBox_AnalogInput", QStringLiteral("Inputs"), QRect(8, 244, 354, 216));
     auto* in = GroupBox_AnalogInput;
     auto* gbIn = group(in, "GroupBox_Input", QStringLiteral("Input Range"), QRect(8, 16, 236, 46));
     Label_Input = label(gbIn, "Label_Input", QStringLiteral("-"), QRect(8, 17, 220, 22), 16, true);
@@ -377,22 +396,25 @@ void TForm_Main::buildInputCalibrationPage(QWidget* page) {
     ListBox_InputCalibrated = listBox(page, "ListBox_InputCalibrated", QRect(8, 36, 200, 420));
     PageControl_InputCalibration =
         named(new TPageControl(page), "PageControl_InputCalibration", QRect(216, 36, 505, 362));
-    TabSheet1 = PageControl_InputCalibration->addPage(QStringLiteral("TabSheet1"), QStringLiteral("TabSheet1"));
+    TabSheet1 =
+        PageControl_InputCalibration->addPage(QStringLiteral("TabSheet1"), QStringLiteral("TabSheet1"));
     PageControl_InputCalibration->setTabVisibleFor(TabSheet1, false);
     Image_InputCalibration = emptyPicture(TabSheet1, "Image_InputCalibration", QRect(8, 250, 160, 100));
     Label_InputCalibration1 = label(TabSheet1, "Label_InputCalibration1", QStringLiteral("---"),
                                     QRect(8, 8, 485, 26), 19, true, Qt::AlignCenter);
-    Memo_InputCalibration2 = named(new QTextEdit(TabSheet1), "Memo_InputCalibration2", QRect(8, 40, 485, 200));
+    Memo_InputCalibration2 =
+        named(new QTextEdit(TabSheet1), "Memo_InputCalibration2", QRect(8, 40, 485, 200));
     Memo_InputCalibration2->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
     Memo_InputCalibration2->setPlainText(QStringLiteral("Memo_InputCalibration2"));
     setPixelFont(Memo_InputCalibration2, 0, true);
     Memo_InputCalibration2->setStyleSheet(QStringLiteral("QTextEdit { background-color: palette(button); }"));
-    SpeedButton_ADCalBeiras =
-        speed(TabSheet1, "SpeedButton_ADCalBeiras", QStringLiteral("Kalibrálási értékek tárolása a készülékben"),
-              QRect(8, 300, 485, 30), 100, true);
+    SpeedButton_ADCalBeiras = speed(TabSheet1, "SpeedButton_ADCalBeiras",
+                                    QStringLiteral("Kalibrálási értékek tárolása a készülékben"),
+                                    QRect(8, 300, 485, 30), 100, true);
     SpeedButton_ADCalBeiras->hide();
 
-    Image_InputCalibrationOK = picture(page, "Image_InputCalibrationOK", "CalibrationOK.png", QPoint(216, 410), false);
+    Image_InputCalibrationOK =
+        picture(page, "Image_InputCalibrationOK", "CalibrationOK.png", QPoint(216, 410), false);
     SpeedButton_InputCalibrationBack =
         pictureButton(page, "SpeedButton_InputCalibrationBack", "Back51.png", QRect(608, 406, 51, 37));
     SpeedButton_InputCalibrationNext =
@@ -409,13 +431,15 @@ void TForm_Main::buildOutputCalibrationPage(QWidget* page) {
         pictureButton(page, "SpeedButton_OutputCalibrationNext", "Next64.png", QRect(654, 56, 64, 50));
 
     auto* pwm = group(page, "GroupBox_PWM", QStringLiteral("PWM Value"), QRect(8, 142, 530, 252));
-    Label_BeallitottPWM = label(pwm, "Label_BeallitottPWM", QStringLiteral("00 000"), QRect(28, 16, 474, 42), 32,
-                                true, Qt::AlignCenter);
+    Label_BeallitottPWM = label(pwm, "Label_BeallitottPWM", QStringLiteral("00 000"), QRect(28, 16, 474, 42),
+                                32, true, Qt::AlignCenter);
     MBarGraph_OutputCalibration =
         bar(pwm, "MBarGraph_OutputCalibration", QRect(28, 60, 474, 33), modeUnsigned, true, 0, kOrange);
     MBarGraph_OutputCalibration->hide();
-    auto* force = group(pwm, "GroupBox_PWMErtekValtoztatas", QStringLiteral("PWM Force"), QRect(8, 100, 514, 144));
-    static const char* const steps[10] = {"-10 000", "-1000", "-100", "-10", "-1", "+1", "+10", "+100", "+1000", "+10 000"};
+    auto* force =
+        group(pwm, "GroupBox_PWMErtekValtoztatas", QStringLiteral("PWM Force"), QRect(8, 100, 514, 144));
+    static const char* const steps[10] = {"-10 000", "-1000", "-100", "-10",   "-1",
+                                          "+1",      "+10",   "+100", "+1000", "+10 000"};
     for (int i = 0; i < 10; ++i) {
         const QByteArray name = "Button" + QByteArray::number(i + 1);
         PWMStepButtons[static_cast<std::size_t>(i)] =
@@ -424,20 +448,24 @@ void TForm_Main::buildOutputCalibrationPage(QWidget* page) {
     TrackBar_PWM = trackBar(force, "TrackBar_PWM", QRect(8, 58, 498, 32), 100, 10);
     TrackBar_PWM->setTickInterval(10);
     Button_Out0 = button(force, "Button_Out0", QStringLiteral("0"), QRect(8, 104, 60, 27));
-    Button_Out50Percents = button(force, "Button_Out50Percents", QStringLiteral("50 %"), QRect(227, 104, 60, 27));
+    Button_Out50Percents =
+        button(force, "Button_Out50Percents", QStringLiteral("50 %"), QRect(227, 104, 60, 27));
     Button_OutVegertek = button(force, "Button_OutVegertek", QStringLiteral("F"), QRect(446, 104, 60, 27));
 
     ListBox_OutputCalibrated = listBox(page, "ListBox_OutputCalibrated", QRect(546, 148, 175, 246));
-    Image_OutputCalibrationOK = picture(page, "Image_OutputCalibrationOK", "CalibrationOK.png", QPoint(546, 402), false);
+    Image_OutputCalibrationOK =
+        picture(page, "Image_OutputCalibrationOK", "CalibrationOK.png", QPoint(546, 402), false);
 }
 
 void TForm_Main::buildOutputCalibrationWizard(QWidget* page) {
     PageControl4 = named(new TPageControl(page), "PageControl4", QRect(8, 34, 562, 100));
-    static const char* const titles[7] = {
-        "Step 1/7: Change the PWM value until Iout = 4 mA", "Step 2/7: Change the PWM value until Iout = 20 mA",
-        "Step 3/7: Check the accuracy of current",          "Step 4/7: Change the PWM value until Uout = 2 V",
-        "Step 5/7: Change the PWM value until Uout = 10 V", "Step 6/7: Check the accuracy of voltage",
-        "Step 7/7: Write Calibration to Device"};
+    static const char* const titles[7] = {"Step 1/7: Change the PWM value until Iout = 4 mA",
+                                          "Step 2/7: Change the PWM value until Iout = 20 mA",
+                                          "Step 3/7: Check the accuracy of current",
+                                          "Step 4/7: Change the PWM value until Uout = 2 V",
+                                          "Step 5/7: Change the PWM value until Uout = 10 V",
+                                          "Step 6/7: Check the accuracy of voltage",
+                                          "Step 7/7: Write Calibration to Device"};
     for (int i = 0; i < 7; ++i) {
         const QString name = QStringLiteral("TabSheet_OutCalStep%1").arg(i + 1);
         QWidget* step = PageControl4->addPage(name, name);
@@ -451,28 +479,32 @@ void TForm_Main::buildOutputCalibrationWizard(QWidget* page) {
     emptyPicture(step(2), "Image25", QRect(8, 36, 100, 50));
     emptyPicture(step(4), "Image26", QRect(8, 36, 100, 50));
     emptyPicture(step(5), "Image27", QRect(8, 36, 100, 50));
-    SpeedButton_Test4mA = speed(step(3), "SpeedButton_Test4mA", QStringLiteral("4 mA"), QRect(8, 44, 80, 27), 8);
-    SpeedButton_Test12mA =
-        speed(step(3), "SpeedButton_Test12mA", QStringLiteral("12 mA"), QRect(96, 44, 80, 27), 8, false, true);
-    SpeedButton_Test20mA = speed(step(3), "SpeedButton_Test20mA", QStringLiteral("20 mA"), QRect(184, 44, 80, 27), 8);
+    SpeedButton_Test4mA =
+        speed(step(3), "SpeedButton_Test4mA", QStringLiteral("4 mA"), QRect(8, 44, 80, 27), 8);
+    SpeedButton_Test12mA = speed(step(3), "SpeedButton_Test12mA", QStringLiteral("12 mA"),
+                                 QRect(96, 44, 80, 27), 8, false, true);
+    SpeedButton_Test20mA =
+        speed(step(3), "SpeedButton_Test20mA", QStringLiteral("20 mA"), QRect(184, 44, 80, 27), 8);
     SpeedButton_Test2V = speed(step(6), "SpeedButton_Test2V", QStringLiteral("2 V"), QRect(8, 44, 80, 27), 9);
     SpeedButton_Test6V =
         speed(step(6), "SpeedButton_Test6V", QStringLiteral("6 V"), QRect(96, 44, 80, 27), 9, false, true);
-    SpeedButton_Test10V = speed(step(6), "SpeedButton_Test10V", QStringLiteral("10 V"), QRect(184, 44, 80, 27), 9);
-    SpeedButton_WriteOutputCalibrationToVX = speed(step(7), "SpeedButton_WriteOutputCalibrationToVX",
-                                                   QStringLiteral("Write Calibration to Device"),
-                                                   QRect(8, 44, 256, 27), 9, true);
+    SpeedButton_Test10V =
+        speed(step(6), "SpeedButton_Test10V", QStringLiteral("10 V"), QRect(184, 44, 80, 27), 9);
+    SpeedButton_WriteOutputCalibrationToVX =
+        speed(step(7), "SpeedButton_WriteOutputCalibrationToVX",
+              QStringLiteral("Write Calibration to Device"), QRect(8, 44, 256, 27), 9, true);
     PageControl4->setActivePage(step(1));
 }
 
 void TForm_Main::buildOutputCheckPage(QWidget* page) {
     label(page, "Label_PWMSzoveg", QStringLiteral("PWM:"), QRect(8, 10, 40, 15));
     Label_PWMErtek = label(page, "Label_PWMErtek", QStringLiteral("00 000"), QRect(50, 10, 80, 15));
-    Label_OutputCheckPercent = label(page, "Label_OutputCheckPercent", QStringLiteral("0 %"), QRect(8, 36, 713, 24),
-                                     16, true, Qt::AlignCenter);
+    Label_OutputCheckPercent = label(page, "Label_OutputCheckPercent", QStringLiteral("0 %"),
+                                     QRect(8, 36, 713, 24), 16, true, Qt::AlignCenter);
     TrackBar_OutCheck = trackBar(page, "TrackBar_OutCheck", QRect(8, 66, 713, 32), 20, 5);
     Button_OutCheckMin = button(page, "Button_OutCheckMin", QStringLiteral("0 %"), QRect(8, 106, 80, 27));
-    Button_OutCheckMean = button(page, "Button_OutCheckMean", QStringLiteral("50 %"), QRect(324, 106, 80, 27));
+    Button_OutCheckMean =
+        button(page, "Button_OutCheckMean", QStringLiteral("50 %"), QRect(324, 106, 80, 27));
     Button_OutCheckMax = button(page, "Button_OutCheckMax", QStringLiteral("100 %"), QRect(641, 106, 80, 27));
     MBarGraph_PWM = bar(page, "MBarGraph_PWM", QRect(52, 150, 625, 17), modeUnsigned, true, 0, kOrange);
 }
@@ -482,26 +514,30 @@ void TForm_Main::buildTestPage(QWidget* page) {
     Label_PWMErtek2 = label(page, "Label_PWMErtek2", QStringLiteral("00 000"), QRect(50, 10, 50, 15));
     MBarGraph_PWM2 = bar(page, "MBarGraph_PWM2", QRect(104, 9, 145, 17), modeUnsigned, true, 1, kYellow);
     label(page, "Label25", QStringLiteral("Input value:"), QRect(8, 34, 90, 15));
-    Label_BemenoErtek2 = label(page, "Label_BemenoErtek2", QStringLiteral("0"), QRect(100, 31, 296, 20), 16, true);
+    Label_BemenoErtek2 =
+        label(page, "Label_BemenoErtek2", QStringLiteral("0"), QRect(100, 31, 296, 20), 16, true);
     label(page, "Label28", QStringLiteral("Output value:"), QRect(8, 56, 90, 15));
-    Label_OutputValue2 = label(page, "Label_OutputValue2", QStringLiteral("0"), QRect(100, 53, 296, 20), 16, true);
+    Label_OutputValue2 =
+        label(page, "Label_OutputValue2", QStringLiteral("0"), QRect(100, 53, 296, 20), 16, true);
 
-    RadioGroup_GainForce = radio(page, "RadioGroup_GainForce", QStringLiteral("Gain Force"),
-                                 {QStringLiteral("Force Off"), QStringLiteral("Au = 1"), QStringLiteral("Au = 2"),
-                                  QStringLiteral("Au = 4"), QStringLiteral("Au = 8"), QStringLiteral("Au = 16"),
-                                  QStringLiteral("Au = 32")},
-                                 0, QRect(8, 80, 125, 170));
-    RadioGroup_GainForceCH = radio(page, "RadioGroup_GainForceCH", QStringLiteral("Channel Force"),
-                                   {QStringLiteral("CH0"), QStringLiteral("CH1")}, 0, QRect(140, 80, 125, 62));
-    RadioGroup_DividerForce =
-        radio(page, "RadioGroup_DividerForce", QStringLiteral("CH1 Divider Force"),
-              {QStringLiteral("Force Off"), QStringLiteral("Minimum Division"), QStringLiteral("Medium Division"),
-               QStringLiteral("Maximum Division")},
-              0, QRect(140, 148, 125, 102));
+    RadioGroup_GainForce =
+        radio(page, "RadioGroup_GainForce", QStringLiteral("Gain Force"),
+              {QStringLiteral("Force Off"), QStringLiteral("Au = 1"), QStringLiteral("Au = 2"),
+               QStringLiteral("Au = 4"), QStringLiteral("Au = 8"), QStringLiteral("Au = 16"),
+               QStringLiteral("Au = 32")},
+              0, QRect(8, 80, 125, 170));
+    RadioGroup_GainForceCH =
+        radio(page, "RadioGroup_GainForceCH", QStringLiteral("Channel Force"),
+              {QStringLiteral("CH0"), QStringLiteral("CH1")}, 0, QRect(140, 80, 125, 62));
+    RadioGroup_DividerForce = radio(page, "RadioGroup_DividerForce", QStringLiteral("CH1 Divider Force"),
+                                    {QStringLiteral("Force Off"), QStringLiteral("Minimum Division"),
+                                     QStringLiteral("Medium Division"), QStringLiteral("Maximum Division")},
+                                    0, QRect(140, 148, 125, 102));
     RadioGroup_MereshatarForce =
         radio(page, "RadioGroup_MereshatarForce", QStringLiteral("Range Force"),
-              {QStringLiteral("Force Off"), QStringLiteral("150 mV"), QStringLiteral("450 mV"), QStringLiteral("2,3 V"),
-               QStringLiteral("10 V"), QStringLiteral("40 V"), QStringLiteral("100 V"), QStringLiteral("20 mA")},
+              {QStringLiteral("Force Off"), QStringLiteral("150 mV"), QStringLiteral("450 mV"),
+               QStringLiteral("2,3 V"), QStringLiteral("10 V"), QStringLiteral("40 V"),
+               QStringLiteral("100 V"), QStringLiteral("20 mA")},
               0, QRect(272, 80, 125, 170));
 
     const auto minMax = [&](const char* name, const QString& title, int x, const char* minCaption,
@@ -520,13 +556,14 @@ void TForm_Main::buildTestPage(QWidget* page) {
         return std::tuple{mn, mx, dl, b, d};
     };
     std::tie(Label_Min0, Label_Max0, Label_Delta0, Button_MinMaxTorles0, MBarGraph_Delta0) =
-        minMax("GroupBox4", QStringLiteral("CH0 Min-Max"), 8, "Label12", "Label_Min0", "Label17", "Label_Max0",
-               "Label21", "Label_Delta0", "Button_MinMaxTorles0", "MBarGraph_Delta0");
+        minMax("GroupBox4", QStringLiteral("CH0 Min-Max"), 8, "Label12", "Label_Min0", "Label17",
+               "Label_Max0", "Label21", "Label_Delta0", "Button_MinMaxTorles0", "MBarGraph_Delta0");
     std::tie(Label_Min1, Label_Max1, Label_Delta1, Button_MinMaxTorles1, MBarGraph_Delta1) =
-        minMax("GroupBox5", QStringLiteral("CH1 Min-Max"), 316, "Label18", "Label_Min1", "Label19", "Label_Max1",
-               "Label23", "Label_Delta1", "Button_MinMaxTorles1", "MBarGraph_Delta1");
+        minMax("GroupBox5", QStringLiteral("CH1 Min-Max"), 316, "Label18", "Label_Min1", "Label19",
+               "Label_Max1", "Label23", "Label_Delta1", "Button_MinMaxTorles1", "MBarGraph_Delta1");
 
-    auto* g8 = group(page, "GroupBox8", QStringLiteral("Csak a Velmarra tartozó adatok"), QRect(408, 8, 313, 244));
+    auto* g8 =
+        group(page, "GroupBox8", QStringLiteral("Csak a Velmarra tartozó adatok"), QRect(408, 8, 313, 244));
     int row = 0;
     const auto pair = [&](const char* caption, const QString& captionText, const char* value,
                           const QString& valueText) {
@@ -534,22 +571,28 @@ void TForm_Main::buildTestPage(QWidget* page) {
         label(g8, caption, captionText, QRect(8, y, 190, 15));
         return label(g8, value, valueText, QRect(200, y, 105, 15));
     };
-    Label_CalibrationStep = pair("Label34", QStringLiteral("Direct Control:"), "Label_CalibrationStep", QStringLiteral("0"));
-    Label_ErositesCH0 = pair("Label16", QStringLiteral("Áram bem. erősítés:"), "Label_ErositesCH0", QStringLiteral("00"));
-    Label_ErositesCH1 = pair("Label39", QStringLiteral("Fesz. bem. erősítés:"), "Label_ErositesCH1", QStringLiteral("00"));
-    Label_NYAKCime = pair("Label27", QStringLiteral("NYÁK cím (NYÁK azonosító):"), "Label_NYAKCime", QStringLiteral("0"));
-    Label_uDivider = pair("Label8", QStringLiteral("CH1 Osztás mértéke (0-2):"), "Label_uDivider", QStringLiteral("00"));
+    Label_CalibrationStep =
+        pair("Label34", QStringLiteral("Direct Control:"), "Label_CalibrationStep", QStringLiteral("0"));
+    Label_ErositesCH0 =
+        pair("Label16", QStringLiteral("Áram bem. erősítés:"), "Label_ErositesCH0", QStringLiteral("00"));
+    Label_ErositesCH1 =
+        pair("Label39", QStringLiteral("Fesz. bem. erősítés:"), "Label_ErositesCH1", QStringLiteral("00"));
+    Label_NYAKCime =
+        pair("Label27", QStringLiteral("NYÁK cím (NYÁK azonosító):"), "Label_NYAKCime", QStringLiteral("0"));
+    Label_uDivider =
+        pair("Label8", QStringLiteral("CH1 Osztás mértéke (0-2):"), "Label_uDivider", QStringLiteral("00"));
     Label_uADSamples = pair("Label2", QStringLiteral("AD SpS:"), "Label_uADSamples", QStringLiteral("0"));
-    Label_RAM1AdatForras = pair("Label3", QStringLiteral("RAM1 (kalibrálás és beállítások): "), "Label_RAM1AdatForras",
-                                QStringLiteral("????"));
-    Label_RAM2AdatForras =
-        pair("Label13", QStringLiteral("RAM2 (folyamatos mentések): "), "Label_RAM2AdatForras", QStringLiteral("????"));
-    Label_iTypeOfInstrument =
-        pair("Label14", QStringLiteral("uTypeOfInstrument:"), "Label_iTypeOfInstrument", QStringLiteral("????"));
+    Label_RAM1AdatForras = pair("Label3", QStringLiteral("RAM1 (kalibrálás és beállítások): "),
+                                "Label_RAM1AdatForras", QStringLiteral("????"));
+    Label_RAM2AdatForras = pair("Label13", QStringLiteral("RAM2 (folyamatos mentések): "),
+                                "Label_RAM2AdatForras", QStringLiteral("????"));
+    Label_iTypeOfInstrument = pair("Label14", QStringLiteral("uTypeOfInstrument:"), "Label_iTypeOfInstrument",
+                                   QStringLiteral("????"));
     SpeedButton_HomersekletMinMaxTorlese =
-        speed(g8, "SpeedButton_HomersekletMinMaxTorlese", QStringLiteral("Hőmérséklet min.- és max értékek törlése"),
-              QRect(8, 182, 297, 25), 5, true);
+        speed(g8, "SpeedButton_HomersekletMinMaxTorlese",
+              QStringLiteral("Hőmérséklet min.- és max értékek törlése"), QRect(8, 182, 297, 25), 5, true);
     SpeedButton_FRAMTorlesReset =
-        speed(g8, "SpeedButton_FRAMTorlesReset", QStringLiteral("FRAM törlése -> Reset"), QRect(8, 212, 297, 25), 5, true);
+        speed(g8, "SpeedButton_FRAMTorlesReset", QStringLiteral("FRAM törlése -> Reset"),
+              QRect(8, 212, 297, 25), 5, true);
     setPixelFont(SpeedButton_FRAMTorlesReset, 0, false, true);
 }

@@ -81,7 +81,8 @@ static_assert(kCaptionCount == 39);
 
 // Radio-group items, stored after the captions in the text table.
 const char* const kItems[][2] = {
-    {"Current", "Áram"}, {"Voltage", "Feszültség"}, {"None", "Nincs (None)"}, {"Even", "Páros (Even)"}, {"Odd", "Páratlan (Odd)"},
+    {"Current", "Áram"},      {"Voltage", "Feszültség"}, {"None", "Nincs (None)"},
+    {"Even", "Páros (Even)"}, {"Odd", "Páratlan (Odd)"},
 };
 constexpr int kItemCurrent = kCaptionCount, kItemVoltage = kCaptionCount + 1, kItemNone = kCaptionCount + 2,
               kItemEven = kCaptionCount + 3, kItemOdd = kCaptionCount + 4;
@@ -93,14 +94,19 @@ const QString kAccessSuffix = QStringLiteral(" - Velmar szintű hozzáférés");
 const QString kMaker = QStringLiteral("   Velmar Kft.");
 constexpr int kVersionYear = 2015, kVersionMonth = 2, kVersionDay = 27;
 
-QString picture(double v, const char* pattern) { return QString::fromStdString(vx::formatPicture(v, pattern)); }
+QString picture(double v, const char* pattern) {
+    return QString::fromStdString(vx::formatPicture(v, pattern));
+}
 
-std::string toLocal(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string toLocal(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 } // namespace
 
 TForm_Main::TForm_Main(Options options, QWidget* parent)
-    : QWidget(parent), settingsPath_(options.settingsPath.isEmpty() ? defaultSettingsPath() : options.settingsPath),
+    : QWidget(parent),
+      settingsPath_(options.settingsPath.isEmpty() ? defaultSettingsPath() : options.settingsPath),
       arguments_(std::move(options.arguments)) {
     buildWindow();
     FormCreate();
@@ -110,7 +116,8 @@ TForm_Main::~TForm_Main() = default;
 
 QString TForm_Main::defaultSettingsPath() {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    const QString name = (exe.suffix().isEmpty() ? exe.fileName() : exe.completeBaseName()) + QStringLiteral(".ini");
+    const QString name =
+        (exe.suffix().isEmpty() ? exe.fileName() : exe.completeBaseName()) + QStringLiteral(".ini");
     const QString beside = exe.absolutePath();
     // An installed program's folder is not the user's to write; the settings then live with the user's.
     if (!beside.isEmpty() && ::access(QFile::encodeName(beside).constData(), W_OK) == 0)
@@ -159,7 +166,8 @@ void TForm_Main::MBClosePort() {
 void TForm_Main::LoadSettings() {
     const std::string path = toLocal(settingsPath_);
     setMBLastUsedPort(QString::fromStdString(vx::readProfileString(path, "Com", "MBLastUsedPort", "")));
-    ApplyLanguage(QString::fromStdString(vx::readProfileString(path, "Language", "GsSelectedLanguage", "magyar")));
+    ApplyLanguage(
+        QString::fromStdString(vx::readProfileString(path, "Language", "GsSelectedLanguage", "magyar")));
 }
 
 void TForm_Main::SaveSettings() {
@@ -203,8 +211,10 @@ void TForm_Main::setLanguageTexts(bool english) {
     GsNotCompatible = english ? QStringLiteral("This software is not compatible with the instrument.")
                               : QStringLiteral("Ez a szoftver és a készülék nem kompatibilis egymással.");
     for (int i = 0; i < kCaptionCount; ++i)
-        texts_[static_cast<std::size_t>(i)] = QString::fromUtf8(english ? kCaptions[i].english : kCaptions[i].hungarian);
-    for (int i = 0; i < 5; ++i) texts_[static_cast<std::size_t>(kCaptionCount + i)] = QString::fromUtf8(kItems[i][col]);
+        texts_[static_cast<std::size_t>(i)] =
+            QString::fromUtf8(english ? kCaptions[i].english : kCaptions[i].hungarian);
+    for (int i = 0; i < 5; ++i)
+        texts_[static_cast<std::size_t>(kCaptionCount + i)] = QString::fromUtf8(kItems[i][col]);
     textsLoaded_ = true;
 }
 
@@ -230,7 +240,8 @@ void TForm_Main::rebuildItems(TRadioGroup* group, std::initializer_list<int> ite
     // Re-selecting after the clear is a change, so the group's click handlers run as for a user's click.
     const int index = group->ItemIndex();
     group->clearItems();
-    for (int e : itemEntries) group->addItem(texts_[static_cast<std::size_t>(e)]);
+    for (int e : itemEntries)
+        group->addItem(texts_[static_cast<std::size_t>(e)]);
     if (index >= 0) group->setItemIndex(index);
 }
 
@@ -274,10 +285,12 @@ void TForm_Main::CheckAccessSwitch() {
 }
 
 void TForm_Main::ApplyAccessMode() {
-    QWidget* const makerPages[] = {TabSheet_InputCalibration, TabSheet_OutputCalibration, TabSheet_KimenetEllenorzes,
-                                   TabSheet_Test};
-    Label_KeszulekAltipus->setText(GsInstrument + InstrumentModelCaption + (MakerAccess ? kAccessSuffix : QString()));
-    for (QWidget* page : makerPages) PageControl1->setTabVisibleFor(page, MakerAccess);
+    QWidget* const makerPages[] = {TabSheet_InputCalibration, TabSheet_OutputCalibration,
+                                   TabSheet_KimenetEllenorzes, TabSheet_Test};
+    Label_KeszulekAltipus->setText(GsInstrument + InstrumentModelCaption +
+                                   (MakerAccess ? kAccessSuffix : QString()));
+    for (QWidget* page : makerPages)
+        PageControl1->setTabVisibleFor(page, MakerAccess);
     if (MakerAccess) {
         PageControl1->show();
         GroupBox_System->show();

@@ -1,6 +1,6 @@
 // vx2207-config: the VX2207 configurator.
-#include "app/DUTHiba.h"
 #include "app/Main.h"
+#include "app/DUTHiba.h"
 #include "common/pictureformat.h"
 #include "widgets/pagecontrol.h"
 

@@ -1,6 +1,7 @@
 // Draws the window's pictures (terminal wiring, the "calibrated" mark, the step arrows) into PNG files.
 // Run once after changing a drawing and commit the result:
-//   cmake --build build/release --target vx_draw_pictures && build/release/app/vx_draw_pictures resources/pictures
+//   cmake --build build/release --target vx_draw_pictures && build/release/app/vx_draw_pictures
+//   resources/pictures
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>

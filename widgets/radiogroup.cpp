@@ -8,13 +8,15 @@ TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent) {}
 
 QStringList TRadioGroup::Items() const {
     QStringList out;
-    for (auto* b : buttons_) out << b->text();
+    for (auto* b : buttons_)
+        out << b->text();
     return out;
 }
 
 void TRadioGroup::setItems(const QStringList& items) {
     clearItems();
-    for (const auto& s : items) addItem(s);
+    for (const auto& s : items)
+        addItem(s);
 }
 
 void TRadioGroup::addItem(const QString& text) {
@@ -28,7 +30,8 @@ void TRadioGroup::addItem(const QString& text) {
 }
 
 void TRadioGroup::clearItems() {
-    for (auto* b : buttons_) delete b;
+    for (auto* b : buttons_)
+        delete b;
     buttons_.clear();
     itemIndex_ = -1;
 }
@@ -82,6 +85,6 @@ void TRadioGroup::placeButtons() {
     const int step = std::max(1, (height() - top - bottom) / n);
     const int h = std::min(step, 20);
     for (int i = 0; i < n; ++i)
-        buttons_[static_cast<std::size_t>(i)]->setGeometry(left, top + i * step + (step - h) / 2, width() - left - 4,
-                                                           h);
+        buttons_[static_cast<std::size_t>(i)]->setGeometry(left, top + i * step + (step - h) / 2,
+                                                           width() - left - 4, h);
 }
