@@ -156,10 +156,17 @@ void TForm_Main::buildWindow() {
     setFont(f);
     // Group captions sit on the frame line, as on the desktop this tool was made for; it keeps the
     // boxes compact.
-    setStyleSheet(
-        QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
-                       "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: "
-                       "7px; padding: 0 2px; }"));
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: "
+        "7px; padding: 0 2px; }"
+        // A speed button that is down must read as down at a glance: it holds a choice
+        // or a command under way.
+        "TSpeedButton { border: 1px solid palette(mid); border-radius: 3px; padding: 2px 4px;"
+        " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fdfdfd, stop:1 #e6e6e6); }"
+        "TSpeedButton:hover { border-color: #6f8fbf; }"
+        "TSpeedButton:checked { background: #c9d9f0; border-color: #3f68a3; }"
+        "TSpeedButton:pressed { background: #b5c9e8; }"));
     // The client area that holds the areas below with a small margin; the frame adds the rest.
     resize(1048, 538);
 
@@ -544,14 +551,14 @@ void TForm_Main::buildTestPage(QWidget* page) {
                             const char* minValue, const char* maxCaption, const char* maxValue,
                             const char* deltaCaption, const char* deltaValue, const char* clear,
                             const char* deltaBar) {
-        auto* g = group(page, name, title, QRect(x, 258, 300, 110));
+        auto* g = group(page, name, title, QRect(x, 258, 352, 110));
         label(g, minCaption, QStringLiteral("Min:"), QRect(8, 20, 70, 15));
         auto* mn = rightLabel(g, minValue, QStringLiteral("0 000 000"), QRect(80, 17, 104, 20), 16);
         label(g, maxCaption, QStringLiteral("Max:"), QRect(8, 42, 70, 15));
         auto* mx = rightLabel(g, maxValue, QStringLiteral("0 000 000"), QRect(80, 39, 104, 20), 16);
         label(g, deltaCaption, QStringLiteral("Delta max.:"), QRect(8, 64, 70, 15));
         auto* dl = rightLabel(g, deltaValue, QStringLiteral("0 000 000"), QRect(80, 61, 104, 20), 16);
-        auto* b = button(g, clear, QStringLiteral("Törlés"), QRect(200, 38, 90, 27));
+        auto* b = button(g, clear, QStringLiteral("Törlés"), QRect(250, 38, 90, 27));
         auto* d = bar(g, deltaBar, QRect(8, 90, 265, 9), modeUnsigned, false, 0, kYellow);
         return std::tuple{mn, mx, dl, b, d};
     };
@@ -559,7 +566,7 @@ void TForm_Main::buildTestPage(QWidget* page) {
         minMax("GroupBox4", QStringLiteral("CH0 Min-Max"), 8, "Label12", "Label_Min0", "Label17",
                "Label_Max0", "Label21", "Label_Delta0", "Button_MinMaxTorles0", "MBarGraph_Delta0");
     std::tie(Label_Min1, Label_Max1, Label_Delta1, Button_MinMaxTorles1, MBarGraph_Delta1) =
-        minMax("GroupBox5", QStringLiteral("CH1 Min-Max"), 316, "Label18", "Label_Min1", "Label19",
+        minMax("GroupBox5", QStringLiteral("CH1 Min-Max"), 369, "Label18", "Label_Min1", "Label19",
                "Label_Max1", "Label23", "Label_Delta1", "Button_MinMaxTorles1", "MBarGraph_Delta1");
 
     auto* g8 =
