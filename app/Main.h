@@ -39,6 +39,9 @@ public:
     // The executable's path with ".ini" in place of its extension when that folder can be written,
     // otherwise the same file name in the per-user configuration folder.
     static QString defaultSettingsPath();
+    // The rule behind it: the executable's path with ".ini" in place of its extension (appended when it
+    // has none), or that file name in the per-user configuration folder when the folder is not writable.
+    static QString settingsPathFor(const QString& executable, bool folderWritable);
     QString settingsPath() const { return settingsPath_; }
 
     // Start-up and shutdown.

@@ -115,13 +115,18 @@ TForm_Main::TForm_Main(Options options, QWidget* parent)
 TForm_Main::~TForm_Main() = default;
 
 QString TForm_Main::defaultSettingsPath() {
-    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    const QString exe = QCoreApplication::applicationFilePath();
+    const QString folder = QFileInfo(exe).absolutePath();
+    // An installed program's folder is not the user's to write; the settings then live with the user's.
+    const bool writable = !folder.isEmpty() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    return settingsPathFor(exe, writable);
+}
+
+QString TForm_Main::settingsPathFor(const QString& executable, bool folderWritable) {
+    const QFileInfo exe(executable);
     const QString name =
         (exe.suffix().isEmpty() ? exe.fileName() : exe.completeBaseName()) + QStringLiteral(".ini");
-    const QString beside = exe.absolutePath();
-    // An installed program's folder is not the user's to write; the settings then live with the user's.
-    if (!beside.isEmpty() && ::access(QFile::encodeName(beside).constData(), W_OK) == 0)
-        return beside + QLatin1Char('/') + name;
+    if (folderWritable) return exe.absolutePath() + QLatin1Char('/') + name;
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') + name;
 }
 

@@ -4,6 +4,19 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
+namespace {
+
+// An item answers to a click anywhere on its row, not only on the circle and the text.
+class RowRadioButton : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+} // namespace
+
 TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent) {}
 
 QStringList TRadioGroup::Items() const {
@@ -20,7 +33,7 @@ void TRadioGroup::setItems(const QStringList& items) {
 }
 
 void TRadioGroup::addItem(const QString& text) {
-    auto* b = new QRadioButton(text, this);
+    auto* b = new RowRadioButton(text, this);
     // Exclusivity is kept by hand: the toolkit's auto-exclusive buttons cannot all be unchecked.
     b->setAutoExclusive(false);
     connect(b, &QRadioButton::toggled, this, [this, b](bool on) { onButtonToggled(b, on); });

@@ -120,6 +120,9 @@ TEST(RadioGroup, UserClicksSelectAndCannotDeselect) {
     EXPECT_EQ(g.ItemIndex(), 1);
     EXPECT_TRUE(g.button(1)->isChecked());
     EXPECT_EQ(clicks.count(), 1);
+    // The whole row is the item, also right of its text.
+    QTest::mouseClick(g.button(0), Qt::LeftButton, {}, QPoint(g.button(0)->width() - 3, 8));
+    EXPECT_EQ(g.ItemIndex(), 0);
 }
 
 TEST(PageControl, HiddenTabsAndUserOnlyChange) {

@@ -173,6 +173,21 @@ TEST_F(Window, UnwritableSettingsPlaceClosesQuietly) {
 TEST_F(Window, SettingsFileLivesBesideTheProgram) {
     const QString path = TForm_Main::defaultSettingsPath();
     EXPECT_TRUE(path.endsWith("/test_window.ini")) << path.toStdString();
+    EXPECT_EQ(TForm_Main::settingsPathFor("/opt/vx/vx2207-config", true), "/opt/vx/vx2207-config.ini");
+    EXPECT_EQ(TForm_Main::settingsPathFor("/opt/vx/config.exe", true), "/opt/vx/config.ini");
+    // An installed program keeps its settings with the user.
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    EXPECT_EQ(TForm_Main::settingsPathFor("/usr/bin/vx2207-config", false),
+              dir.filePath("config/vx2207-config.ini"));
+    qunsetenv("XDG_CONFIG_HOME");
+
+    // Saving there creates the folder as needed.
+    TForm_Main::Options o;
+    o.settingsPath = dir.filePath("config/vx2207-config.ini");
+    o.arguments = QStringList{};
+    TForm_Main w(o);
+    w.FormClose();
+    EXPECT_TRUE(QFile::exists(o.settingsPath));
 }
 
 TEST_F(Window, AccessSwitchSpellings) {
