@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -22,15 +24,40 @@ long residentKiB() {
     return -1;
 }
 
-// Hooks for the screenshot script and the start-up benchmark: act once the window shows, then quit
-// without touching the settings file.
-void afterShow(QApplication& app, TForm_Main& main, TForm_DUTHiba& dialog) {
+// Runs a task once, right after the window's first painting.
+class AfterFirstPaint : public QObject {
+public:
+    AfterFirstPaint(QWidget* window, std::function<void()> task) : QObject(window), task_(std::move(task)) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && task_) {
+            watched->removeEventFilter(this);
+            // Let the painting pass finish (the children paint after the window itself).
+            QTimer::singleShot(0, this, std::exchange(task_, nullptr));
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> task_;
+};
+
+// Hooks for the screenshot script and the start-up benchmark: act once the window has been painted,
+// then quit without touching the settings file.
+void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     const QString shot = qEnvironmentVariable("VX_SCREENSHOT");
     const QString dialogShot = qEnvironmentVariable("VX_SCREENSHOT_DIALOG");
     const bool exitAfterShow = qEnvironmentVariableIsSet("VX_EXIT_AFTER_SHOW");
     if (shot.isEmpty() && dialogShot.isEmpty() && !exitAfterShow) return;
-    QTimer::singleShot(0, &app, [shot, dialogShot, exitAfterShow, &main, &dialog] {
+    new AfterFirstPaint(&main, [shot, dialogShot, exitAfterShow, &main, &dialog] {
         int status = 0;
+        if (exitAfterShow) {
+            std::printf("shown rss_kib=%ld\n", residentKiB());
+            std::fflush(stdout);
+        }
         bool pageOk = false;
         const int page = qEnvironmentVariableIntValue("VX_SCREENSHOT_PAGE", &pageOk);
         if (pageOk) main.PageControl1->setCurrentIndex(page);
@@ -38,10 +65,6 @@ void afterShow(QApplication& app, TForm_Main& main, TForm_DUTHiba& dialog) {
         if (!dialogShot.isEmpty()) {
             dialog.show();
             if (!dialog.grab().save(dialogShot)) status = 1;
-        }
-        if (exitAfterShow) {
-            std::printf("shown rss_kib=%ld\n", residentKiB());
-            std::fflush(stdout);
         }
         QCoreApplication::exit(status);
     });
@@ -65,6 +88,6 @@ int main(int argc, char** argv) {
     if (const QScreen* screen = formMain.screen())
         formMain.move(screen->availableGeometry().center() - formMain.rect().center());
     formMain.show();
-    afterShow(app, formMain, formDUTHiba);
+    afterShow(formMain, formDUTHiba);
     return app.exec();
 }

@@ -51,11 +51,11 @@ QImage wiring(int w, int h, const int (&terminals)[4], int plus, int minus, Far 
         p.setBrush(used ? QColor(255, 240, 160) : QColor(245, 245, 240));
         p.drawRect(QRectF(x0 + 3, cy - cell / 2 + 2, stripW - 6, cell - 4));
         p.setBrush(QColor(170, 170, 170));
-        p.drawEllipse(QPointF(x0 + 10, cy), 5, 5);
-        p.drawLine(QPointF(x0 + 6.5, cy + 3.5), QPointF(x0 + 13.5, cy - 3.5));
-        p.setFont(font(12, true));
+        p.drawEllipse(QPointF(x0 + 9, cy), 4.5, 4.5);
+        p.drawLine(QPointF(x0 + 6, cy + 3), QPointF(x0 + 12, cy - 3));
+        p.setFont(font(11, true));
         p.setPen(kInk);
-        p.drawText(QRectF(x0 + 15, cy - 8, stripW - 16, 16), Qt::AlignCenter, QString::number(terminals[i]));
+        p.drawText(QRectF(x0 + 14, cy - 8, stripW - 16, 16), Qt::AlignCenter, QString::number(terminals[i]));
         if (terminals[i] == plus) yPlus = cy;
         if (terminals[i] == minus) yMinus = cy;
     }
