@@ -1,56 +1,77 @@
 #include "link/commthread.h"
 
+#include <QPointer>
+#include <QSocketNotifier>
+
 #include <cerrno>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
-#include <vector>
 
-// State reached by queued hand-overs. It lives as long as the last of them, so a hand-over that runs
-// after the thread object is gone still finds valid memory (and, disconnected, does nothing). Only the
-// GUI thread touches the callbacks and the flag; the receive thread only uses the descriptor.
-struct TCommThread::Shared {
-    int doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    bool connected = false;
-    ReceiveCallback onReceive;
-    LostCallback onLost;
-    ~Shared() {
-        if (doneFd >= 0) ::close(doneFd);
-    }
-};
-
-TCommThread::TCommThread(mb::port::ByteChannel& channel, QObject* gui)
-    : shared_(std::make_shared<Shared>()), channel_(channel), gui_(gui),
-      stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+TCommThread::TCommThread(mb::port::ByteChannel& channel, QObject* parent)
+    : QThread(parent), channel_(channel), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), doneFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     setObjectName(QStringLiteral("TCommThread"));
+    wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, &TCommThread::handOver);
 }
 
 TCommThread::~TCommThread() {
     stop();
-    if (stopFd_ >= 0) ::close(stopFd_);
+    delete wakeNotifier_;
+    for (int fd : {stopFd_, wakeFd_, doneFd_})
+        if (fd >= 0) ::close(fd);
 }
 
 void TCommThread::connectCallbacks(ReceiveCallback onReceive, LostCallback onLost) {
-    // The callbacks are kept until the shared state dies, so one that closes the port while it runs
-    // does not destroy itself; disconnecting only lowers the flag.
-    shared_->onReceive = std::move(onReceive);
-    shared_->onLost = std::move(onLost);
-    shared_->connected = true;
+    onReceive_ = std::move(onReceive);
+    onLost_ = std::move(onLost);
+    connected_ = true;
 }
 
 void TCommThread::disconnectCallbacks() {
-    shared_->connected = false;
+    connected_ = false;
 }
 
 void TCommThread::stop() {
     disconnectCallbacks();
-    if (stopFd_ >= 0) ::eventfd_write(stopFd_, 1);
+    wakeNotifier_->setEnabled(false);
+    ::eventfd_write(stopFd_, 1);
     wait();
+    std::lock_guard lock(slotMutex_);
+}
+
+void TCommThread::handOver() {
+    eventfd_t v;
+    if (::eventfd_read(wakeFd_, &v) != 0) return;
+    std::vector<std::uint8_t> batch;
+    bool lost;
+    int error;
+    {
+        std::lock_guard lock(slotMutex_);
+        batch.swap(slot_);
+        lost = slotLost_;
+        error = slotError_;
+    }
+    if (!connected_) return;
+    // The callbacks may close the port, which stops this thread: copies keep them alive meanwhile.
+    const QPointer<TCommThread> self(this);
+    if (!batch.empty()) {
+        const ReceiveCallback receive = onReceive_;
+        receive(batch);
+    }
+    if (!self) return;
+    if (lost) {
+        const LostCallback onLost = onLost_;
+        if (connected_ && onLost) onLost(error);
+        return;
+    }
+    if (self) ::eventfd_write(doneFd_, 1);
 }
 
 namespace {
 
-enum class Wake { First, Stop };
+enum class Wake { Ready, Stop };
 
 // Waits without time limit until fd shows `events` or the stop event is signalled.
 Wake waitFor(int fd, short events, int stopFd, short* revents) {
@@ -58,10 +79,10 @@ Wake waitFor(int fd, short events, int stopFd, short* revents) {
         pollfd p[2] = {{stopFd, POLLIN, 0}, {fd, events, 0}};
         const int n = ::poll(p, 2, -1);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || p[0].revents != 0 || stopFd < 0) return Wake::Stop;
+        if (n < 0 || p[0].revents != 0) return Wake::Stop;
         if (p[1].revents != 0) {
             *revents = p[1].revents;
-            return Wake::First;
+            return Wake::Ready;
         }
     }
 }
@@ -69,35 +90,31 @@ Wake waitFor(int fd, short events, int stopFd, short* revents) {
 } // namespace
 
 void TCommThread::run() {
-    const std::shared_ptr<Shared> shared = shared_; // the thread object may die first in GUI code
+    // The thread's very last act takes the slot mutex, and stop() takes it after wait(): the end of the
+    // thread then visibly precedes whatever the GUI thread does next (QThread::wait() synchronises on
+    // futexes that ThreadSanitizer cannot see).
+    struct LastAct {
+        std::mutex& m;
+        ~LastAct() { std::lock_guard lock(m); }
+    } lastAct{slotMutex_};
     std::vector<std::uint8_t> buf(4096);
     short revents = 0;
     for (;;) {
         if (waitFor(channel_.fd(), POLLIN, stopFd_, &revents) == Wake::Stop) return;
         const mb::port::ReadResult r = channel_.read(buf);
         // A hang-up or error that leaves nothing to read would wake the poll forever: that is a loss too.
-        const bool dead = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && r.count == 0;
-        if (r.lost || dead) {
-            const int error = r.error;
-            QMetaObject::invokeMethod(
-                gui_,
-                [shared, error] {
-                    if (shared->connected && shared->onLost) shared->onLost(error);
-                },
-                Qt::QueuedConnection);
-            return;
+        const bool lost = r.lost || ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && r.count == 0);
+        if (!lost && r.count == 0) continue;
+        {
+            std::lock_guard lock(slotMutex_);
+            slot_.assign(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(r.count));
+            slotLost_ = lost;
+            slotError_ = r.error;
         }
-        if (r.count == 0) continue;
-        auto batch = std::make_shared<const std::vector<std::uint8_t>>(buf.begin(), buf.begin() + r.count);
-        QMetaObject::invokeMethod(
-            gui_,
-            [shared, batch] {
-                if (shared->connected && shared->onReceive) shared->onReceive(*batch);
-                ::eventfd_write(shared->doneFd, 1);
-            },
-            Qt::QueuedConnection);
-        if (waitFor(shared->doneFd, POLLIN, stopFd_, &revents) == Wake::Stop) return;
+        ::eventfd_write(wakeFd_, 1);
+        if (lost) return; // nothing more will come; the GUI thread closes the link
+        if (waitFor(doneFd_, POLLIN, stopFd_, &revents) == Wake::Stop) return;
         eventfd_t v;
-        ::eventfd_read(shared->doneFd, &v);
+        ::eventfd_read(doneFd_, &v);
     }
 }

@@ -3,14 +3,21 @@
 // hands every batch to the GUI thread, where the decoder, the engine and every event run. The hand-over
 // is synchronous (the thread waits until the GUI thread has taken the batch) but can always be
 // abandoned by the stop event, so closing never waits on a GUI thread that is itself waiting.
+//
+// The hand-over uses no Qt cross-thread call: the batch sits in a slot under a mutex and an eventfd,
+// watched by a socket notifier in the GUI thread, says it is there. A second eventfd tells the thread
+// the batch was taken. Nothing else is shared.
 #include "link/bytechannel.h"
 
 #include <QThread>
 
 #include <cstdint>
 #include <functional>
-#include <memory>
+#include <mutex>
 #include <span>
+#include <vector>
+
+class QSocketNotifier;
 
 class TCommThread : public QThread {
     Q_OBJECT
@@ -19,23 +26,35 @@ public:
     // The device is gone (hang-up, I/O error); error is the errno or 0. The thread has ended its loop.
     using LostCallback = std::function<void(int error)>;
 
-    // The callbacks run in the thread of `gui`; if `gui` is destroyed, pending hand-overs are dropped.
-    TCommThread(mb::port::ByteChannel& channel, QObject* gui);
+    // Create in the GUI thread; the callbacks run there.
+    explicit TCommThread(mb::port::ByteChannel& channel, QObject* parent = nullptr);
     ~TCommThread() override;
 
-    // GUI thread. Connect before start(); a disconnected hand-over that is still queued does nothing.
+    // GUI thread. Connect before start(); after disconnecting, a batch already waiting is dropped.
     void connectCallbacks(ReceiveCallback onReceive, LostCallback onLost);
     void disconnectCallbacks();
-    // GUI thread: disconnects, signals the stop event and waits for the thread to end.
+    // GUI thread: disconnects, signals the stop event and waits for the thread to end. May be called
+    // from inside a callback; the thread object must then outlive the callback (delete it later).
     void stop();
 
 protected:
     void run() override;
 
 private:
-    struct Shared;
-    std::shared_ptr<Shared> shared_;
+    void handOver(); // GUI thread, when the wake event fires
+
     mb::port::ByteChannel& channel_;
-    QObject* gui_;
-    int stopFd_ = -1;
+    int stopFd_ = -1; // GUI -> thread: end now
+    int wakeFd_ = -1; // thread -> GUI: a batch or a loss waits in the slot
+    int doneFd_ = -1; // GUI -> thread: the batch was taken
+    QSocketNotifier* wakeNotifier_ = nullptr;
+
+    std::mutex slotMutex_;
+    std::vector<std::uint8_t> slot_;
+    bool slotLost_ = false;
+    int slotError_ = 0;
+
+    bool connected_ = false; // GUI thread only
+    ReceiveCallback onReceive_;
+    LostCallback onLost_;
 };

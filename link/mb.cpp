@@ -279,7 +279,7 @@ void TMB::openSequence() {
     mb::port::OpenError err;
     const bool ok = serial_.open(port_.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, &err);
     if (ok) {
-        thread_ = std::make_unique<TCommThread>(serial_, this);
+        thread_ = std::make_unique<TCommThread>(serial_);
         thread_->connectCallbacks([this](std::span<const std::uint8_t> b) { bytesArrived(b); },
                                   [this](int error) { deviceLost(error); });
         writeNotifier_ = new QSocketNotifier(serial_.fd(), QSocketNotifier::Write, this);
@@ -321,7 +321,10 @@ void TMB::stopLink() {
     linkOpened_ = false;
     thread_->disconnectCallbacks();
     thread_->stop(); // never waits on this thread: a pending hand-over is abandoned, not awaited
-    thread_.reset();
+    // This may run inside the thread's own hand-over (a handler closed the port): delete it later.
+    TCommThread* t = thread_.release();
+    t->setParent(this);
+    t->deleteLater();
     delete writeNotifier_;
     writeNotifier_ = nullptr;
     serial_.close();

@@ -41,10 +41,9 @@ TEST(TCommThread, DeliversEveryByteInOrderOnTheGuiThread) {
     ASSERT_TRUE(pty.ok());
     SerialPort port;
     ASSERT_TRUE(port.open(pty.slavePath(), {}, nullptr));
-    QObject gui;
     std::vector<std::uint8_t> got;
     bool wrongThread = false;
-    TCommThread t(port, &gui);
+    TCommThread t(port);
     t.connectCallbacks(
         [&](std::span<const std::uint8_t> b) {
             wrongThread |= QThread::currentThread() != qApp->thread();
@@ -94,11 +93,10 @@ TEST(TCommThread, ClosingWhileBytesStreamInNeverDeadlocks) {
         SerialPort port;
         ASSERT_TRUE(port.open(pty.slavePath(), {}, nullptr));
         opened = 1;
-        QObject gui;
         std::size_t received = 0;
         int handedOverAfterDisconnect = 0;
         bool disconnected = false;
-        auto t = std::make_unique<TCommThread>(port, &gui);
+        auto t = std::make_unique<TCommThread>(port);
         t->connectCallbacks(
             [&](std::span<const std::uint8_t> b) {
                 received += b.size();
@@ -140,9 +138,8 @@ TEST(TCommThread, FarSideClosingEndsTheThreadWithoutSpinning) {
     ASSERT_TRUE(pty.ok());
     SerialPort port;
     ASSERT_TRUE(port.open(pty.slavePath(), {}, nullptr));
-    QObject gui;
     int lost = 0;
-    TCommThread t(port, &gui);
+    TCommThread t(port);
     t.connectCallbacks([](std::span<const std::uint8_t>) {}, [&](int) { ++lost; });
     t.start();
     pty.closeMaster();
