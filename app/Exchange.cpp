@@ -27,7 +27,9 @@ std::uint8_t itemCode(int item, std::uint8_t base, std::uint8_t reported) {
     return item >= 0 ? static_cast<std::uint8_t>(item + base) : reported;
 }
 
-std::string decimal(long long v) { return std::to_string(v); }
+std::string decimal(long long v) {
+    return std::to_string(v);
+}
 
 ChannelView presentChannel(std::int32_t raw, std::int32_t filtered, ChannelStats& s) {
     ChannelView v;
@@ -43,7 +45,8 @@ ChannelView presentChannel(std::int32_t raw, std::int32_t filtered, ChannelStats
     v.max = formatPicture(s.max, "# ### ##0");
     v.delta = formatPicture(span, "# ### ##0");
     // No spread yet means no movement worth a bar.
-    v.deltaBar = span > 0 ? std::fabs(static_cast<double>(filtered) - static_cast<double>(s.prev)) / span : 0.0;
+    v.deltaBar =
+        span > 0 ? std::fabs(static_cast<double>(filtered) - static_cast<double>(s.prev)) / span : 0.0;
     s.prev = filtered;
     return v;
 }
@@ -53,7 +56,9 @@ std::string dateText(unsigned year, unsigned month, unsigned day) {
 }
 } // namespace
 
-double inputLimit(int inputType) { return inputType == 0 ? 25.0 : 125.0; }
+double inputLimit(int inputType) {
+    return inputType == 0 ? 25.0 : 125.0;
+}
 
 ScaleValues deriveScaleValues(const EditorState& e) {
     ScaleValues s;
@@ -98,7 +103,8 @@ ins::Request buildRequestFields(const RequestInputs& in) {
     return r;
 }
 
-ReplyView presentReply(const ins::Reply& r, ChannelStats& ch0, ChannelStats& ch1, const LanguageWords& words) {
+ReplyView presentReply(const ins::Reply& r, ChannelStats& ch0, ChannelStats& ch1,
+                       const LanguageWords& words) {
     ReplyView v;
     v.firmwareVersion = ins::firmwareVersion(r.FirmwareYear, r.FirmwareMonth, r.FirmwareDay);
     v.firmwareText = "V" + dateText(r.FirmwareYear, r.FirmwareMonth, r.FirmwareDay);
@@ -128,7 +134,8 @@ ReplyView presentReply(const ins::Reply& r, ChannelStats& ch0, ChannelStats& ch1
                                                   : InputPicture::Terminals78;
     } else {
         // A range this program does not know: say so rather than guess a unit or a terminal.
-        v.inputValue = v.inputUncalibrated ? std::string("Uncalibrated!") : formatPicture(r.InputValue, "0.000");
+        v.inputValue =
+            v.inputUncalibrated ? std::string("Uncalibrated!") : formatPicture(r.InputValue, "0.000");
         v.inputRangeName = "? (" + decimal(r.InputRangeIndex) + ")";
         v.inputTerminal = "IN+: ?";
         v.inputPicture = InputPicture::None;
@@ -178,13 +185,21 @@ std::string formatInputEdit(double value) {
     return formatPicture(value, pattern);
 }
 
-std::string formatOutputEdit(double value) { return formatPicture(value, "#0.000"); }
+std::string formatOutputEdit(double value) {
+    return formatPicture(value, "#0.000");
+}
 
-std::string reformatInputEdit(const std::string& text) { return formatInputEdit(numberOr(text, 0.0)); }
-std::string reformatOutputEdit(const std::string& text) { return formatOutputEdit(numberOr(text, 0.0)); }
+std::string reformatInputEdit(const std::string& text) {
+    return formatInputEdit(numberOr(text, 0.0));
+}
+std::string reformatOutputEdit(const std::string& text) {
+    return formatOutputEdit(numberOr(text, 0.0));
+}
 
 EditorState editorFromReply(const ins::Reply& r) {
-    const auto item = [](int code, int base, int count) { return code >= base && code < base + count ? code - base : -1; };
+    const auto item = [](int code, int base, int count) {
+        return code >= base && code < base + count ? code - base : -1;
+    };
     EditorState e;
     e.inputType = item(r.InputTypeCode, ins::kTypeCurrent, 2);
     e.outputType = item(r.OutputTypeCode, ins::kTypeCurrent, 2);
@@ -227,14 +242,10 @@ std::vector<std::string> firmwareMismatchLines(const std::string& language, std:
     const std::string lo = ins::firmwareVersionText(ins::kFirmwareMin);
     const std::string hi = ins::firmwareVersionText(ins::kFirmwareMax);
     if (language == "english")
-        return {"The firmware of instrument is " + x,
-                "",
-                "This configuration software",
-                "can handle firmware versions",
-                lo + " ... " + hi + " only.",
-                "",
-                "Use the appropriate software version",
-                "istead of this software."};
+        return {"The firmware of instrument is " + x,   "",
+                "This configuration software",          "can handle firmware versions",
+                lo + " ... " + hi + " only.",           "",
+                "Use the appropriate software version", "istead of this software."};
     if (language == "magyar")
         return {"A készülékben lévő förmver verziószáma: " + x,
                 "",

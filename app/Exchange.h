@@ -73,10 +73,10 @@ struct ChannelStats {
 };
 
 struct ChannelView {
-    std::string raw, filtered;        // "0 000 000"
+    std::string raw, filtered;          // "0 000 000"
     double rawBar = 0, filteredBar = 0; // reading / 8388607
-    std::string min, max, delta;      // "# ### ##0"
-    double deltaBar = 0;              // |v - previous| / span; 0 when the span is 0
+    std::string min, max, delta;        // "# ### ##0"
+    double deltaBar = 0;                // |v - previous| / span; 0 when the span is 0
 };
 
 enum class InputPicture { Terminals79, Terminals710, Terminals78, None };

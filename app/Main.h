@@ -2,12 +2,18 @@
 // TForm_Main: the configurator's main window. It owns every control and the window state; the logic is
 // split into files by area (shell: layout, language, access mode and settings file; later the instrument
 // exchange and the service pages), each adding its handlers here.
+#include "app/Exchange.h"
+#include "link/core/mbtypes.h"
+
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
+#include <utility>
 
 class QComboBox;
 class QGroupBox;
@@ -22,6 +28,9 @@ class TMBarGraph;
 class TPageControl;
 class TRadioGroup;
 class TSpeedButton;
+
+class TForm_DUTHiba;
+class TMB;
 
 class TForm_Main : public QWidget {
     Q_OBJECT
@@ -64,11 +73,44 @@ public:
     bool MakerAccess = false;
     QString InstrumentModelCaption;
 
-    // The link component. Until the real component is in place MB1 is a plain box; the remembered port and
-    // the close call go through these two spots only.
-    QString MBLastUsedPort() const { return mbLastUsedPort_; }
-    void setMBLastUsedPort(const QString& port) { mbLastUsedPort_ = port; }
+    // The link component's remembered port and its close, as the settings file and closing use them.
+    QString MBLastUsedPort() const;
+    void setMBLastUsedPort(const QString& port);
     void MBClosePort();
+
+    // The firmware-mismatch dialog, created after the window (main.cpp hands it over).
+    void setFirmwareDialog(TForm_DUTHiba* dialog) { Form_DUTHiba = dialog; }
+
+    // The instrument exchange (MainExchange.cpp).
+    void MB1MBPortOpenedOrClosed(bool MBbPortOpen);
+    void MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string& MBStatusString);
+    void BuildRequest();
+    void DecodeReply();
+    void CheckFirmware();
+    void ApplyInstrumentVariant();
+    void LoadSettingsFromReply();
+    // Settings editor handlers.
+    void Edit_InputLowExit(QLineEdit* sender);
+    void Edit_OutputLowExit(QLineEdit* sender);
+    void RadioGroup_BemenetTipusaClick();
+    void RadioGroup_KimenetTipusaClick();
+    void Button_GyariAlapSkalaClick();
+    // Test page: restart a channel's spread from its last reading.
+    void Button_MinMaxTorles0Click();
+    void Button_MinMaxTorles1Click();
+
+    // Exchange window state.
+    std::array<std::int32_t, vx::instrument::kCalibrationPairs> Low{}, High{};
+    std::uint32_t FirmwareVersion = 0;
+    int ShownInstrumentType = -1;
+    vx::app::ChannelStats AdStats0, AdStats1;
+    // The last good reply as decoded, and the codes it reported for the editor's fields.
+    vx::instrument::Reply LastReply;
+    vx::app::ReportedCodes ReportedCodes;
+    // Set while the program ends after a refused firmware.
+    bool FirmwareRefused = false;
+    // Ends the application once control returns to the event loop; tests put a recorder here.
+    std::function<void()> Terminate;
 
     // Working state with start values (set again by FormCreate).
     std::uint16_t uPWMValue = 0, uPWMForce = 0;
@@ -82,7 +124,7 @@ public:
     TSpeedButton* SpeedButton_Magyar = nullptr;
     QGroupBox* GroupBox_System = nullptr;
     TPageControl* PageControl1 = nullptr;
-    QGroupBox* MB1 = nullptr;
+    TMB* MB1 = nullptr;
     QGroupBox* GroupBox_ADCs = nullptr;
     QTimer* Timer_InCal = nullptr;
 
@@ -172,7 +214,12 @@ public:
            *Label_iTypeOfInstrument = nullptr;
     TSpeedButton *SpeedButton_HomersekletMinMaxTorlese = nullptr, *SpeedButton_FRAMTorlesReset = nullptr;
 
+signals:
+    // After every good reply has been decoded and the window shows it.
+    void replyShown();
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -193,13 +240,20 @@ private:
     void buildTestPage(QWidget* page);
 
     void resetWorkingState();
+    void connectExchangeHandlers();
+    std::array<std::pair<std::uint8_t, TSpeedButton*>, 6> commandButtons() const;
+    void showReply(const vx::app::ReplyView& view);
+    void acknowledgeCommands(std::uint8_t flags);
+    vx::app::EditorState editorState() const;
+    void showEditor(const vx::app::EditorState& editor);
+    void setUnitLabels(int item, QLabel* low, QLabel* high);
     void setLanguageTexts(bool english);
     void applyCaptions(int first, int last);
     void rebuildItems(TRadioGroup* group, std::initializer_list<int> itemEntries);
 
     QString settingsPath_;
     std::optional<QStringList> arguments_;
-    QString mbLastUsedPort_;
+    TForm_DUTHiba* Form_DUTHiba = nullptr;
     bool textsLoaded_ = false;
     bool closed_ = false;
     // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).

@@ -2,6 +2,8 @@
 // Positions inside the areas are this program's own; only the top-level areas keep fixed places.
 #include "app/Main.h"
 
+#include "link/mb.h"
+
 #include "widgets/mbargraph.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
@@ -103,6 +105,8 @@ TMBarGraph* bar(QWidget* p, const char* name, const QRect& r, TMBGMode mode, boo
     g->setMBGPlusColorAt1(at1);
     g->setMBGMinusColorAt0(kWhite);
     g->setMBGMinusColorAt1(at1);
+    // Nothing has been measured yet: an empty bar, not the control's half-full construction value.
+    g->setMBGValue(0.0);
     return g;
 }
 
@@ -113,19 +117,6 @@ QLabel* picture(QWidget* p, const char* name, const char* file, const QPoint& at
     l->setVisible(visible);
     return l;
 }
-
-// Until the link component is wired in, a box of the same name, caption and place stands for it. It is
-// opaque, as the component is, so it covers the corner of the system group beneath it.
-class LinkPanelStandIn : public QGroupBox {
-public:
-    using QGroupBox::QGroupBox;
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        QPainter(this).fillRect(rect(), palette().window());
-        QGroupBox::paintEvent(event);
-    }
-};
 
 QLabel* emptyPicture(QWidget* p, const char* name, const QRect& r) {
     return named(new QLabel(p), name, r);
@@ -160,6 +151,8 @@ void TForm_Main::buildWindow() {
         "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: "
         "7px; padding: 0 2px; }"
+        // The link panel is opaque over the system group's corner, caption row included.
+        "TMB { background-color: palette(window); background-clip: margin; }"
         // A speed button that is down must read as down at a glance: it holds a choice
         // or a command under way.
         "TSpeedButton { border: 1px solid palette(mid); border-radius: 3px; padding: 2px 4px;"
@@ -217,9 +210,18 @@ void TForm_Main::buildWindow() {
 }
 
 void TForm_Main::buildLinkPanel() {
-    MB1 = named(new LinkPanelStandIn(QStringLiteral("MB Master v2015-01-29"), this), "MB1",
-                QRect(8, 8, 153, 145));
-    setMBLastUsedPort(QStringLiteral("\\\\.\\COM24"));
+    MB1 = named(new TMB(this), "MB1", QRect(8, 8, 153, 145));
+    MB1->setPort(QStringLiteral("COM1"));
+    MB1->setWinQSizeIn(8192);
+    MB1->setWinQSizeOut(8192);
+    mb::LinkEngine& engine = MB1->engine();
+    engine.setMBSlaveVerYear(2013);
+    engine.setMBSlaveVerMonth(3);
+    engine.setMBSlaveVerDay(22);
+    engine.setMBSlaveName("MB Slave On PC");
+    engine.setMBDataNumberToSend(0);
+    MB1->setMBLastUsedPort(QStringLiteral("\\\\.\\COM24"));
+    MB1->setMBBaudEditVisible(false);
 }
 
 void TForm_Main::buildSystemGroup() {

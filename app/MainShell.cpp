@@ -4,6 +4,7 @@
 
 #include "common/pictureformat.h"
 #include "common/profilefile.h"
+#include "link/mb.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -109,10 +110,16 @@ TForm_Main::TForm_Main(Options options, QWidget* parent)
       settingsPath_(options.settingsPath.isEmpty() ? defaultSettingsPath() : options.settingsPath),
       arguments_(std::move(options.arguments)) {
     buildWindow();
+    connectExchangeHandlers();
     FormCreate();
 }
 
-TForm_Main::~TForm_Main() = default;
+TForm_Main::~TForm_Main() {
+    // The link may still report while it closes; by then this window is being taken apart.
+    MB1->OnMBMasterEndOfEvent = nullptr;
+    MB1->OnMBPortOpenedOrClosed = nullptr;
+    MB1->MBClosePort();
+}
 
 QString TForm_Main::defaultSettingsPath() {
     const QString exe = QCoreApplication::applicationFilePath();
@@ -164,9 +171,9 @@ void TForm_Main::FormClose() {
     SaveSettings();
 }
 
-void TForm_Main::MBClosePort() {
-    // Nothing to close until the link component is in place.
-}
+void TForm_Main::MBClosePort() { MB1->MBClosePort(); }
+QString TForm_Main::MBLastUsedPort() const { return MB1->MBLastUsedPort(); }
+void TForm_Main::setMBLastUsedPort(const QString& port) { MB1->setMBLastUsedPort(port); }
 
 void TForm_Main::LoadSettings() {
     const std::string path = toLocal(settingsPath_);

@@ -1,6 +1,7 @@
 // vx2207-config: the VX2207 configurator.
 #include "app/Main.h"
 #include "app/DUTHiba.h"
+#include "link/mb.h"
 #include "common/pictureformat.h"
 #include "widgets/pagecontrol.h"
 
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -45,19 +47,18 @@ private:
     std::function<void()> task_;
 };
 
-// Hooks for the screenshot script and the start-up benchmark: act once the window has been painted,
-// then quit without touching the settings file.
+// Hooks for the screenshot script, `make run` and the start-up benchmark. VX_OPEN_PORT opens that port
+// on the link panel as a user would once the window is shown. VX_SCREENSHOT grabs the window and quits
+// without touching the settings file: right after the first painting, or with VX_OPEN_PORT after the
+// first good reply (exit status 2 if none came within VX_REPLY_WAIT_MS, default 10 s).
 void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     const QString shot = qEnvironmentVariable("VX_SCREENSHOT");
     const QString dialogShot = qEnvironmentVariable("VX_SCREENSHOT_DIALOG");
+    const QString openPort = qEnvironmentVariable("VX_OPEN_PORT");
     const bool exitAfterShow = qEnvironmentVariableIsSet("VX_EXIT_AFTER_SHOW");
-    if (shot.isEmpty() && dialogShot.isEmpty() && !exitAfterShow) return;
-    new AfterFirstPaint(&main, [shot, dialogShot, exitAfterShow, &main, &dialog] {
-        int status = 0;
-        if (exitAfterShow) {
-            std::printf("shown rss_kib=%ld\n", residentKiB());
-            std::fflush(stdout);
-        }
+    if (shot.isEmpty() && dialogShot.isEmpty() && !exitAfterShow && openPort.isEmpty()) return;
+
+    const auto grabAndExit = [shot, dialogShot, &main, &dialog](int status) {
         bool pageOk = false;
         const int page = qEnvironmentVariableIntValue("VX_SCREENSHOT_PAGE", &pageOk);
         if (pageOk) main.PageControl1->setCurrentIndex(page);
@@ -67,6 +68,37 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
             if (!dialog.grab().save(dialogShot)) status = 1;
         }
         QCoreApplication::exit(status);
+    };
+
+    new AfterFirstPaint(&main, [=, &main] {
+        if (exitAfterShow) {
+            std::printf("shown rss_kib=%ld\n", residentKiB());
+            std::fflush(stdout);
+        }
+        if (openPort.isEmpty()) {
+            grabAndExit(0);
+            return;
+        }
+        if (!main.MB1->MBOpenPort(openPort)) {
+            std::fprintf(stderr, "vx2207-config: cannot open %s: %s\n", qPrintable(openPort),
+                         qPrintable(main.MB1->MBPortErrorText()));
+            if (!shot.isEmpty()) grabAndExit(2);
+            return;
+        }
+        if (shot.isEmpty()) return;
+        auto fired = std::make_shared<bool>(false);
+        const auto finish = [=](int status) {
+            if (std::exchange(*fired, true)) return;
+            grabAndExit(status);
+        };
+        QObject::connect(&main, &TForm_Main::replyShown, &main, [=] { finish(0); });
+        bool waitOk = false;
+        int waitMs = qEnvironmentVariableIntValue("VX_REPLY_WAIT_MS", &waitOk);
+        if (!waitOk) waitMs = 10000;
+        QTimer::singleShot(waitMs, &main, [=] {
+            if (!*fired) std::fprintf(stderr, "vx2207-config: no good reply within %d ms\n", waitMs);
+            finish(2);
+        });
     });
 }
 
@@ -74,6 +106,11 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // A port to open at start must be in the panel's list, as it would be for a user picking it.
+    if (const QByteArray port = qgetenv("VX_OPEN_PORT"); !port.isEmpty()) {
+        const QByteArray extra = qgetenv("MB_EXTRA_PORTS");
+        if (!extra.split(':').contains(port)) qputenv("MB_EXTRA_PORTS", extra.isEmpty() ? port : extra + ':' + port);
+    }
     vx::setDecimalSeparator(QString(QLocale::system().decimalPoint()).toStdString());
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(11);
@@ -84,6 +121,7 @@ int main(int argc, char** argv) {
     options.settingsPath = qEnvironmentVariable("VX_SETTINGS_FILE");
     TForm_Main formMain(std::move(options));
     TForm_DUTHiba formDUTHiba(&formMain);
+    formMain.setFirmwareDialog(&formDUTHiba);
 
     if (const QScreen* screen = formMain.screen())
         formMain.move(screen->availableGeometry().center() - formMain.rect().center());

@@ -1,5 +1,6 @@
 #include "app/DUTHiba.h"
 #include "app/Main.h"
+#include "link/mb.h"
 #include "common/profilefile.h"
 #include "widgets/mbargraph.h"
 #include "widgets/pagecontrol.h"
