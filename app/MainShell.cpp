@@ -171,9 +171,15 @@ void TForm_Main::FormClose() {
     SaveSettings();
 }
 
-void TForm_Main::MBClosePort() { MB1->MBClosePort(); }
-QString TForm_Main::MBLastUsedPort() const { return MB1->MBLastUsedPort(); }
-void TForm_Main::setMBLastUsedPort(const QString& port) { MB1->setMBLastUsedPort(port); }
+void TForm_Main::MBClosePort() {
+    MB1->MBClosePort();
+}
+QString TForm_Main::MBLastUsedPort() const {
+    return MB1->MBLastUsedPort();
+}
+void TForm_Main::setMBLastUsedPort(const QString& port) {
+    MB1->setMBLastUsedPort(port);
+}
 
 void TForm_Main::LoadSettings() {
     const std::string path = toLocal(settingsPath_);

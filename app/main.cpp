@@ -1,8 +1,8 @@
 // vx2207-config: the VX2207 configurator.
 #include "app/Main.h"
 #include "app/DUTHiba.h"
-#include "link/mb.h"
 #include "common/pictureformat.h"
+#include "link/mb.h"
 #include "widgets/pagecontrol.h"
 
 #include <QApplication>
@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     // A port to open at start must be in the panel's list, as it would be for a user picking it.
     if (const QByteArray port = qgetenv("VX_OPEN_PORT"); !port.isEmpty()) {
         const QByteArray extra = qgetenv("MB_EXTRA_PORTS");
-        if (!extra.split(':').contains(port)) qputenv("MB_EXTRA_PORTS", extra.isEmpty() ? port : extra + ':' + port);
+        if (!extra.split(':').contains(port))
+            qputenv("MB_EXTRA_PORTS", extra.isEmpty() ? port : extra + ':' + port);
     }
     vx::setDecimalSeparator(QString(QLocale::system().decimalPoint()).toStdString());
     QFont font(QStringLiteral("Arial"));

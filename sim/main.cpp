@@ -58,7 +58,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    Memory memory = factoryMemory(options.model.variant);
+    const ModelConfig& m = options.model;
+    Memory memory = options.calibrated
+                        ? calibratedMemory(m.variant, m.firmwareYear, m.firmwareMonth, m.firmwareDay)
+                        : factoryMemory(m.variant);
     bool framError = false;
     if (!options.stateFile.empty() && loadMemory(options.stateFile, &memory) == LoadResult::Broken) {
         std::fprintf(stderr, "vx2207-sim: %s is unreadable; starting from factory data\n",

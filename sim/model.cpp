@@ -116,6 +116,20 @@ Memory factoryMemory(std::uint8_t variant) {
     return m;
 }
 
+Memory calibratedMemory(std::uint8_t variant, std::uint16_t year, std::uint8_t month, std::uint8_t day) {
+    Memory m = factoryMemory(variant);
+    for (std::size_t r = 0; r < in::kInputRangeCount; ++r) {
+        m.low[r] = static_cast<std::int32_t>(kOffsets[r]);
+        m.high[r] =
+            static_cast<std::int32_t>(std::lround(kOffsets[r] + kNominalSpan * (1.0 + kGainErrors[r])));
+    }
+    m.inputCalibrated = m.outputCalibrated = true;
+    m.calibrationYear = year;
+    m.calibrationMonth = month;
+    m.calibrationDay = day;
+    return m;
+}
+
 InstrumentModel::InstrumentModel(const ModelConfig& config, const Memory& memory, bool framError)
     : config_(config), memory_(memory), framError_(framError), random_(config.seed) {
     restart();

@@ -72,6 +72,9 @@ struct Memory {
 // The factory state of a variant: scale defaults as the configurator's factory button sets them,
 // nominal calibration constants, nothing recorded.
 Memory factoryMemory(std::uint8_t variant);
+// The factory state after the maker's calibration: this unit's true input constants and nominal
+// output constants stored, calibration dated by `date` (year, month, day).
+Memory calibratedMemory(std::uint8_t variant, std::uint16_t year, std::uint8_t month, std::uint8_t day);
 
 // Converter counts of a range's calibration reference above its offset, before calibration.
 inline constexpr std::int32_t kNominalSpan = 5'000'000;

@@ -35,6 +35,8 @@ Device:
 Instrument:
   --firmware YYYY-MM-DD  firmware date (default 2014-10-06; the configurator supports
                          2013-11-28 ... 2015-02-27, so e.g. 2015-03-02 shows its refusal)
+  --calibrated           start as calibrated at the factory (without it, input and output report
+                         "not calibrated" until a calibration is stored)
   --variant V|M          V: analogue output "VX2207 V" (default), M: MODBUS output "VX2207 M"
   --signal SPEC          the measured input in the unit of the range in use (V, or mA on the
                          current range): a number (default 12), or sine:LOW:HIGH:PERIOD or
@@ -133,6 +135,8 @@ bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std
             *help = true;
         } else if (flag("-v") || flag("--verbose")) {
             o->verbose = true;
+        } else if (flag("--calibrated")) {
+            o->calibrated = true;
         } else if (flag("--silent")) {
             o->silent = true;
         } else if (flag("--split-writes")) {

@@ -17,6 +17,7 @@ struct Options {
     std::string link;      // symbolic link to the device, if any
     std::string stateFile; // memory kept between runs, if any
     bool verbose = false;
+    bool calibrated = false; // start as calibrated at the factory (no state file yet)
     // Faults.
     bool silent = false;
     double dropShare = 0.0;

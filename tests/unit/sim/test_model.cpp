@@ -270,6 +270,14 @@ TEST(SimModel, CalibratedInputMatchesTheSignalAndTheStoredScale) {
         r = d.settle(q);
         q.High[k] = k == kCurrentRange ? r.AdFiltered0 : r.AdFiltered1;
     }
+    // A unit calibrated at the factory holds exactly what the procedure measures.
+    const Memory factory = calibratedMemory(kVariantAnalog, 2014, 10, 6);
+    for (std::size_t k = 0; k < kCalibrationPairs; ++k) {
+        EXPECT_NEAR(factory.low[k], q.Low[k], 1) << k;
+        EXPECT_NEAR(factory.high[k], q.High[k], 1) << k;
+    }
+    EXPECT_TRUE(factory.inputCalibrated && factory.outputCalibrated);
+    EXPECT_EQ(factory.calibrationYear, 2014);
     q.RangeForceCode = 0;
     d.model.setSignal(Signal{Signal::Shape::Constant, 12.0, 12.0, 1.0});
     const Reply before = d.settle(q);
