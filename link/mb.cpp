@@ -4,6 +4,7 @@
 #include "link/commthread.h"
 #include "link/mbpanel.h"
 #include "link/portdiscovery.h"
+#include "link/precisetimer.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -26,6 +27,8 @@ QColor buttonFace(const QWidget* w) {
 }
 
 void setBackground(QLabel* l, const QColor& c) {
+    // A lamp flashes for every byte written; only a real change is worth a palette (and a repaint).
+    if (l->palette().color(QPalette::Window) == c) return;
     QPalette p = l->palette();
     p.setColor(QPalette::Window, c);
     l->setPalette(p);
@@ -45,14 +48,15 @@ TMB::TMB(QWidget* parent) : QGroupBox(parent) {
         t->setSingleShot(single);
         return t;
     };
-    timeOutTimer_ = makeTimer(true);
-    delayedSendTimer_ = makeTimer(true);
-    delayedSendTimer_->setInterval(10);
+    // The pause and the time-out set the poll cycle's pace: armed to the nanosecond.
+    timeOutTimer_ = new TPreciseTimer(this);
+    delayedSendTimer_ = new TPreciseTimer(this);
     statisticsTimer_ = makeTimer(false);
     txLampTimer_ = makeTimer(true);
     rxLampTimer_ = makeTimer(true);
-    connect(timeOutTimer_, &QTimer::timeout, this, [this] { engine_.timerExpired(mb::LinkTimer::TimeOut); });
-    connect(delayedSendTimer_, &QTimer::timeout, this,
+    connect(timeOutTimer_, &TPreciseTimer::timeout, this,
+            [this] { engine_.timerExpired(mb::LinkTimer::TimeOut); });
+    connect(delayedSendTimer_, &TPreciseTimer::timeout, this,
             [this] { engine_.timerExpired(mb::LinkTimer::DelayedSend); });
     connect(statisticsTimer_, &QTimer::timeout, this, [this] {
         if (engine_.statisticsTick()) deferredSetUp();
@@ -151,6 +155,10 @@ void TMB::buildPanel() {
     lastStatus_ = label("Label_LastStatus", QString(), 6, 103, 143, 15);
     bitsPerSecond_ = label("Label_BitsPerSecond", QString(), 5, 120, 143, 15);
     bitsPerSecond_->setAlignment(Qt::AlignCenter);
+    // These change with the traffic. On the panel's plain face an opaque label looks the same as a
+    // transparent one and spares the group box a repaint beneath it on every frame.
+    for (QLabel* l : {txCounter_, rxCounter_, speed_, lastStatus_, bitsPerSecond_})
+        l->setAutoFillBackground(true);
 
     baudBox_ = new QComboBox(this);
     baudBox_->setObjectName(QStringLiteral("ComboBox_Baud"));
@@ -327,6 +335,7 @@ void TMB::stopLink() {
     t->deleteLater();
     delete writeNotifier_;
     writeNotifier_ = nullptr;
+    outgoing_.clear();
     serial_.close();
 }
 
@@ -361,31 +370,47 @@ void TMB::deviceLost(int error) {
 
 bool TMB::write(const std::uint8_t* data, std::size_t size) {
     if (!linkOpened_) return false;
-    // Queued, not checked: a device that refuses bytes is gone, and the receive thread's hang-up closes
-    // the link once. Failing the send here as well would end the transaction twice.
-    serial_.write({data, size});
-    if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
+    // The engine hands a frame over two characters at a time; one system call per frame is enough.
+    outgoing_.insert(outgoing_.end(), data, data + size);
     return true;
 }
 
-QTimer* TMB::timer(mb::LinkTimer t) const {
-    switch (t) {
-    case mb::LinkTimer::TimeOut:
-        return timeOutTimer_;
-    case mb::LinkTimer::DelayedSend:
-        return delayedSendTimer_;
-    case mb::LinkTimer::Statistics:
-        return statisticsTimer_;
-    }
-    return timeOutTimer_;
+void TMB::writesDone() {
+    if (!linkOpened_ || outgoing_.empty()) return;
+    // Queued, not checked: a device that refuses bytes is gone, and the receive thread's hang-up closes
+    // the link once. Failing the send here as well would end the transaction twice.
+    serial_.write(outgoing_);
+    outgoing_.clear();
+    if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
 }
 
 void TMB::startTimer(mb::LinkTimer t, unsigned ms) {
-    timer(t)->start(static_cast<int>(std::min(ms, 0x7fffffffu)));
+    const int interval = static_cast<int>(std::min(ms, 0x7fffffffu));
+    switch (t) {
+    case mb::LinkTimer::TimeOut:
+        timeOutTimer_->start(interval);
+        break;
+    case mb::LinkTimer::DelayedSend:
+        delayedSendTimer_->start(interval);
+        break;
+    case mb::LinkTimer::Statistics:
+        statisticsTimer_->start(interval);
+        break;
+    }
 }
 
 void TMB::stopTimer(mb::LinkTimer t) {
-    timer(t)->stop();
+    switch (t) {
+    case mb::LinkTimer::TimeOut:
+        timeOutTimer_->stop();
+        break;
+    case mb::LinkTimer::DelayedSend:
+        delayedSendTimer_->stop();
+        break;
+    case mb::LinkTimer::Statistics:
+        statisticsTimer_->stop();
+        break;
+    }
 }
 
 void TMB::flashTx() {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -22,6 +23,7 @@ class QTimer;
 class TCommThread;
 class TMBClickLabel;
 class TMBShape;
+class TPreciseTimer;
 
 class TMB : public QGroupBox, private mb::LinkHost {
     Q_OBJECT
@@ -109,6 +111,7 @@ public:
 private:
     // mb::LinkHost
     bool write(const std::uint8_t* data, std::size_t size) override;
+    void writesDone() override;
     void startTimer(mb::LinkTimer t, unsigned ms) override;
     void stopTimer(mb::LinkTimer t) override;
     void flashTx() override;
@@ -133,12 +136,12 @@ private:
     void showBaud();
     void showStatusLamp();
     void setPortLamp(const QColor& c, const QString& tip);
-    QTimer* timer(mb::LinkTimer t) const;
 
     mb::LinkEngine engine_{*this};
     mb::port::SerialPort serial_;
     std::unique_ptr<TCommThread> thread_;
     QSocketNotifier* writeNotifier_ = nullptr;
+    std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete
     bool linkOpened_ = false;
 
     QString port_ = QStringLiteral("COM1");
@@ -150,8 +153,8 @@ private:
     bool thereWasOpenEvent_ = false;
     bool baudEditVisible_ = true;
 
-    QTimer* timeOutTimer_;
-    QTimer* delayedSendTimer_;
+    TPreciseTimer* timeOutTimer_;
+    TPreciseTimer* delayedSendTimer_;
     QTimer* statisticsTimer_;
     QTimer* txLampTimer_;
     QTimer* rxLampTimer_;

@@ -210,6 +210,7 @@ bool LinkEngine::sendFrame(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
         }
         host_.flashTx();
     }
+    host_.writesDone();
     return true;
 }
 
@@ -226,6 +227,7 @@ bool LinkEngine::sendRaw() {
         }
         host_.flashTx();
     }
+    host_.writesDone();
     return true;
 }
 

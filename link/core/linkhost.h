@@ -21,6 +21,9 @@ public:
 
     // Queues the bytes for the port as one write. False when the port is not open or the write failed.
     virtual bool write(const std::uint8_t* data, std::size_t size) = 0;
+    // A send has written all its bytes. A host that gathers the writes of one frame into a single
+    // system call hands them to the port here; the line sees the same characters in the same order.
+    virtual void writesDone() {}
     // Starting a running timer restarts it with the new interval.
     virtual void startTimer(LinkTimer t, unsigned ms) = 0;
     virtual void stopTimer(LinkTimer t) = 0;

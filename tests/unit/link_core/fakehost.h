@@ -25,6 +25,7 @@ public:
         interval[idx(t)] = ms;
     }
     void stopTimer(LinkTimer t) override { deadline[idx(t)].reset(); }
+    void writesDone() override { ++sends; }
     void flashTx() override { ++txFlashes; }
     void flashRx() override { ++rxFlashes; }
     void statusShown(TMBStatus, const std::string& text) override { shownStatus = text; }
@@ -52,6 +53,7 @@ public:
 
     std::vector<std::uint8_t> written;
     int writes = 0;
+    int sends = 0; // completed sends (writesDone)
     bool portWorks = true;
     std::uint64_t now = 0;
     std::array<std::optional<std::uint64_t>, 3> deadline{};

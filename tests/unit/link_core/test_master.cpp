@@ -80,6 +80,7 @@ TEST_F(Master, RequestIsFramedAndTimedAndAReplyEndsItInOrder) {
     const std::vector<std::uint8_t> req = decodeChars(host.written);
     ASSERT_EQ(host.written.size(), 10u);
     EXPECT_EQ(host.writes, 5); // one write per frame byte
+    EXPECT_EQ(host.sends, 1);  // and the host is told once the frame is complete
     EXPECT_EQ(host.written[0], 0x02);
     EXPECT_EQ(host.written[1], 0xC0);
     EXPECT_EQ(host.written[9] & 0xF0, 0x60);

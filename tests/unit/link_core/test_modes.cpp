@@ -162,6 +162,7 @@ TEST(Modes, BytePipeKeepsEverythingUntilReset) {
     engine.MBMasterSend(0);
     EXPECT_EQ(host.written, (std::vector<std::uint8_t>{'h', 'i', 0}));
     EXPECT_EQ(host.writes, 3);
+    EXPECT_EQ(host.sends, 1);
     EXPECT_EQ(engine.MBNumberOfTxFrames(), 3u);
 }
 
