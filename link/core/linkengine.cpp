@@ -516,6 +516,8 @@ void LinkEngine::receiveString(const std::uint8_t* data, std::size_t size) {
         setStatusNow(stnReady);
         raise(OnMBReceivedAString,
               std::string(reinterpret_cast<const char*>(decoder_.frame()), decoder_.count()));
+        // The rest of this hand-over arrived before any send the handler made: it is no answer to it.
+        return;
     }
 }
 

@@ -189,6 +189,21 @@ TEST(Modes, StringPipeTakesOneStringPerSend) {
     feed(engine, {'z', 13});
     EXPECT_EQ(strings.size(), 2u);
     EXPECT_EQ(strings[1], "z\r");
+
+    // A handler that sends the next request at once: what followed the stop byte in the same hand-over
+    // came before that send and is not taken as its answer.
+    engine.OnMBReceivedAString = [&](const std::string& s) {
+        strings.push_back(s);
+        engine.MBMasterSend(0);
+    };
+    engine.MBMasterSend(0);
+    feed(engine, {'A', 13, 'B', 13});
+    EXPECT_EQ(strings.size(), 3u);
+    EXPECT_EQ(strings[2], "A\r");
+    EXPECT_EQ(engine.MBNumberOfReceivedBytes(), 0);
+    feed(engine, {'C', 13});
+    ASSERT_EQ(strings.size(), 4u);
+    EXPECT_EQ(strings[3], "C\r");
 }
 
 TEST(Modes, ModeWritesResetStatisticsAndDropWhatTheOldModeHadUnderWay) {
