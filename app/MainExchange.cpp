@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDate>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,12 @@ namespace ins = vx::instrument;
 using vx::app::EditorState;
 
 namespace {
+// An edit is left only when the focus goes to another control: its own context menu or another window
+// taking the focus keeps the operator's text (and selection) as typed.
+bool leavesForAnotherControl(QEvent* focusOut) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(focusOut)->reason();
+    return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason;
+}
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -323,7 +330,7 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
                 edit->insert(q(vx::decimalSeparator()));
                 return true;
             }
-        } else if (event->type() == QEvent::FocusOut) {
+        } else if (event->type() == QEvent::FocusOut && leavesForAnotherControl(event)) {
             if (inputEdit)
                 Edit_InputLowExit(edit);
             else

@@ -119,13 +119,17 @@ TEST_F(RequestBytes, EachKindOfEditLandsInItsField) {
 }
 
 TEST_F(RequestBytes, EditorKeysAndExitFormatting) {
-    const auto leave = [](QLineEdit* edit) {
-        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    const auto leave = [](QLineEdit* edit, Qt::FocusReason reason = Qt::TabFocusReason) {
+        QFocusEvent out(QEvent::FocusOut, reason);
         QCoreApplication::sendEvent(edit, &out);
     };
     vx::setDecimalSeparator(",");
     w->Edit_InputHigh->clear();
     QTest::keyClicks(w->Edit_InputHigh, "1.5");
+    EXPECT_EQ(w->Edit_InputHigh->text(), "1,5");
+    // Its context menu or another window taking the focus is not leaving the edit.
+    leave(w->Edit_InputHigh, Qt::PopupFocusReason);
+    leave(w->Edit_InputHigh, Qt::ActiveWindowFocusReason);
     EXPECT_EQ(w->Edit_InputHigh->text(), "1,5");
     leave(w->Edit_InputHigh); // reformatted by its magnitude
     EXPECT_EQ(w->Edit_InputHigh->text(), "1,5000");
