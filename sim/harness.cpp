@@ -18,7 +18,8 @@ SimProcess::SimProcess(const std::string& binary, const std::vector<std::string>
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    std::vector<std::string> all{binary};
+    // A test that dies must not leave its simulator running.
+    std::vector<std::string> all{binary, "--exit-with-parent"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all)

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,12 @@ int main(int argc, char** argv) {
     if (help) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
+    }
+
+    if (options.exitWithParent) {
+        const pid_t parent = getppid();
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) return 0; // the parent was already gone
     }
 
     const ModelConfig& m = options.model;

@@ -29,6 +29,8 @@ Device:
   --state FILE           keep the instrument's memory (settings, calibration, working time,
                          temperature extremes) in FILE between runs; a broken file gives factory
                          data and the FRAM error flag until something is stored or the FRAM cleared
+  --exit-with-parent     end (as on SIGTERM) when the process that started it ends, so a test
+                         harness that dies never leaves a simulator behind
   -v, --verbose          log every request and reply on standard error
   -h, --help             show this text and exit
 
@@ -135,6 +137,8 @@ bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std
             *help = true;
         } else if (flag("-v") || flag("--verbose")) {
             o->verbose = true;
+        } else if (flag("--exit-with-parent")) {
+            o->exitWithParent = true;
         } else if (flag("--calibrated")) {
             o->calibrated = true;
         } else if (flag("--silent")) {

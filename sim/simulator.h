@@ -18,6 +18,7 @@ struct Options {
     std::string stateFile; // memory kept between runs, if any
     bool verbose = false;
     bool calibrated = false; // start as calibrated at the factory (no state file yet)
+    bool exitWithParent = false;
     // Faults.
     bool silent = false;
     double dropShare = 0.0;

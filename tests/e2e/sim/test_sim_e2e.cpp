@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace vx::sim;
@@ -249,4 +250,35 @@ TEST(SimE2E, StateFileLinkAndCleanEnd) {
     }
     std::remove(state.c_str());
     rmdir(dir.c_str());
+}
+
+TEST(SimE2E, EndsWithTheProcessThatStartedIt) {
+    // A harness that dies without stopping its simulator (a crashed test) leaves nothing behind.
+    int pidPipe[2];
+    ASSERT_EQ(pipe(pidPipe), 0);
+    const pid_t harness = fork();
+    ASSERT_GE(harness, 0);
+    if (harness == 0) {
+        close(pidPipe[0]);
+        auto* sim = new SimProcess(VX2207_SIM, {}); // never stopped on purpose
+        const pid_t simPid = sim->started() ? sim->pid() : -1;
+        [[maybe_unused]] const ssize_t n = write(pidPipe[1], &simPid, sizeof simPid);
+        _exit(0);
+    }
+    close(pidPipe[1]);
+    pid_t simPid = -1;
+    ASSERT_EQ(read(pidPipe[0], &simPid, sizeof simPid), static_cast<ssize_t>(sizeof simPid));
+    close(pidPipe[0]);
+    int status = 0;
+    waitpid(harness, &status, 0);
+    ASSERT_GT(simPid, 0);
+    bool gone = false;
+    for (int i = 0; i < 300 && !gone; ++i) {
+        // Reparented and ended: a zombie of init's or gone entirely; either way no longer running.
+        std::ifstream stat("/proc/" + std::to_string(simPid) + "/stat");
+        std::string pidField, comm, state;
+        gone = !(stat >> pidField >> comm >> state) || state == "Z";
+        if (!gone) usleep(10000);
+    }
+    EXPECT_TRUE(gone);
 }
