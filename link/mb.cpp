@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -132,8 +133,12 @@ void TMB::buildPanel() {
     listFont.setPointSize(8);
     portList_->setFont(listFont);
     portList_->setUniformItemSizes(true);
+    // An entry chosen with the mouse or the arrow keys is remembered; a rebuild chooses on its own.
     connect(portList_, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { lastUsedPort_ = item->text(); });
+    connect(portList_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (item) lastUsedPort_ = item->text();
+    });
 
     portLamp_ = new TMBShape(this);
     portLamp_->setObjectName(QStringLiteral("Shape_Port"));
@@ -236,6 +241,7 @@ void TMB::MBRefreshPortList() {
     const std::string open = MBPortOpen() ? port_.toStdString() : std::string();
     const auto list = mb::port::buildPortList(
         mb::port::candidatePorts(), [](const std::string& p) { return mb::port::probePort(p); }, open);
+    const QSignalBlocker quiet(portList_);
     portList_->clear();
     for (const std::string& p : list)
         portList_->addItem(qs(p));

@@ -108,6 +108,15 @@ TEST(TMBPanel, PortListHighestFirstRemembersTheLastPortAndAppendsTheOpenOne) {
     EXPECT_EQ(row(lo), row(hi) + 1);
     EXPECT_EQ(list->currentItem()->text(), lo);
 
+    // Choosing with the arrow keys is remembered as a click is; a rebuild keeps that choice.
+    QTest::keyClick(list, Qt::Key_Up);
+    EXPECT_EQ(list->currentItem()->text(), hi);
+    EXPECT_EQ(mb.MBLastUsedPort(), hi);
+    mb.MBRefreshPortList();
+    EXPECT_EQ(list->currentItem()->text(), hi);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(mb.MBLastUsedPort(), lo);
+
     // An absent remembered port: the first entry is chosen and remembered instead.
     mb.setMBLastUsedPort("/dev/vx-gone");
     mb.MBRefreshPortList();
