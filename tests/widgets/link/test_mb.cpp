@@ -6,8 +6,10 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <asm/termbits.h> // termios2: the port asks for any rate, so read it back exactly
 #include <atomic>
 #include <chrono>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <thread>
 
@@ -189,6 +191,25 @@ TEST(TMBLink, ClosingWhileBytesStreamInEndsCleanlyEveryTime) {
     done = true;
     watchdog.join();
     EXPECT_EQ(link.openedOrClosed.size(), 80u);
+}
+
+TEST(TMBLink, RateWrittenWhileOpenWaitsForTheNextOpen) {
+    OpenLink link;
+    ASSERT_TRUE(link.mb->MBPortOpen());
+    // The far side of a pseudo-terminal reads the line settings of the port it faces.
+    auto lineRate = [&] {
+        termios2 t{};
+        EXPECT_EQ(::ioctl(link.pty.masterFd(), TCGETS2, &t), 0);
+        return t.c_ospeed;
+    };
+    EXPECT_EQ(lineRate(), 115200u);
+    link.mb->setMBBaud(mb::baud009600);
+    EXPECT_EQ(link.mb->MBBaud(), mb::baud009600);
+    EXPECT_EQ(link.child<QLabel>("Label_BitsPerSecond")->text(), "9 600 bits / second");
+    EXPECT_EQ(lineRate(), 115200u);
+    link.mb->MBClosePort();
+    ASSERT_TRUE(link.mb->MBOpenPort(QString::fromStdString(link.pty.slavePath())));
+    EXPECT_EQ(lineRate(), 9600u);
 }
 
 TEST(TMBLink, PortHeldByAnotherOpenerFailsWithRedLampAndNoEvent) {
