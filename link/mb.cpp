@@ -365,7 +365,11 @@ void TMB::deviceLost(int error) {
     const bool wasOpen = MBPortOpen();
     openButton_->setChecked(false);
     closeSequence();
+    // The lost device leaves the list, but it is still the engineer's port: it stays the remembered one,
+    // preselected again once it is back and saved so at exit.
+    const QString remembered = lastUsedPort_;
     MBRefreshPortList();
+    lastUsedPort_ = remembered;
     portError_ = reason;
     setPortLamp(kRed, reason);
     afterOpenOrClose(wasOpen);

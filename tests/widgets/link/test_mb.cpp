@@ -258,6 +258,7 @@ TEST(TMBLink, FarSideVanishingEndsTheTransactionAndClosesQuietly) {
     auto* lamp = link.child<TMBShape>("Shape_Port");
     EXPECT_EQ(lamp->brushColor(), QColor(255, 0, 0));
     EXPECT_TRUE(lamp->toolTip().contains("was lost")) << lamp->toolTip().toStdString();
+    EXPECT_EQ(link.mb->MBLastUsedPort().toStdString(), link.pty.slavePath());
     EXPECT_EQ(link.child<QPushButton>("SpeedButton_Open")->text(), "Open");
     const double before = cpuSeconds();
     QTest::qWait(500);
