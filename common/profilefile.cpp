@@ -1,12 +1,17 @@
 #include "common/profilefile.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace vx {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Only the start of a line is ever examined; the rest of an over-long line is copied or skipped unread.
 constexpr std::size_t kMaxHead = 4096;
@@ -123,12 +128,24 @@ std::string cleanValue(std::string_view s) {
     return out;
 }
 
+// Only a regular file is a settings file: opening a pipe waits for a writer and a device may never end.
+bool isRegularFile(const fs::file_status& st) {
+    return st.type() == fs::file_type::regular;
+}
+
+bool readOnly(const std::string& path, const fs::file_status& st) {
+    constexpr auto writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    return (st.permissions() & writeBits) == fs::perms::none || ::access(path.c_str(), W_OK) != 0;
+}
+
 } // namespace
 
 namespace {
 
 std::string readValue(const std::string& path, std::string_view section, std::string_view key,
                       std::string_view defaultValue) {
+    std::error_code ec;
+    if (!isRegularFile(fs::status(path, ec))) return std::string(defaultValue);
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::string(defaultValue);
     LineReader reader(in.rdbuf());
@@ -137,7 +154,8 @@ std::string readValue(const std::string& path, std::string_view section, std::st
     while (reader.consumed() < kReadLimit && reader.next(line)) {
         if (line.longer) reader.finish(nullptr);
         std::string_view name, k, v;
-        if (sectionName(line.head, &name)) {
+        // An over-long line is no section header, for writing neither.
+        if (!line.longer && sectionName(line.head, &name)) {
             inSection = sameName(name, section);
         } else if (inSection && keyLine(line.head, &k, &v) && sameName(k, key)) {
             // A value cut at the head limit is not a value anybody wrote on purpose.
@@ -149,6 +167,14 @@ std::string readValue(const std::string& path, std::string_view section, std::st
     return std::string(defaultValue);
 }
 
+// A linked settings file is updated where it lives; replacing the link would cut it loose.
+std::string resolveLink(const std::string& path) {
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec)) return path;
+    const fs::path target = fs::canonical(path, ec);
+    return ec ? path : target.string();
+}
+
 bool writeValue(const std::string& path, std::string_view section, std::string_view key,
                 std::string_view value) {
     const std::string sec = cleanName(section);
@@ -156,9 +182,16 @@ bool writeValue(const std::string& path, std::string_view section, std::string_v
     if (sec.empty() || k.empty()) return false;
     const std::string entry = k + "=" + cleanValue(value);
 
+    std::error_code ec;
+    // A file made read-only keeps its contents, as the classic call leaves it.
+    const fs::file_status st = fs::status(path, ec);
+    const bool exists = st.type() != fs::file_type::not_found && st.type() != fs::file_type::none;
+    if (exists && (!isRegularFile(st) || readOnly(path, st))) return false;
+
     const std::string tmp = path + ".~tmp";
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return false;
+    if (exists) fs::permissions(tmp, st.permissions(), ec);
 
     std::ifstream in(path, std::ios::binary);
     std::string eol = "\n";
@@ -246,10 +279,11 @@ std::string readProfileString(const std::string& path, std::string_view section,
 
 bool writeProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
+    const std::string target = resolveLink(path);
     try {
-        return writeValue(path, section, key, value);
+        return writeValue(target, section, key, value);
     } catch (const std::exception&) {
-        std::remove((path + ".~tmp").c_str());
+        std::remove((target + ".~tmp").c_str());
         return false;
     }
 }

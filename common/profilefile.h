@@ -3,7 +3,8 @@
 // the default; section and key names match in any letter case; the first of duplicate keys wins; a write
 // creates the file, the section and the key as needed and leaves every other line byte for byte as it was.
 // Reading stops as soon as the key is found and never takes in more than a bounded amount of the file,
-// so a huge or binary file costs little and cannot break anything.
+// so a huge or binary file costs little and cannot break anything. Only a regular file is read or written:
+// a pipe or a device at that path reads as defaults and is left alone.
 #include <string>
 #include <string_view>
 
@@ -13,10 +14,11 @@ namespace vx {
 std::string readProfileString(const std::string& path, std::string_view section, std::string_view key,
                               std::string_view defaultValue);
 
-// Writes one value; returns false when the file cannot be written (the old file then stays as it was).
+// Writes one value; returns false when the file cannot be written or is read-only (the old file then stays
+// as it was). A symbolic link is followed: the file it points to is the one updated.
 // Line breaks and other control characters in the value become blanks so the value stays on its line.
 // The file is replaced through a temporary file in the same folder, so an interrupted write leaves the
-// previous file intact.
+// previous file intact; the new file keeps the old one's permissions.
 bool writeProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
 

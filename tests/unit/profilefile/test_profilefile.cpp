@@ -4,6 +4,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -104,6 +105,13 @@ TEST_F(ProfileFile, HostileFilesGiveDefaultsAndSurviveWrites) {
     EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM5"));
     EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM5\nNext=1\n");
 
+    // An over-long line that starts like a section header is none, for reading as for writing, so
+    // what a write puts in is what the next read finds.
+    put("[Com]" + std::string(5000, 'z') + "\nMBLastUsedPort=COM6\n");
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM7"));
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "COM7");
+
     put("");
     EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
 }
@@ -119,6 +127,42 @@ TEST_F(ProfileFile, UnwritablePlacesFailQuietly) {
     EXPECT_FALSE(writeProfileString(dir.string(), "Com", "MBLastUsedPort", "COM9"));
     EXPECT_TRUE(fs::is_directory(dir));
     EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", ""), "COM1");
+
+    // A file made read-only stays as it is, also for a user who could replace it.
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_FALSE(writeProfileString(path, "Com", "MBLastUsedPort", "COM9"));
+    EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM1\n");
+    EXPECT_FALSE(fs::exists(path + ".~tmp"));
+
+    // A pipe or a device is no settings file: nothing waits on it or copies it without end.
+    const std::string fifo = (dir / "fifo.ini").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(readProfileString(fifo, "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_FALSE(writeProfileString(fifo, "Com", "MBLastUsedPort", "COM9"));
+    const fs::path zero = dir / "zero.ini";
+    fs::create_symlink("/dev/zero", zero);
+    EXPECT_EQ(readProfileString(zero.string(), "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_FALSE(writeProfileString(zero.string(), "Com", "MBLastUsedPort", "COM9"));
+    EXPECT_TRUE(fs::is_symlink(zero));
+}
+
+TEST_F(ProfileFile, WriteKeepsTheFilesLinkAndPermissions) {
+    // A settings file kept elsewhere and linked in is updated where it lives.
+    put("[Com]\nMBLastUsedPort=COM1\n");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path link = dir / "link.ini";
+    fs::create_symlink(path, link);
+    EXPECT_TRUE(writeProfileString(link.string(), "Com", "MBLastUsedPort", "COM2"));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM2\n");
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(path + ".~tmp"));
+
+    // A dangling link is replaced by the file.
+    const fs::path dangling = dir / "dangling.ini";
+    fs::create_symlink(dir / "nowhere" / "x.ini", dangling);
+    EXPECT_TRUE(writeProfileString(dangling.string(), "Com", "MBLastUsedPort", "COM3"));
+    EXPECT_EQ(readProfileString(dangling.string(), "Com", "MBLastUsedPort", ""), "COM3");
 }
 
 } // namespace
