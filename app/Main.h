@@ -109,7 +109,8 @@ public:
     vx::app::ReportedCodes ReportedCodes;
     // Set while the program ends after a refused firmware.
     bool FirmwareRefused = false;
-    // Ends the application once control returns to the event loop; tests put a recorder here.
+    // How the program ends after a refused firmware; unset, it closes this window once control is back in
+    // the event loop. Tests put a recorder here.
     std::function<void()> Terminate;
 
     // Working state with start values (set again by FormCreate).

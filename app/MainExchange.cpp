@@ -13,7 +13,6 @@
 #include "widgets/speedbutton.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDate>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -69,14 +68,30 @@ void TForm_Main::connectExchangeHandlers() {
     connect(Button_MinMaxTorles0, &QPushButton::clicked, this, &TForm_Main::Button_MinMaxTorles0Click);
     connect(Button_MinMaxTorles1, &QPushButton::clicked, this, &TForm_Main::Button_MinMaxTorles1Click);
     // Rewritten on every reply: opaque, so the boxes beneath them are not repainted each time.
-    for (QLabel* live : {Label_ADErtek, Label_ADErtekAtlagolt, Label_ADErtek2, Label_ADErtekAtlagolt2, Label_Min0,
-                         Label_Max0, Label_Delta0, Label_Min1, Label_Max1, Label_Delta1, Label_BemenoErtek,
-                         Label_BemenoErtek2, Label_OutputValue, Label_OutputValue2, Label_Uzemorak,
-                         Label_MertHomerseklet, Label_MertHomersekletMin, Label_MertHomersekletMax, Label_PWMErtek,
-                         Label_PWMErtek2, Label_ErositesCH0, Label_ErositesCH1, Label_uDivider})
+    for (QLabel* live : {Label_ADErtek,
+                         Label_ADErtekAtlagolt,
+                         Label_ADErtek2,
+                         Label_ADErtekAtlagolt2,
+                         Label_Min0,
+                         Label_Max0,
+                         Label_Delta0,
+                         Label_Min1,
+                         Label_Max1,
+                         Label_Delta1,
+                         Label_BemenoErtek,
+                         Label_BemenoErtek2,
+                         Label_OutputValue,
+                         Label_OutputValue2,
+                         Label_Uzemorak,
+                         Label_MertHomerseklet,
+                         Label_MertHomersekletMin,
+                         Label_MertHomersekletMax,
+                         Label_PWMErtek,
+                         Label_PWMErtek2,
+                         Label_ErositesCH0,
+                         Label_ErositesCH1,
+                         Label_uDivider})
         live->setAutoFillBackground(true);
-    if (!Terminate)
-        Terminate = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
 }
 
 // ---- poll cycle
@@ -235,7 +250,12 @@ void TForm_Main::CheckFirmware() {
         Form_DUTHiba->Memo_Megnevezes->setPlainText(lines.join(QLatin1Char('\n')));
         Form_DUTHiba->exec();
     }
-    Terminate();
+    // The program ends by closing the window as the operator would: the port closes first and the
+    // settings are kept; the application ends with its last window.
+    if (Terminate)
+        Terminate();
+    else
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TForm_Main::ApplyInstrumentVariant() {

@@ -281,3 +281,26 @@ TEST_F(ConfigE2E, MakerAccessKeepsThePagesThroughFailures) {
     EXPECT_TRUE(w->PageControl1->isVisibleTo(w.get()));
     EXPECT_TRUE(w->GroupBox_ADCs->isVisibleTo(w.get()));
 }
+
+TEST_F(ConfigE2E, AfterARefusalTheWindowClosesAsTheOperatorWouldAndKeepsItsSettings) {
+    QApplication::setQuitOnLastWindowClosed(false); // this process is a test, not the program
+    start({"--firmware", "2013-11-27"});
+    w->Terminate = nullptr;
+    w->show();
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (!dialog->isVisible()) return;
+        answer.stop();
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    });
+    answer.start(20);
+    ASSERT_TRUE(open());
+    QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), kWaitMs);
+    EXPECT_FALSE(w->MB1->MBPortOpen()); // closed before the settings were written
+    QFile settings(dir.filePath("vx.ini"));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    const QByteArray text = settings.readAll();
+    EXPECT_TRUE(text.contains("GsSelectedLanguage=english"));
+    EXPECT_TRUE(text.contains(QByteArray("MBLastUsedPort=") + QByteArray::fromStdString(sim->devicePath())));
+    QApplication::setQuitOnLastWindowClosed(true);
+}
