@@ -44,28 +44,11 @@ ReadResult FdChannel::read(std::span<std::uint8_t> buf) {
 
 bool FdChannel::write(std::span<const std::uint8_t> bytes) {
     if (fd_ < 0 || broken_) return false;
-    if (!pending_.empty()) {
-        // Keep the order: new bytes go behind those still waiting.
-        if (pending_.size() + bytes.size() > kMaxPending) return false;
-        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-        return true;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            break;
-        } else {
-            broken_ = true;
-            return false;
-        }
-    }
-    pending_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(done), bytes.end());
-    return true;
+    // New bytes go behind those still waiting, so the order on the line is kept.
+    if (pending_.size() + bytes.size() > kMaxPending) return false;
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    flush();
+    return !broken_;
 }
 
 void FdChannel::flush() {
