@@ -32,11 +32,11 @@ void TPreciseTimer::start(int ms) {
         fallback_->start(interval_);
         return;
     }
-    itimerspec spec{};
-    spec.it_value.tv_sec = interval_ / 1000;
-    spec.it_value.tv_nsec = static_cast<long>(interval_ % 1000) * 1000000L;
-    if (interval_ == 0) spec.it_value.tv_nsec = 1; // 0 would disarm it
-    ::timerfd_settime(fd_, 0, &spec, nullptr);
+    itimerspec when{};
+    when.it_value.tv_sec = interval_ / 1000;
+    when.it_value.tv_nsec = static_cast<long>(interval_ % 1000) * 1000000L;
+    if (interval_ == 0) when.it_value.tv_nsec = 1; // 0 would disarm it
+    ::timerfd_settime(fd_, 0, &when, nullptr);
 }
 
 void TPreciseTimer::stop() {

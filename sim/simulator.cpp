@@ -40,7 +40,7 @@ Instrument:
   --calibrated           start as calibrated at the factory (without it, input and output report
                          "not calibrated" until a calibration is stored)
   --variant V|M          V: analogue output "VX2207 V" (default), M: MODBUS output "VX2207 M"
-  --signal SPEC          the measured input in the unit of the range in use (V, or mA on the
+  --signal SIGNAL        the measured input in the unit of the range in use (V, or mA on the
                          current range): a number (default 12), or sine:LOW:HIGH:PERIOD or
                          triangle:LOW:HIGH:PERIOD with the period in seconds
   --noise COUNTS         converter noise, standard deviation in counts (default 40)
