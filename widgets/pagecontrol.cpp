@@ -11,6 +11,10 @@ TPageControl::TPageControl(QWidget* parent) : QTabWidget(parent) {
 QWidget* TPageControl::addPage(const QString& name, const QString& caption) {
     auto* page = new QWidget;
     page->setObjectName(name);
+    // Pages wear the window's face colour, like every other panel of the window, so opaque labels
+    // on them blend in.
+    page->setAutoFillBackground(true);
+    page->setBackgroundRole(QPalette::Window);
     const bool wasFromCode = fromCode_;
     fromCode_ = true;
     addTab(page, caption);
