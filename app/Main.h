@@ -87,6 +87,8 @@ public:
     void BuildRequest();
     void DecodeReply();
     void CheckFirmware();
+    // The dialog's caption and lines for FirmwareVersion in the selected language.
+    void PrepareFirmwareDialog();
     void ApplyInstrumentVariant();
     void LoadSettingsFromReply();
     // Settings editor handlers.

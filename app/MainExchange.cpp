@@ -242,12 +242,7 @@ void TForm_Main::CheckFirmware() {
     if (ins::isFirmwareSupported(FirmwareVersion)) return;
     FirmwareRefused = true;
     if (Form_DUTHiba) {
-        Form_DUTHiba->setWindowTitle(GsNotCompatible);
-        Form_DUTHiba->Memo_Megnevezes->clear();
-        QStringList lines;
-        for (const std::string& line : vx::app::firmwareMismatchLines(s(GsSelectedLanguage), FirmwareVersion))
-            lines << q(line);
-        Form_DUTHiba->Memo_Megnevezes->setPlainText(lines.join(QLatin1Char('\n')));
+        PrepareFirmwareDialog();
         Form_DUTHiba->exec();
     }
     // The program ends by closing the window as the operator would: the port closes first and the
@@ -256,6 +251,15 @@ void TForm_Main::CheckFirmware() {
         Terminate();
     else
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TForm_Main::PrepareFirmwareDialog() {
+    Form_DUTHiba->setWindowTitle(GsNotCompatible);
+    Form_DUTHiba->Memo_Megnevezes->clear();
+    QStringList lines;
+    for (const std::string& line : vx::app::firmwareMismatchLines(s(GsSelectedLanguage), FirmwareVersion))
+        lines << q(line);
+    Form_DUTHiba->Memo_Megnevezes->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
 void TForm_Main::ApplyInstrumentVariant() {

@@ -64,6 +64,9 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
         if (pageOk) main.PageControl1->setCurrentIndex(page);
         if (!shot.isEmpty() && !main.grab().save(shot)) status = 1;
         if (!dialogShot.isEmpty()) {
+            // As an instrument with firmware from after the supported window would see it.
+            main.FirmwareVersion = 20150302;
+            main.PrepareFirmwareDialog();
             dialog.show();
             if (!dialog.grab().save(dialogShot)) status = 1;
         }

@@ -29,7 +29,9 @@ for i in 1 2 3 4; do
     VX_SCREENSHOT_PAGE=$i shot english "page-${pages[$i]}-english" /QARNEL
     VX_SCREENSHOT_PAGE=$i shot magyar "page-${pages[$i]}-magyar" /QARNEL
 done
-printf '[Language]\nGsSelectedLanguage=english\n' >"$work/settings.ini"
-VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT_DIALOG="$out/dialog.png" \
-    xvfb-run -a -s "-screen 0 1280x800x24" "$exe"
-echo "$out/dialog.png"
+for language in english magyar; do
+    printf '[Language]\nGsSelectedLanguage=%s\n' "$language" >"$work/settings.ini"
+    VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT_DIALOG="$out/dialog-$language.png" \
+        xvfb-run -a -s "-screen 0 1280x800x24" "$exe"
+    echo "$out/dialog-$language.png"
+done
