@@ -2,6 +2,7 @@
 // never deadlocks (also while bytes stream in), and a vanished far side ends the thread quietly.
 #include "link/commthread.h"
 #include "link/serialport_posix.h"
+#include "processcpu.h"
 #include "ptypair.h"
 
 #include <QApplication>
@@ -9,19 +10,11 @@
 #include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <thread>
 
 using mb::port::SerialPort;
 
 namespace {
-
-double cpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // QTRY_VERIFY steps in 50 ms; the close loop below needs a finer step to run hundreds of rounds.
 template <typename F> bool waitUntil(F condition, int ms) {

@@ -3,6 +3,7 @@
 #include "link/mbpanel.h"
 #include "link/serialport_posix.h"
 #include "linktesting.h"
+#include "processcpu.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -10,19 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <thread>
 
 using namespace std::chrono;
 
 namespace {
-
-double cpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 void sendRequest(TMB& mb, std::uint8_t command, const std::vector<std::uint8_t>& data) {
     mb.MBClearTXDataBuffer();

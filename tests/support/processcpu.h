@@ -1,0 +1,10 @@
+#pragma once
+// CPU time this process has used so far (user and system), for tests that check nothing spins.
+#include <sys/resource.h>
+
+inline double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
