@@ -3,6 +3,7 @@
 // split into files by area (shell: layout, language, access mode and settings file; later the instrument
 // exchange and the service pages), each adding its handlers here.
 #include "app/Exchange.h"
+#include "app/ServicePages.h"
 #include "link/core/mbtypes.h"
 
 #include <QString>
@@ -100,6 +101,32 @@ public:
     // Test page: restart a channel's spread from its last reading.
     void Button_MinMaxTorles0Click();
     void Button_MinMaxTorles1Click();
+    void RadioGroup_MereshatarForceClick();
+
+    // The service pages (MainService.cpp).
+    void PageControl1Change();
+    // Output calibration wizard.
+    void ApplyPWMValue();
+    void ShowOutputCalibrationStep();
+    static void AddCalibratedLine(QListWidget* list, const QString& text, bool separator);
+    static void RemoveCalibratedLines(QListWidget* list, std::uint8_t n);
+    void SpeedButton_OutputCalibrationNextClick2();
+    void SpeedButton_OutputCalibrationBackClick3();
+    // Button1Click2 .. Button10Click2, Button_Out0Click2, Button_OutVegertekClick2,
+    // Button_Out50PercentsClick: the adjusting button of that index in vx::app::kPwmButtons.
+    void PwmButtonClick(std::size_t index);
+    void TrackBar_PWMChange();
+    // SpeedButton_Test4mAClick2 .. SpeedButton_Test10VClick2.
+    void CheckPointClick(TSpeedButton* sender, vx::app::CheckPoint point);
+    // The wizard's step, 1..7: the active sheet of PageControl4.
+    int OutputCalibrationStep() const;
+    // Output check page.
+    void TrackBar_OutCheckChange();
+    // Input calibration procedure.
+    void InputCalibrationStart();
+    void InputCalibrationTick();
+    void SpeedButton_InputCalibrationNextClick();
+    void SpeedButton_InputCalibrationBackClick();
 
     // Exchange window state.
     std::array<std::int32_t, vx::instrument::kCalibrationPairs> Low{}, High{};
@@ -116,8 +143,11 @@ public:
     std::function<void()> Terminate;
 
     // Working state with start values (set again by FormCreate).
-    std::uint16_t uPWMValue = 0, uPWMForce = 0;
-    std::uint16_t uOut4mA = 0, uOut20mA = 65535, uOut2V = 0, uOut10V = 65535;
+    int uPWMValue = 0; // kept within 0..65535
+    std::uint16_t uPWMForce = 0;
+    int uOut4mA = 0, uOut20mA = 65535, uOut2V = 0, uOut10V = 65535;
+    // The input calibration's state (InCalStep) and its Next and Back requests.
+    vx::app::InputCalibrationState InCal;
     int BoardIdentifier = 255;
     int iTypeOfInstrument = -1;
 
@@ -185,6 +215,7 @@ public:
     QLabel* Label_BeallitottPWM = nullptr;
     TMBarGraph* MBarGraph_OutputCalibration = nullptr;
     std::array<QPushButton*, 10> PWMStepButtons{}; // Button1 .. Button10
+    QGroupBox *GroupBox_PWM = nullptr, *GroupBox_PWMErtekValtoztatas = nullptr;
     QSlider* TrackBar_PWM = nullptr;
     QPushButton *Button_Out0 = nullptr, *Button_OutVegertek = nullptr, *Button_Out50Percents = nullptr;
     TPageControl* PageControl4 = nullptr;
@@ -241,6 +272,10 @@ private:
     void buildOutputCalibrationWizard(QWidget* page);
     void buildOutputCheckPage(QWidget* page);
     void buildTestPage(QWidget* page);
+    void connectServiceHandlers();
+    vx::app::OutputCalibrationValues outputCalibrationValues() const;
+    void setOutputCalibrationValues(const vx::app::OutputCalibrationValues& v);
+    void setForceSelection(const vx::app::ForceSelection& f);
 
     void resetWorkingState();
     void connectExchangeHandlers();

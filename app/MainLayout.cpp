@@ -439,13 +439,13 @@ void TForm_Main::buildOutputCalibrationPage(QWidget* page) {
     SpeedButton_OutputCalibrationNext =
         pictureButton(page, "SpeedButton_OutputCalibrationNext", "Next64.png", QRect(654, 56, 64, 50));
 
-    auto* pwm = group(page, "GroupBox_PWM", QStringLiteral("PWM Value"), QRect(8, 142, 530, 252));
+    auto* pwm = GroupBox_PWM = group(page, "GroupBox_PWM", QStringLiteral("PWM Value"), QRect(8, 142, 530, 252));
     Label_BeallitottPWM = label(pwm, "Label_BeallitottPWM", QStringLiteral("00 000"), QRect(28, 16, 474, 42),
                                 32, true, Qt::AlignCenter);
     MBarGraph_OutputCalibration =
         bar(pwm, "MBarGraph_OutputCalibration", QRect(28, 60, 474, 33), modeUnsigned, true, 0, kOrange);
     MBarGraph_OutputCalibration->hide();
-    auto* force =
+    auto* force = GroupBox_PWMErtekValtoztatas =
         group(pwm, "GroupBox_PWMErtekValtoztatas", QStringLiteral("PWM Force"), QRect(8, 100, 514, 144));
     static const char* const steps[10] = {"-10 000", "-1000", "-100", "-10",   "-1",
                                           "+1",      "+10",   "+100", "+1000", "+10 000"};

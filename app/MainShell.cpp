@@ -112,6 +112,7 @@ TForm_Main::TForm_Main(Options options, QWidget* parent)
     buildWindow();
     connectExchangeHandlers();
     FormCreate();
+    connectServiceHandlers();
 }
 
 TForm_Main::~TForm_Main() {

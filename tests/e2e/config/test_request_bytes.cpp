@@ -71,6 +71,8 @@ TEST_F(RequestBytes, StartStateAndToday) {
 }
 
 TEST_F(RequestBytes, EachKindOfEditLandsInItsField) {
+    // The page first: every page switch puts the forcing back to "Force Off".
+    w->PageControl1->setActivePage(w->TabSheet_KimenetEllenorzes);
     w->SpeedButton_WriteSettings->setDown(true);
     w->SpeedButton_Reset->setDown(true);
     w->SpeedButton_HomersekletMinMaxTorlese->setDown(true);
@@ -79,7 +81,6 @@ TEST_F(RequestBytes, EachKindOfEditLandsInItsField) {
     w->RadioGroup_DividerForce->setItemIndex(2);
     w->RadioGroup_MereshatarForce->setItemIndex(3);
     w->TrackBar_OutCheck->setValue(20);
-    w->PageControl1->setActivePage(w->TabSheet_KimenetEllenorzes);
     w->RadioGroup_BemenetTipusa->setItemIndex(0);
     w->Edit_InputHigh->setText("-30");
     w->RadioGroup_KimenetTipusa->setItemIndex(1);
