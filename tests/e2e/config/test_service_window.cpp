@@ -1,0 +1,218 @@
+// The service pages on the window in the maker mode, without an instrument: what each control does to
+// the next request and to the page.
+#include "app/Main.h"
+#include "instrument/codes.h"
+#include "link/mb.h"
+#include "widgets/mbargraph.h"
+#include "widgets/pagecontrol.h"
+#include "widgets/radiogroup.h"
+#include "widgets/speedbutton.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace ins = vx::instrument;
+
+namespace {
+
+class ServiceWindow : public ::testing::Test {
+protected:
+    ServiceWindow() {
+        TForm_Main::Options o;
+        o.settingsPath = dir.filePath("vx.ini");
+        o.arguments = QStringList{"/QARNEL"};
+        w = std::make_unique<TForm_Main>(std::move(o));
+        w->FormActivate();
+    }
+    ins::Request request() {
+        w->BuildRequest();
+        const mb::TxFrameBuffer& tx = w->MB1->engine().txBuffer();
+        return ins::decodeRequest(std::span(tx.frame() + 3, tx.dataNumber()));
+    }
+    QStringList list(QListWidget* l) const {
+        QStringList out;
+        for (int i = 0; i < l->count(); ++i)
+            out << l->item(i)->text();
+        return out;
+    }
+    void go(QWidget* page) { w->PageControl1->setActivePage(page); }
+    QTemporaryDir dir;
+    std::unique_ptr<TForm_Main> w;
+};
+
+} // namespace
+
+TEST_F(ServiceWindow, PageSwitchSetsTheForcedOutputAndResetsForcing) {
+    go(w->TabSheet_OutputCalibration);
+    EXPECT_EQ(request().uPWMForce, 1); // the operator's 0 is sent as 1
+    w->Button_Out50Percents->click();
+    EXPECT_EQ(request().uPWMForce, 32768);
+
+    w->RadioGroup_MereshatarForce->setItemIndex(5); // "40 V" takes "Maximum Division" along
+    EXPECT_EQ(w->RadioGroup_DividerForce->ItemIndex(), 3);
+    w->RadioGroup_MereshatarForce->setItemIndex(0); // "Force Off" keeps the divider
+    EXPECT_EQ(w->RadioGroup_DividerForce->ItemIndex(), 3);
+    w->RadioGroup_GainForce->setItemIndex(2);
+
+    // The output check drops the forced PWM before its first request.
+    go(w->TabSheet_KimenetEllenorzes);
+    ins::Request r = request();
+    EXPECT_EQ(r.uPWMForce, 0);
+    EXPECT_EQ(r.DirectControl, 255);
+    EXPECT_EQ(r.DividerForceCode, 0);
+    EXPECT_EQ(r.GainForceCode, 0);
+
+    go(w->TabSheet_OutputCalibration);
+    EXPECT_EQ(request().uPWMForce, 32768);
+    go(w->TabSheet_Test); // the test page leaves the forced output alone
+    EXPECT_EQ(request().uPWMForce, 32768);
+    EXPECT_EQ(request().DirectControl, 0);
+
+    go(w->TabSheet_Uzemmod);
+    r = request();
+    EXPECT_EQ(r.uPWMForce, 0);
+    EXPECT_EQ(r.CommandFlags, ins::kCmdRestart);
+}
+
+TEST_F(ServiceWindow, WizardStepsListsAndPresets) {
+    go(w->TabSheet_OutputCalibration);
+    const auto next = [&] { w->SpeedButton_OutputCalibrationNext->click(); };
+    const auto back = [&] { w->SpeedButton_OutputCalibrationBack->click(); };
+    w->PWMStepButtons[8]->click(); // +1000
+    next();
+    EXPECT_EQ(w->OutputCalibrationStep(), 2);
+    EXPECT_EQ(w->uOut4mA, 1000);
+    EXPECT_EQ(w->Label_BeallitottPWM->text(), "65 535"); // step 2 presets uOut20mA
+    EXPECT_TRUE(w->SpeedButton_OutputCalibrationBack->isVisibleTo(w->TabSheet_OutputCalibration));
+    back();
+    EXPECT_TRUE(list(w->ListBox_OutputCalibrated).isEmpty());
+    EXPECT_EQ(w->Label_BeallitottPWM->text(), "01 000");
+    EXPECT_FALSE(w->SpeedButton_OutputCalibrationBack->isVisibleTo(w->TabSheet_OutputCalibration));
+
+    next();
+    w->PWMStepButtons[0]->click(); // -10 000
+    next();
+    // The current check: bar instead of the adjusting controls, "12 mA" down at the mid-point.
+    EXPECT_EQ(w->OutputCalibrationStep(), 3);
+    EXPECT_TRUE(w->MBarGraph_OutputCalibration->isVisibleTo(w->TabSheet_OutputCalibration));
+    EXPECT_FALSE(w->GroupBox_PWMErtekValtoztatas->isVisibleTo(w->TabSheet_OutputCalibration));
+    EXPECT_TRUE(w->SpeedButton_Test12mA->Down());
+    EXPECT_EQ(w->uPWMValue, 28268); // (1000 + 55535) / 2, the half to even
+    w->SpeedButton_Test20mA->click();
+    EXPECT_EQ(w->uPWMValue, 55535);
+    EXPECT_FALSE(w->SpeedButton_Test12mA->Down());
+    next();
+    back(); // from step 4 to 3: no line removed, "12 mA" chosen again
+    EXPECT_TRUE(w->SpeedButton_Test12mA->Down());
+    EXPECT_EQ(list(w->ListBox_OutputCalibrated).size(), 5);
+
+    next();
+    next();
+    // Leaving on step 5 and coming back: the step as it was, the output forced again.
+    w->PWMStepButtons[5]->click(); // +1 on the 10 V preset of 65535 stays 65535
+    w->PWMStepButtons[4]->click(); // -1
+    go(w->TabSheet_KimenetEllenorzes);
+    EXPECT_EQ(request().uPWMForce, 0);
+    go(w->TabSheet_OutputCalibration);
+    EXPECT_EQ(w->OutputCalibrationStep(), 5);
+    EXPECT_EQ(request().uPWMForce, 65534);
+    next();
+    next();
+    EXPECT_EQ(w->OutputCalibrationStep(), 7);
+    EXPECT_FALSE(w->SpeedButton_OutputCalibrationNext->isVisibleTo(w->TabSheet_OutputCalibration));
+    EXPECT_FALSE(w->GroupBox_PWM->isVisibleTo(w->TabSheet_OutputCalibration));
+    EXPECT_EQ(list(w->ListBox_OutputCalibrated),
+              (QStringList{"Step 1:", "uOut4mA = 1 000", QString(43, '-'), "Step 2:", "uOut20mA = 55 535",
+                           QString(43, '-'), "Step 4:", "uOut2V = 1", QString(43, '-'), "Step 5:",
+                           "uOut10V = 65 534"}));
+    w->SpeedButton_WriteOutputCalibrationToVX->click();
+    EXPECT_EQ(request().CommandFlags, ins::kCmdStoreOutputCalibration);
+    EXPECT_EQ(request().uOut20mA, 55535);
+    w->SpeedButton_WriteOutputCalibrationToVX->click(); // withdrawn before the acknowledgement
+    EXPECT_EQ(request().CommandFlags, 0);
+}
+
+TEST_F(ServiceWindow, TrackBarHeldByTheOperatorKeepsItsPosition) {
+    w->show();
+    QApplication::setActiveWindow(w.get());
+    go(w->TabSheet_OutputCalibration);
+    w->TrackBar_PWM->setFocus();
+    if (!w->TrackBar_PWM->hasFocus()) GTEST_SKIP() << "no focus on this platform";
+    w->TrackBar_PWM->setValue(50);
+    EXPECT_EQ(w->uPWMValue, 32768);
+    w->TrackBar_PWM->setValue(1);
+    EXPECT_EQ(w->uPWMValue, 655);
+    // Next does not take the focus: the label and the word follow, the track bar stays.
+    w->SpeedButton_OutputCalibrationNext->click();
+    EXPECT_EQ(w->Label_BeallitottPWM->text(), "65 535");
+    EXPECT_EQ(w->TrackBar_PWM->value(), 1);
+    EXPECT_EQ(request().uPWMForce, 65535);
+    w->TrackBar_PWM->clearFocus(); // now the value moves it
+    w->Button_Out50Percents->click();
+    EXPECT_EQ(w->TrackBar_PWM->value(), 50);
+}
+
+TEST_F(ServiceWindow, OutputCheckButtonsAndLabel) {
+    EXPECT_EQ(w->Label_OutputCheckPercent->text(), "0 %");
+    const std::pair<QPushButton*, int> cases[] = {
+        {w->Button_OutCheckMax, 100}, {w->Button_OutCheckMean, 50}, {w->Button_OutCheckMin, 0}};
+    for (const auto& [button, percent] : cases) {
+        button->click();
+        EXPECT_EQ(w->Label_OutputCheckPercent->text(), QString::number(percent) + " %");
+        EXPECT_EQ(request().OutputCheckPercent, percent); // on any page
+    }
+    w->TrackBar_OutCheck->setValue(7);
+    EXPECT_EQ(w->Label_OutputCheckPercent->text(), "35 %");
+}
+
+TEST_F(ServiceWindow, InputCalibrationStartsAnewOnEveryEntry) {
+    go(w->TabSheet_InputCalibration);
+    EXPECT_TRUE(w->Timer_InCal->isActive());
+    EXPECT_EQ(w->Timer_InCal->interval(), 100);
+    EXPECT_EQ(w->Label_InputCalibration1->text(), "Uin1 1/3 offszet kalibrálás");
+    EXPECT_TRUE(w->Memo_InputCalibration2->toPlainText().startsWith("Zárja össze az Uin1"));
+    EXPECT_EQ(w->RadioGroup_GainForceCH->ItemIndex(), 1);
+    EXPECT_EQ(w->RadioGroup_DividerForce->ItemIndex(), 1);
+    EXPECT_EQ(w->RadioGroup_GainForce->ItemIndex(), 2);
+    EXPECT_FALSE(w->SpeedButton_InputCalibrationBack->isVisibleTo(w->TabSheet_InputCalibration));
+    const ins::Request r = request();
+    EXPECT_EQ(r.GainForceCode, ins::gainForceCode(2, true));
+    EXPECT_EQ(r.DividerForceCode, ins::dividerForceCode(1));
+    EXPECT_EQ(r.uPWMForce, 1);
+
+    w->LastReply.AdFiltered1 = -1234;
+    w->SpeedButton_InputCalibrationNext->click();
+    w->InputCalibrationTick();
+    w->InputCalibrationTick();
+    EXPECT_EQ(w->Low[0], -1234);
+    EXPECT_EQ(list(w->ListBox_InputCalibrated), QStringList{"Low1 = -0 001 234"});
+    EXPECT_EQ(w->Label_InputCalibration1->text(), "Uin1 2/3 offszet kalibrálás");
+    EXPECT_EQ(w->RadioGroup_GainForce->ItemIndex(), 1);
+
+    go(w->TabSheet_Test);
+    EXPECT_EQ(w->RadioGroup_GainForceCH->ItemIndex(), 0);
+    go(w->TabSheet_InputCalibration);
+    EXPECT_TRUE(list(w->ListBox_InputCalibrated).isEmpty());
+    EXPECT_EQ(w->InCal.step, 11);
+    EXPECT_EQ(w->Low[0], -1234); // the values of a pass stay until overwritten
+}
+
+TEST_F(ServiceWindow, ServiceCommandsFormOneGroupThatMayBeAllUp) {
+    go(w->TabSheet_Test);
+    w->SpeedButton_HomersekletMinMaxTorlese->click();
+    EXPECT_EQ(request().CommandFlags, ins::kCmdClearTemperatureMinMax);
+    w->SpeedButton_FRAMTorlesReset->click();
+    EXPECT_FALSE(w->SpeedButton_HomersekletMinMaxTorlese->Down());
+    EXPECT_EQ(request().CommandFlags, ins::kCmdClearFramRestart);
+    w->SpeedButton_FRAMTorlesReset->click();
+    EXPECT_EQ(request().CommandFlags, 0);
+}
