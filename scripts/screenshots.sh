@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the configurator's windows under Xvfb to PNG files in build/screenshots/: the main window in both
-# languages, with and without the maker-level switch, and the firmware-mismatch dialog.
+# languages, with and without the maker-level switch, the firmware-mismatch dialog, and the service pages
+# walked against a live simulator.
 set -euo pipefail
 dir=${1:-build/release}
 exe="$dir/app/vx2207-config"
@@ -34,4 +35,9 @@ for language in english magyar; do
     VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT_DIALOG="$out/dialog-$language.png" \
         xvfb-run -a -s "-screen 0 1280x800x24" "$exe"
     echo "$out/dialog-$language.png"
+done
+
+cmake --build "$dir" --target vx_service_tour vx2207-sim >/dev/null
+for language in english magyar; do
+    xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_service_tour" "$dir/sim/vx2207-sim" "$out" "$language"
 done

@@ -132,8 +132,8 @@ TEST_F(ServiceWindow, WizardStepsListsAndPresets) {
     EXPECT_FALSE(w->GroupBox_PWM->isVisibleTo(w->TabSheet_OutputCalibration));
     EXPECT_EQ(list(w->ListBox_OutputCalibrated),
               (QStringList{"Step 1:", "uOut4mA = 1 000", QString(43, '-'), "Step 2:", "uOut20mA = 55 535",
-                           QString(43, '-'), "Step 4:", "uOut2V = 1", QString(43, '-'), "Step 5:",
-                           "uOut10V = 65 534"}));
+                           QString(43, '-'), "Step 4:", "uOut2V = 1", QString(43, '-'),
+                           "Step 5:", "uOut10V = 65 534"}));
     w->SpeedButton_WriteOutputCalibrationToVX->click();
     EXPECT_EQ(request().CommandFlags, ins::kCmdStoreOutputCalibration);
     EXPECT_EQ(request().uOut20mA, 55535);

@@ -1,0 +1,130 @@
+// Walks the maker's service pages against a live vx2207-sim and grabs each state to a PNG file:
+// the seven output calibration steps, the output check, the input calibration at a measuring step and
+// at its closing step, and the test page forced. Used by scripts/screenshots.sh.
+//   vx_service_tour SIMULATOR OUTPUT_FOLDER [english|magyar]
+#include "app/Main.h"
+#include "link/mb.h"
+#include "sim/harness.h"
+#include "widgets/pagecontrol.h"
+#include "widgets/radiogroup.h"
+#include "widgets/speedbutton.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+bool nextReply(TForm_Main& w, int timeoutMs = 5000) {
+    QEventLoop loop;
+    bool got = false;
+    const auto c = QObject::connect(&w, &TForm_Main::replyShown, &loop, [&] {
+        got = true;
+        loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(c);
+    return got;
+}
+
+void settle(TForm_Main& w, int replies = 3) {
+    for (int i = 0; i < replies; ++i)
+        nextReply(w);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: vx_service_tour SIMULATOR OUTPUT_FOLDER [english|magyar]\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    const QByteArray language = argc > 3 ? QByteArray(argv[3]) : QByteArray("english");
+    QDir().mkpath(out);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+
+    vx::sim::SimProcess sim(argv[1], {"--signal", "0.1234", "--noise", "20", "--exit-with-parent"});
+    if (!sim.started()) {
+        std::fprintf(stderr, "vx_service_tour: the simulator did not start\n");
+        return 1;
+    }
+    QTemporaryDir dir;
+    QFile settings(dir.filePath("vx.ini"));
+    if (!settings.open(QIODevice::WriteOnly)) return 1;
+    settings.write("[Language]\nGsSelectedLanguage=" + language + "\n");
+    settings.close();
+
+    TForm_Main::Options options;
+    options.settingsPath = settings.fileName();
+    options.arguments = QStringList{QStringLiteral("/QARNEL")};
+    TForm_Main w(std::move(options));
+    w.show();
+    w.FormActivate();
+    qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim.devicePath()));
+    if (!w.MB1->MBOpenPort(QString::fromStdString(sim.devicePath())) || !nextReply(w)) {
+        std::fprintf(stderr, "vx_service_tour: no reply from the simulator\n");
+        return 1;
+    }
+    int status = 0;
+    const auto shot = [&](const QString& name) {
+        const QString file = out + QLatin1Char('/') + name + QLatin1Char('-') +
+                             QString::fromLatin1(language) + QStringLiteral(".png");
+        if (!w.grab().save(file)) status = 1;
+        std::printf("%s\n", qPrintable(file));
+    };
+
+    // Output calibration: a value adjusted on every adjusting step, a check point chosen on the checks.
+    w.PageControl1->setActivePage(w.TabSheet_OutputCalibration);
+    const int adjust[7] = {8, 1, -1, 8, 1, -1, -1}; // index into the step buttons, -1: none
+    for (int step = 1; step <= 7; ++step) {
+        if (adjust[step - 1] >= 0) {
+            w.PWMStepButtons[static_cast<std::size_t>(adjust[step - 1])]->click();
+            w.PWMStepButtons[static_cast<std::size_t>(adjust[step - 1]) + 1]->click();
+        }
+        settle(w);
+        shot(QStringLiteral("outcal-step%1").arg(step));
+        if (step < 7) w.SpeedButton_OutputCalibrationNext->click();
+    }
+
+    w.PageControl1->setActivePage(w.TabSheet_KimenetEllenorzes);
+    w.TrackBar_OutCheck->setValue(13);
+    settle(w);
+    shot(QStringLiteral("output-check"));
+
+    // Input calibration: three readings taken, then through to the closing step.
+    w.PageControl1->setActivePage(w.TabSheet_InputCalibration);
+    for (int i = 0; i < 3; ++i) {
+        settle(w, 2);
+        w.SpeedButton_InputCalibrationNext->click();
+    }
+    settle(w, 4);
+    shot(QStringLiteral("incal-measuring"));
+    while (w.InCal.step != 0) {
+        w.SpeedButton_InputCalibrationNext->click();
+        nextReply(w);
+    }
+    settle(w);
+    shot(QStringLiteral("incal-closing"));
+
+    w.PageControl1->setActivePage(w.TabSheet_Test);
+    w.RadioGroup_GainForceCH->setItemIndex(1);
+    w.RadioGroup_GainForce->setItemIndex(2);
+    w.RadioGroup_MereshatarForce->setItemIndex(4);
+    settle(w, 6);
+    shot(QStringLiteral("test-forced"));
+
+    w.MB1->MBClosePort();
+    return status;
+}
