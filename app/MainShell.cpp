@@ -120,6 +120,10 @@ TForm_Main::~TForm_Main() {
     MB1->OnMBMasterEndOfEvent = nullptr;
     MB1->OnMBPortOpenedOrClosed = nullptr;
     MB1->MBClosePort();
+    // Taking the pages apart changes the active page; the page-switch rule must not run on a window
+    // that is already gone.
+    disconnect(PageControl1, nullptr, this, nullptr);
+    Timer_InCal->stop();
 }
 
 QString TForm_Main::defaultSettingsPath() {
