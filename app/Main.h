@@ -4,6 +4,7 @@
 // exchange and the service pages), each adding its handlers here.
 #include "app/Exchange.h"
 #include "app/ServicePages.h"
+#include "app/tools/SettingsBackup.h"
 #include "link/core/mbtypes.h"
 
 #include <QString>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -102,6 +104,21 @@ public:
     void Button_MinMaxTorles0Click();
     void Button_MinMaxTorles1Click();
     void RadioGroup_MereshatarForceClick();
+
+    // Safe settings writes and the settings backup (MainTools.cpp).
+    void SpeedButton_WriteSettingsClick();
+    // Saves the settings last read, with the instrument's identification. Returns an error text, empty
+    // on success.
+    QString SaveSettingsBackup(const QString& path);
+    // Loads a saved file into the editor, never into the instrument; *differences lists each field that
+    // changes as "name: old → new". Returns an error text (nothing changed), empty on success.
+    QString RestoreSettingsBackup(const QString& path, QStringList* differences = nullptr);
+    // Asks before settings that cannot work are written; unset, a message box asks. Tests answer here.
+    std::function<bool(const QString&)> ConfirmWrite;
+    // Set once a good reply has been decoded: the editor then has something to differ from.
+    bool HaveReply = false;
+    std::vector<QLabel*> SettingsMarks; // by vx::app::tools::SettingField
+    QLabel* Label_SettingsDiffer = nullptr;
 
     // The service pages (MainService.cpp).
     void PageControl1Change();
@@ -273,6 +290,11 @@ private:
     void buildOutputCheckPage(QWidget* page);
     void buildTestPage(QWidget* page);
     void connectServiceHandlers();
+    void buildSettingsMarks();
+    void updateSettingsMarks(const vx::instrument::Request& request);
+    QString inLanguage(const char* english, const char* hungarian) const;
+    QString settingName(vx::app::tools::SettingField field) const;
+    vx::app::tools::Backup settingsBackup() const;
     vx::app::OutputCalibrationValues outputCalibrationValues() const;
     void setOutputCalibrationValues(const vx::app::OutputCalibrationValues& v);
     void setForceSelection(const vx::app::ForceSelection& f);
@@ -293,6 +315,8 @@ private:
     std::optional<QStringList> arguments_;
     TForm_DUTHiba* Form_DUTHiba = nullptr;
     bool textsLoaded_ = false;
+    bool readDownBeforeWrite_ = false;
+    QString shownDifferences_;
     bool closed_ = false;
     // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).
     std::array<QString, 44> texts_{};

@@ -135,6 +135,7 @@ void TForm_Main::BuildRequest() {
     in.editor = editorState();
     in.reported = ReportedCodes;
     const ins::Request request = vx::app::buildRequestFields(in);
+    updateSettingsMarks(request);
 
     MB1->MBClearTXDataBuffer();
     MB1->setMBMasterCommandToSlave(ins::kExchangeCommand);
@@ -147,6 +148,7 @@ void TForm_Main::DecodeReply() {
     const mb::RxFrameBuffer& rx = MB1->engine().rxBuffer();
     // Data bytes follow the three header bytes; fields beyond what arrived read 0.
     LastReply = ins::decodeReply(std::span(rx.frame() + 3, rx.receivedNumber()));
+    HaveReply = true;
     const ins::Reply& r = LastReply;
     const vx::app::ReplyView view = vx::app::presentReply(r, AdStats0, AdStats1, {s(GsHours), s(GsMinutes)});
 

@@ -113,6 +113,7 @@ TForm_Main::TForm_Main(Options options, QWidget* parent)
     connectExchangeHandlers();
     FormCreate();
     connectServiceHandlers();
+    buildSettingsMarks();
 }
 
 TForm_Main::~TForm_Main() {

@@ -1,0 +1,241 @@
+// Safe settings writes on the window: marks on the editor's fields that differ from what the instrument
+// last reported, a confirmation before a setting that cannot work is written, and the settings backup
+// and restore. The rules and the file format live in tools/.
+#include "app/Main.h"
+
+#include "app/tools/SettingsBackup.h"
+#include "widgets/radiogroup.h"
+#include "widgets/speedbutton.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSaveFile>
+
+namespace tools = vx::app::tools;
+using tools::SettingField;
+
+namespace {
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+} // namespace
+
+QString TForm_Main::inLanguage(const char* english, const char* hungarian) const {
+    return QString::fromUtf8(GsSelectedLanguage == QStringLiteral("english") ? english : hungarian);
+}
+
+QString TForm_Main::settingName(SettingField f) const {
+    switch (f) {
+    case SettingField::InputType:
+        return inLanguage("Input signal", "Bemenő jel");
+    case SettingField::InputLow:
+        return inLanguage("Input initial value", "Bemenet kezdőértéke");
+    case SettingField::InputHigh:
+        return inLanguage("Input end value", "Bemenet végértéke");
+    case SettingField::OutputType:
+        return inLanguage("Output signal", "Kimenő jel");
+    case SettingField::OutputLow:
+        return inLanguage("Output initial value", "Kimenet kezdőértéke");
+    case SettingField::OutputHigh:
+        return inLanguage("Output end value", "Kimenet végértéke");
+    case SettingField::ModbusProtocol:
+        return inLanguage("MODBUS protocol", "MODBUS protokoll");
+    case SettingField::ModbusParity:
+        return inLanguage("MODBUS parity", "MODBUS paritás");
+    case SettingField::ModbusBaudRate:
+        return inLanguage("MODBUS baud rate", "MODBUS sebesség");
+    case SettingField::ModbusAddress:
+        return inLanguage("MODBUS address", "MODBUS cím");
+    }
+    return {};
+}
+
+void TForm_Main::buildSettingsMarks() {
+    // A small amber dot beside each field; it shows while the field differs from the instrument.
+    const auto mark = [this](QWidget* parent, const QPoint& at) {
+        auto* l = new QLabel(QStringLiteral("●"), parent);
+        l->setObjectName(QStringLiteral("Mark_%1").arg(SettingsMarks.size()));
+        l->setGeometry(at.x(), at.y(), 10, 14);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, QColor(0xE0, 0x80, 0x00));
+        l->setPalette(p);
+        l->hide();
+        SettingsMarks.push_back(l);
+    };
+    const auto right = [](QWidget* w, int dy = 3) { return QPoint(w->x() + w->width() + 2, w->y() + dy); };
+    mark(GroupBox_AnalogInputSettings, QPoint(212, 14));
+    mark(GroupBox_AnalogInputSettings, QPoint(214, Edit_InputLow->y() + 3));
+    mark(GroupBox_AnalogInputSettings, QPoint(214, Edit_InputHigh->y() + 3));
+    mark(GroupBox_AnalogOutputSettings, QPoint(212, 14));
+    mark(GroupBox_AnalogOutputSettings, QPoint(214, Edit_OutputLow->y() + 3));
+    mark(GroupBox_AnalogOutputSettings, QPoint(214, Edit_OutputHigh->y() + 3));
+    mark(GroupBox_MODBUSOutputSettings, right(RadioGroup_MODBUSProtocol, 0));
+    mark(GroupBox_MODBUSOutputSettings, right(RadioGroup_MODBUSParity, 0) - QPoint(12, 0));
+    mark(GroupBox_MODBUSOutputSettings, right(ComboBox_MODBUSBaudRate));
+    mark(GroupBox_MODBUSOutputSettings, right(ComboBox_MODBUSAddress));
+
+    Label_SettingsDiffer = new QLabel(GroupBox_Settings);
+    Label_SettingsDiffer->setObjectName(QStringLiteral("Label_SettingsDiffer"));
+    Label_SettingsDiffer->setGeometry(484, 96, 221, 72);
+    Label_SettingsDiffer->setWordWrap(true);
+    Label_SettingsDiffer->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    connect(SpeedButton_WriteSettings, &QAbstractButton::pressed, this,
+            [this] { readDownBeforeWrite_ = SpeedButton_ReadSettings->Down(); });
+    connect(SpeedButton_WriteSettings, &QAbstractButton::clicked, this,
+            &TForm_Main::SpeedButton_WriteSettingsClick);
+}
+
+void TForm_Main::updateSettingsMarks(const vx::instrument::Request& request) {
+    if (!HaveReply) return;
+    const tools::SettingsValues edited = tools::valuesOf(request), stored = tools::valuesOf(LastReply);
+    const std::vector<SettingField> changed = tools::changedSettings(edited, stored);
+    const bool modbus = iTypeOfInstrument == vx::instrument::kVariantModbus;
+    QStringList names;
+    std::array<QString, tools::kSettingFieldCount> marks{}; // empty: no mark
+    for (SettingField f : changed) {
+        const bool modbusField = f >= SettingField::ModbusProtocol;
+        const bool outputField = f >= SettingField::OutputType && !modbusField;
+        // Only what the engineer can see counts: a hidden group's fields are not this unit's.
+        if ((modbusField && !modbus) || (outputField && modbus)) continue;
+        names << settingName(f) + QStringLiteral(": ") + q(tools::settingText(f, stored)) +
+                     QStringLiteral(" → ") + q(tools::settingText(f, edited));
+        marks[static_cast<std::size_t>(f)] = names.back();
+    }
+    const QString summary =
+        names.isEmpty() ? QString()
+                        : inLanguage("Differs from the instrument:", "Eltér a készülékben tárolttól:") +
+                              QLatin1Char('\n') + names.join(QLatin1Char('\n'));
+    // Touch the widgets only when something changed: this runs on every poll cycle.
+    if (summary == shownDifferences_) return;
+    shownDifferences_ = summary;
+    for (std::size_t i = 0; i < SettingsMarks.size(); ++i) {
+        SettingsMarks[i]->setVisible(!marks[i].isEmpty());
+        SettingsMarks[i]->setToolTip(marks[i]);
+    }
+    Label_SettingsDiffer->setText(summary);
+}
+
+void TForm_Main::SpeedButton_WriteSettingsClick() {
+    if (!SpeedButton_WriteSettings->Down() || !HaveReply) return;
+    vx::app::RequestInputs in;
+    in.editor = editorState();
+    in.reported = ReportedCodes;
+    const tools::SettingsValues edited = tools::valuesOf(vx::app::buildRequestFields(in));
+    const std::vector<tools::Suspicion> doubts = tools::suspiciousSettings(
+        in.editor, edited, tools::valuesOf(LastReply), iTypeOfInstrument != vx::instrument::kVariantModbus);
+    if (doubts.empty()) return;
+    // Not a single request may carry the write while the engineer decides.
+    SpeedButton_WriteSettings->setDown(false);
+    if (readDownBeforeWrite_) SpeedButton_ReadSettings->setDown(true);
+    QStringList lines;
+    for (const tools::Suspicion& d : doubts) {
+        const QString why =
+            d.reason == tools::SuspicionReason::NotANumber
+                ? inLanguage("not a number the instrument can hold", "nem a készülék által tárolható szám")
+            : d.reason == tools::SuspicionReason::OutsideType
+                ? inLanguage("outside what the signal type allows", "kívül esik a jeltípus tartományán")
+                : inLanguage("the end value equals the initial value", "a végérték egyenlő a kezdőértékkel");
+        lines << settingName(d.field) + QStringLiteral(": ") + q(d.oldText) + QStringLiteral(" → ") +
+                     q(d.newText) + QStringLiteral(" (") + why + QLatin1Char(')');
+    }
+    const QString text =
+        inLanguage("These settings cannot work as they are:", "Ezek a beállítások így nem működhetnek:") +
+        QStringLiteral("\n\n") + lines.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
+        inLanguage("Write them to the instrument anyway?", "Mégis beírja őket a készülékbe?");
+    const bool write = ConfirmWrite
+                           ? ConfirmWrite(text)
+                           : QMessageBox::warning(this, inLanguage("Write settings", "Beállítások írása"),
+                                                  text, QMessageBox::Yes | QMessageBox::Cancel,
+                                                  QMessageBox::Cancel) == QMessageBox::Yes;
+    if (write) SpeedButton_WriteSettings->setDown(true);
+}
+
+// ---- backup and restore
+
+tools::Backup TForm_Main::settingsBackup() const {
+    tools::Backup b;
+    b.variant = iTypeOfInstrument;
+    b.firmwareVersion = FirmwareVersion;
+    b.boardIdentifier = BoardIdentifier;
+    b.calibrationDate = Label_KalibralasDatuma->text();
+    b.savedAt = QDateTime::currentDateTime()
+                    .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
+                    .toString(Qt::ISODateWithMs);
+    b.settings = tools::valuesOf(LastReply);
+    return b;
+}
+
+QString TForm_Main::SaveSettingsBackup(const QString& path) {
+    if (!HaveReply)
+        return inLanguage("No settings have been read from an instrument yet.",
+                          "Még nem olvasott be beállításokat készülékből.");
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(tools::writeBackup(settingsBackup())) < 0 || !f.commit())
+        return inLanguage("The file could not be written: ", "A fájl nem írható: ") + f.errorString();
+    return {};
+}
+
+QString TForm_Main::RestoreSettingsBackup(const QString& path, QStringList* differences) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return inLanguage("The file could not be read: ", "A fájl nem olvasható: ") + f.errorString();
+    // A settings file is small; anything much larger is not one.
+    const tools::BackupRead r = tools::readBackup(f.read(1 << 20));
+    switch (r.problem) {
+    case tools::BackupProblem::None:
+        break;
+    case tools::BackupProblem::Unreadable:
+        return inLanguage("The file is damaged or not a settings file.",
+                          "A fájl sérült vagy nem beállításfájl.");
+    case tools::BackupProblem::NotABackup:
+        return inLanguage("The file is not a VX2207 settings file.", "A fájl nem VX2207 beállításfájl.");
+    case tools::BackupProblem::NewerVersion:
+        return inLanguage("The file was written by a newer version of this program.",
+                          "A fájlt a program egy újabb változata írta.");
+    case tools::BackupProblem::MissingField:
+        return inLanguage("The file lacks the field ", "A fájlból hiányzik a mező: ") + r.field +
+               QLatin1Char('.');
+    case tools::BackupProblem::BadValue:
+        return inLanguage("The file has an unusable value in the field ",
+                          "A fájl mezőjének értéke használhatatlan: ") +
+               r.field + QLatin1Char('.');
+    }
+    const tools::Backup& b = *r.backup;
+    if (HaveReply && b.variant != iTypeOfInstrument)
+        return inLanguage("The file is for another instrument variant: ",
+                          "A fájl másik készülékváltozathoz való: ") +
+               q(std::string(vx::instrument::variantCaption(b.variant)));
+
+    vx::app::RequestInputs in;
+    in.editor = editorState();
+    in.reported = ReportedCodes;
+    const tools::SettingsValues before = tools::valuesOf(vx::app::buildRequestFields(in));
+    if (differences) {
+        differences->clear();
+        for (SettingField f : tools::changedSettings(b.settings, before))
+            *differences << settingName(f) + QStringLiteral(": ") + q(tools::settingText(f, before)) +
+                                QStringLiteral(" → ") + q(tools::settingText(f, b.settings));
+    }
+    // Into the editor only, exactly as a read-back would fill it; writing stays the engineer's step.
+    vx::instrument::Reply shaped = LastReply;
+    shaped.InputTypeCode = b.settings.inputType;
+    shaped.OutputTypeCode = b.settings.outputType;
+    shaped.DeviceInputLow = b.settings.inputLow;
+    shaped.DeviceInputHigh = b.settings.inputHigh;
+    shaped.DeviceOutputLow = b.settings.outputLow;
+    shaped.DeviceOutputHigh = b.settings.outputHigh;
+    shaped.ModbusProtocol = b.settings.modbusProtocol;
+    shaped.ModbusParity = b.settings.modbusParity;
+    shaped.ModbusBaudRate = b.settings.modbusBaudRate;
+    shaped.ModbusAddress = b.settings.modbusAddress;
+    // A pending read would overwrite the restored values with the instrument's at the next reply.
+    SpeedButton_ReadSettings->setDown(false);
+    showEditor(vx::app::editorFromReply(shaped));
+    return {};
+}

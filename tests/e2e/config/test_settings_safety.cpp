@@ -1,0 +1,132 @@
+// Safe settings writes and the settings backup against vx2207-sim: what the instrument ends up holding.
+#include "app/Main.h"
+#include "link/mb.h"
+#include "sim/harness.h"
+#include "widgets/radiogroup.h"
+#include "widgets/speedbutton.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class SettingsSafety : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim =
+            std::make_unique<vx::sim::SimProcess>(VX2207_SIM, std::vector<std::string>{"--exit-with-parent"});
+        ASSERT_TRUE(sim->started());
+        QFile settings(dir.filePath("vx.ini"));
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[Language]\nGsSelectedLanguage=english\n");
+        settings.close();
+        TForm_Main::Options o;
+        o.settingsPath = settings.fileName();
+        o.arguments = QStringList{};
+        w = std::make_unique<TForm_Main>(std::move(o));
+        w->FormActivate();
+        w->ConfirmWrite = [this](const QString& text) {
+            asked << text;
+            return answer;
+        };
+        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
+        ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())));
+        ASSERT_TRUE(reply());
+    }
+    void TearDown() override {
+        if (w) w->MB1->MBClosePort();
+        w.reset();
+        sim.reset();
+    }
+    bool reply() {
+        QSignalSpy spy(w.get(), &TForm_Main::replyShown);
+        return spy.wait(5000);
+    }
+    // Writes what the editor holds and waits for the read-back.
+    bool write() {
+        w->SpeedButton_WriteSettings->click();
+        for (int i = 0;
+             i < 40 && (w->SpeedButton_WriteSettings->Down() || w->SpeedButton_ReadSettings->Down()); ++i)
+            if (!reply()) return false;
+        return reply();
+    }
+    QTemporaryDir dir;
+    std::unique_ptr<vx::sim::SimProcess> sim;
+    std::unique_ptr<TForm_Main> w;
+    QStringList asked;
+    bool answer = false;
+};
+
+} // namespace
+
+TEST_F(SettingsSafety, EditsAreMarkedUntilTheyMatchAgain) {
+    const QLabel* inputHighMark =
+        w->SettingsMarks[static_cast<std::size_t>(vx::app::tools::SettingField::InputHigh)];
+    EXPECT_FALSE(inputHighMark->isVisibleTo(w.get()));
+    const QString stored = w->Edit_InputHigh->text();
+    w->Edit_InputHigh->setText("12");
+    ASSERT_TRUE(reply());
+    EXPECT_TRUE(inputHighMark->isVisibleTo(w.get()));
+    EXPECT_TRUE(w->Label_SettingsDiffer->text().contains("22.000 → 12.000"))
+        << w->Label_SettingsDiffer->text().toStdString();
+    w->Edit_InputHigh->setText(stored);
+    ASSERT_TRUE(reply());
+    EXPECT_FALSE(inputHighMark->isVisibleTo(w.get()));
+    EXPECT_TRUE(w->Label_SettingsDiffer->text().isEmpty());
+}
+
+TEST_F(SettingsSafety, DoubtfulWriteAsksAndCancelChangesNothing) {
+    w->Edit_OutputHigh->setText(w->Edit_OutputLow->text()); // zero span
+    answer = false;
+    w->SpeedButton_WriteSettings->click();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].contains("Output end value")) << asked[0].toStdString();
+    EXPECT_FALSE(w->SpeedButton_WriteSettings->Down());
+    ASSERT_TRUE(reply());
+    ASSERT_TRUE(reply());
+    EXPECT_EQ(w->LastReply.DeviceOutputHigh, 22.0); // the instrument kept its end value
+
+    // A sound write goes out without a question.
+    w->Edit_OutputHigh->setText("20");
+    ASSERT_TRUE(write());
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(w->LastReply.DeviceOutputHigh, 20.0);
+}
+
+TEST_F(SettingsSafety, BackupRestoreAndWriteGivesTheSavedSettings) {
+    w->RadioGroup_BemenetTipusa->setItemIndex(1);
+    w->Edit_InputLow->setText("-10");
+    w->Edit_InputHigh->setText("10");
+    ASSERT_TRUE(write());
+    const QString file = dir.filePath("unit.json");
+    ASSERT_EQ(w->SaveSettingsBackup(file), "");
+
+    // Another unit's settings, then the saved ones back into the editor and written.
+    w->Button_GyariAlapSkalaClick();
+    ASSERT_TRUE(write());
+    ASSERT_EQ(w->LastReply.InputTypeCode, 100);
+    QStringList differences;
+    ASSERT_EQ(w->RestoreSettingsBackup(file, &differences), "");
+    EXPECT_EQ(differences.size(), 3) << differences.join("; ").toStdString();
+    ASSERT_TRUE(reply());
+    EXPECT_EQ(w->LastReply.InputTypeCode, 100) << "restoring never writes by itself";
+    ASSERT_TRUE(write());
+    EXPECT_EQ(w->LastReply.InputTypeCode, 101);
+    EXPECT_EQ(w->LastReply.DeviceInputLow, -10.0);
+    EXPECT_EQ(w->LastReply.DeviceInputHigh, 10.0);
+
+    // A damaged file changes nothing.
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.resize(f.size() / 2);
+    f.close();
+    w->Edit_InputHigh->setText("7");
+    EXPECT_NE(w->RestoreSettingsBackup(file), "");
+    EXPECT_EQ(w->Edit_InputHigh->text(), "7");
+}
