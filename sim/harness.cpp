@@ -1,8 +1,12 @@
 #include "sim/harness.h"
 
+#include "sim/lab.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -72,6 +76,22 @@ int SimProcess::stop() {
 SimProcess::~SimProcess() {
     stop();
     if (out_ >= 0) close(out_);
+}
+
+bool sendControl(const std::string& fifo, const std::string& line) {
+    // Without a reader the open fails at once (ENXIO) instead of blocking.
+    const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const std::string text = line + "\n";
+    const bool ok = writeAll(fd, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    close(fd);
+    return ok;
+}
+
+bool readMeter(const std::string& file, OutputLevel* out) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return in && parseMeterText(text, out);
 }
 
 Master::Master(const std::string& device) : LoopHost(openSerial(device)) {

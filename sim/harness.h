@@ -3,6 +3,7 @@
 // its device path, and a master link with a poll loop on that device. For tests and benchmarks.
 #include "instrument/exchange.h"
 #include "sim/ptyloop.h"
+#include "sim/unit.h"
 
 #include <chrono>
 #include <string>
@@ -40,6 +41,11 @@ struct Outcome {
     std::chrono::microseconds elapsed{0};
     bool ended = false;
 };
+
+// The bench around a running simulator: one line (without its newline) to its --control FIFO, and
+// the --meter file's latest reading. False when the FIFO cannot take it or the file is not a reading.
+bool sendControl(const std::string& fifo, const std::string& line);
+bool readMeter(const std::string& file, OutputLevel* out);
 
 class Master : public LoopHost {
 public:

@@ -66,9 +66,9 @@ int main(int argc, char** argv) {
     }
 
     const ModelConfig& m = options.model;
-    Memory memory = options.calibrated
-                        ? calibratedMemory(m.variant, m.firmwareYear, m.firmwareMonth, m.firmwareDay)
-                        : factoryMemory(m.variant);
+    Memory memory = options.calibrated ? calibratedMemory(Unit::fromSeed(m.seed), m.variant, m.firmwareYear,
+                                                          m.firmwareMonth, m.firmwareDay)
+                                       : factoryMemory(m.variant);
     bool framError = false;
     if (!options.stateFile.empty() && loadMemory(options.stateFile, &memory) == LoadResult::Broken) {
         std::fprintf(stderr, "vx2207-sim: %s is unreadable; starting from factory data\n",
@@ -85,6 +85,13 @@ int main(int argc, char** argv) {
         closePty(&pty);
         return 1;
     }
+    int control = -1;
+    if (!options.controlPath.empty() && (control = openControlFifo(options.controlPath, &error)) < 0) {
+        std::fprintf(stderr, "vx2207-sim: %s\n", error.c_str());
+        if (!options.link.empty()) removeLink(options.link, pty.path);
+        closePty(&pty);
+        return 1;
+    }
 
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -93,14 +100,20 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("%s\n", pty.path.c_str());
-    std::fflush(stdout);
-
+    int status = 0;
     {
-        Simulator sim(options, pty.master, memory, framError);
-        sim.serve(&stopRequested);
+        Simulator sim(options, pty.master, memory, framError, control);
+        // Everything is in place once the device path is out: the control FIFO and the meter file.
+        if (sim.writeMeter()) {
+            std::printf("%s\n", pty.path.c_str());
+            std::fflush(stdout);
+            sim.serve(&stopRequested);
+        } else {
+            status = 1;
+        }
     }
+    if (control >= 0) closeControlFifo(control, options.controlPath);
     if (!options.link.empty()) removeLink(options.link, pty.path);
     closePty(&pty);
-    return 0;
+    return status;
 }

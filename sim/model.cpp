@@ -22,23 +22,19 @@ struct RangePath {
 constexpr std::array<RangePath, in::kInputRangeCount> kRangePaths{
     {{1, 0, 2}, {1, 0, 1}, {1, 1, 1}, {1, 1, 2}, {1, 2, 4}, {1, 2, 1}, {0, 0, 1}}};
 
-// This unit's own offset (counts) and gain error per range, so that calibration has something to
-// correct: uncalibrated values read a little off.
-constexpr std::array<double, in::kInputRangeCount> kOffsets{1180, -860, 430, 2110, -1490, 760, -310};
-constexpr std::array<double, in::kInputRangeCount> kGainErrors{0.011, -0.007, 0.004, -0.012,
-                                                               0.009, -0.005, 0.006};
-
-// The output stage: PWM full scale gives 24 mA on the current output and 12 V on the voltage output.
-constexpr double kPwmFullScaleMa = 24.0;
-constexpr double kPwmFullScaleV = 12.0;
-constexpr double kOutputLimitMa = 22.0;
-constexpr double kOutputLimitV = 10.5;
-
 constexpr double kFilterWeight = 0.2;
 constexpr int kMaxSamplesPerReply = kSamplesPerSecond; // after a long pause only the last second matters
 
-std::uint16_t nominalPwm(double value, double fullScale) {
-    return roundToInt<std::uint16_t>(value / fullScale * 65535.0);
+std::uint16_t pwmOf(const OutputCurve& curve, double value) {
+    return roundToInt<std::uint16_t>(curve.pwmFor(value));
+}
+
+// The four output calibration constants that make this curve pair give 4 mA, 20 mA, 2 V and 10 V.
+void storeOutputPoints(const Unit& u, Memory* m) {
+    m->out4mA = pwmOf(u.current, 4.0);
+    m->out20mA = pwmOf(u.current, 20.0);
+    m->out2V = pwmOf(u.voltage, 2.0);
+    m->out10V = pwmOf(u.voltage, 10.0);
 }
 
 double clamp01(double v) {
@@ -109,20 +105,19 @@ Memory factoryMemory(std::uint8_t variant) {
         m.inputHigh = 25.0;
     }
     m.high.fill(kNominalSpan);
-    m.out4mA = nominalPwm(4.0, kPwmFullScaleMa);
-    m.out20mA = nominalPwm(20.0, kPwmFullScaleMa);
-    m.out2V = nominalPwm(2.0, kPwmFullScaleV);
-    m.out10V = nominalPwm(10.0, kPwmFullScaleV);
+    storeOutputPoints(Unit::nominal(), &m);
     return m;
 }
 
-Memory calibratedMemory(std::uint8_t variant, std::uint16_t year, std::uint8_t month, std::uint8_t day) {
+Memory calibratedMemory(const Unit& unit, std::uint8_t variant, std::uint16_t year, std::uint8_t month,
+                        std::uint8_t day) {
     Memory m = factoryMemory(variant);
     for (std::size_t r = 0; r < in::kInputRangeCount; ++r) {
-        m.low[r] = static_cast<std::int32_t>(kOffsets[r]);
-        m.high[r] =
-            static_cast<std::int32_t>(std::lround(kOffsets[r] + kNominalSpan * (1.0 + kGainErrors[r])));
+        const int range = static_cast<int>(r);
+        m.low[r] = roundToInt<std::int32_t>(unit.inputCounts(range, 0.0));
+        m.high[r] = roundToInt<std::int32_t>(unit.inputCounts(range, in::kInputRanges[r].referenceValue));
     }
+    storeOutputPoints(unit, &m);
     m.inputCalibrated = m.outputCalibrated = true;
     m.calibrationYear = year;
     m.calibrationMonth = month;
@@ -131,7 +126,8 @@ Memory calibratedMemory(std::uint8_t variant, std::uint16_t year, std::uint8_t m
 }
 
 InstrumentModel::InstrumentModel(const ModelConfig& config, const Memory& memory, bool framError)
-    : config_(config), memory_(memory), framError_(framError), random_(config.seed) {
+    : config_(config), unit_(Unit::fromSeed(config.seed)), output_(unit_.outputAt(0)), memory_(memory),
+      framError_(framError), random_(config.seed) {
     restart();
     restarts_ = 0; // power-up is not a restart
 }
@@ -140,10 +136,19 @@ bool InstrumentModel::takeMemoryDirty() {
     return std::exchange(dirty_, false);
 }
 
-void InstrumentModel::restart() {
-    ++restarts_;
+void InstrumentModel::setSignal(const Signal& signal) {
+    config_.signal = signal;
+    restartFilters();
+}
+
+void InstrumentModel::restartFilters() {
     for (Channel& c : channels_)
         c.primed = false;
+}
+
+void InstrumentModel::restart() {
+    ++restarts_;
+    restartFilters();
     const bool fram = memory_.written && !framError_;
     sourceRam1_ = fram ? in::kSourceFram1 : in::kSourceFactory;
     sourceRam2_ = fram ? in::kSourceFram2 : in::kSourceFactory;
@@ -255,8 +260,9 @@ void InstrumentModel::resolvePaths(const in::Request& q, double signal, Path* ac
 double InstrumentModel::trueCounts(const Path& path, double signal) const {
     double ratio = 1.0;
     const int r = rangeOfPath(path.channel, path.divider, path.gain, &ratio);
-    const double counts = kOffsets[r] + signal / in::kInputRanges[r].referenceValue * kNominalSpan *
-                                            (1.0 + kGainErrors[r]) * ratio;
+    // A stronger gain than the range's own multiplies the signal, not the offset behind it.
+    const double counts =
+        unit_.inputOffsets[r] + (unit_.inputCounts(r, signal) - unit_.inputOffsets[r]) * ratio;
     return std::clamp(counts, -double{kFullScaleCounts}, double{kFullScaleCounts});
 }
 
@@ -291,8 +297,10 @@ void InstrumentModel::sample(double signal, const Path& active) {
 }
 
 double InstrumentModel::toInputValue(int range, double counts, double gainRatio) const {
+    // The stored pair always applies (the factory data holds the nominal one), so an uncalibrated
+    // unit reads off by its own errors. A pair without a span cannot scale anything: nominal then.
     double low = 0.0, high = kNominalSpan;
-    if (memory_.inputCalibrated && memory_.high[range] != memory_.low[range]) {
+    if (memory_.high[range] != memory_.low[range]) {
         low = memory_.low[range];
         high = memory_.high[range];
     }
@@ -305,9 +313,9 @@ double InstrumentModel::pwmFor(double value) const {
     double lowPwm = voltage ? memory_.out2V : memory_.out4mA;
     double highPwm = voltage ? memory_.out10V : memory_.out20mA;
     if (lowPwm == highPwm) {
-        const double fs = voltage ? kPwmFullScaleV : kPwmFullScaleMa;
-        lowPwm = nominalPwm(lowValue, fs);
-        highPwm = nominalPwm(highValue, fs);
+        const OutputCurve& nominal = voltage ? Unit::nominal().voltage : Unit::nominal().current;
+        lowPwm = pwmOf(nominal, lowValue);
+        highPwm = pwmOf(nominal, highValue);
     }
     return lowPwm + (value - lowValue) * (highPwm - lowPwm) / (highValue - lowValue);
 }
@@ -383,6 +391,8 @@ in::Reply InstrumentModel::handle(const in::Request& q, std::chrono::millisecond
     }
     r.PwmValue = roundToInt<std::uint16_t>(pwm);
     r.StatusFlags = status;
+    // Both output terminals follow the PWM through this unit's true curves.
+    output_ = unit_.outputAt(r.PwmValue);
 
     r.WorkingMinutes =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(memory_.workingMs / 60000, UINT32_MAX));

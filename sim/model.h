@@ -1,9 +1,11 @@
 #pragma once
 // A model of the VX2207 instrument as the configurator sees it through the exchange: settings and
 // calibration memory, the command handshake, forced output and test forcing, a measured signal with
-// converter noise, temperatures and working time. Pure: time comes in as an argument, noise from a
-// seeded generator, so tests drive it with explicit requests and explicit time.
+// converter noise, this unit's own input and output errors, temperatures and working time. Pure: time comes
+// in as an argument, noise from a seeded generator, so tests drive it with explicit requests and explicit
+// time.
 #include "instrument/exchange.h"
+#include "sim/unit.h"
 
 #include <array>
 #include <chrono>
@@ -35,7 +37,7 @@ struct ModelConfig {
     Signal signal;
     double noiseCounts = 40.0; // standard deviation of the converter noise
     double temperature = 24.0; // around which the board temperature drifts; -200 or less: no sensor
-    std::uint32_t seed = 2207;
+    std::uint32_t seed = 2207; // of the noise, and of this unit's own errors (Unit::fromSeed)
 };
 
 // What the instrument keeps in its FRAM, and so what --state keeps between runs.
@@ -72,13 +74,11 @@ struct Memory {
 // The factory state of a variant: scale defaults as the configurator's factory button sets them,
 // nominal calibration constants, nothing recorded.
 Memory factoryMemory(std::uint8_t variant);
-// The factory state after the maker's calibration: this unit's true input constants and nominal
-// output constants stored, calibration dated by `date` (year, month, day).
-Memory calibratedMemory(std::uint8_t variant, std::uint16_t year, std::uint8_t month, std::uint8_t day);
+// The factory state after the maker's calibration: the unit's true input and output constants
+// stored, calibration dated year-month-day.
+Memory calibratedMemory(const Unit& unit, std::uint8_t variant, std::uint16_t year, std::uint8_t month,
+                        std::uint8_t day);
 
-// Converter counts of a range's calibration reference above its offset, before calibration.
-inline constexpr std::int32_t kNominalSpan = 5'000'000;
-inline constexpr std::int32_t kFullScaleCounts = 8'388'607;
 inline constexpr std::uint16_t kSamplesPerSecond = 50;
 
 class InstrumentModel {
@@ -90,9 +90,14 @@ public:
     // Carries out one request at monotonic time now and builds the reply.
     instrument::Reply handle(const instrument::Request& request, std::chrono::milliseconds now);
 
-    // The signal now applied to the input (the operator changing the calibrator's output).
-    void setSignal(const Signal& signal) { config_.signal = signal; }
+    // The signal now applied to the input (the operator switching the calibrator). The converter
+    // takes such a step as it takes a path change: it restarts its filter, so without noise the
+    // next reply's filtered readings already hold the new signal.
+    void setSignal(const Signal& signal);
     const Memory& memory() const { return memory_; }
+    const Unit& unit() const { return unit_; }
+    // What the output terminals carry since the last reply (PWM 0 before the first).
+    const OutputLevel& output() const { return output_; }
     // True once after each change that should be saved at once (stores, FRAM clear).
     bool takeMemoryDirty();
     unsigned restarts() const { return restarts_; }
@@ -118,6 +123,7 @@ private:
     void resolvePaths(const instrument::Request& request, double signal, Path* active, int* range,
                       double* gainRatio) const;
     double trueCounts(const Path& path, double signal) const;
+    void restartFilters();
     void sample(double signal, const Path& active);
     double toInputValue(int range, double counts, double gainRatio) const;
     double pwmFor(double outputValue) const;
@@ -125,6 +131,8 @@ private:
     double measureTemperature();
 
     ModelConfig config_;
+    Unit unit_;
+    OutputLevel output_;
     Memory memory_;
     bool framError_ = false;
     bool dirty_ = false;

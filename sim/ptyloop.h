@@ -45,6 +45,8 @@ public:
     // Waits until input arrives, a timer or extraDeadline falls due, then serves them; at most until
     // `until`. Returns false when `until` passed.
     bool runOnce(Clock::time_point until, std::optional<Clock::time_point> extraDeadline = {});
+    // Also waits for input on fd (-1: none); extraReadable() serves it.
+    void watch(int fd) { watched_ = fd; }
 
     int fd() const { return fd_; }
     std::uint64_t bytesWritten() const { return written_; }
@@ -56,11 +58,14 @@ protected:
     virtual void received(const std::uint8_t* data, std::size_t size);
     // Called after every batch of input or timer the engine handled.
     virtual void afterEngine() {}
+    // The watched descriptor has input (or was hung up).
+    virtual void extraReadable() {}
 
     int fd_;
 
 private:
     std::array<std::optional<Clock::time_point>, 3> deadlines_{};
+    int watched_ = -1;
     std::uint64_t written_ = 0;
 };
 

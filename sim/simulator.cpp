@@ -7,12 +7,16 @@
 #include "link/core/linecode.h"
 #include "sim/statefile.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <span>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace vx::sim {
@@ -31,21 +35,38 @@ Device:
                          data and the FRAM error flag until something is stored or the FRAM cleared
   --exit-with-parent     end (as on SIGTERM) when the process that started it ends, so a test
                          harness that dies never leaves a simulator behind
+  --meter FILE           a meter on the output: FILE holds its reading, rewritten at start and after
+                         every reply (through a temporary file and a rename, never half written):
+                           current_mA=12.345678
+                           voltage_V=6.172839
+                           pwm=32768
+                         the current and the voltage output (both follow the same PWM, through this
+                         unit's true curves) and the PWM word in use; full stop, six decimals
+  --control PATH         a calibrator on the input, switched while the simulator runs: makes a FIFO
+                         at PATH (removed at exit; an existing FIFO is reused, any other file
+                         refused) that takes one command per line, e.g. echo 'signal 0.2' > PATH:
+                           signal VALUE  apply VALUE as --signal takes it (number or waveform)
+                           short         inputs shorted (0 V)
+                           open          inputs open (0 mA)
+                         bad lines are reported on standard error and ignored
   -v, --verbose          log every request and reply on standard error
   -h, --help             show this text and exit
 
 Instrument:
   --firmware YYYY-MM-DD  firmware date (default 2014-10-06; the configurator supports
                          2013-11-28 ... 2015-02-27, so e.g. 2015-03-02 shows its refusal)
-  --calibrated           start as calibrated at the factory (without it, input and output report
-                         "not calibrated" until a calibration is stored)
+  --calibrated           start as calibrated at the factory: this unit's true input and output
+                         constants stored (without it, the nominal ones are, input and output
+                         read off by the unit's own errors and report "not calibrated" until a
+                         calibration is stored)
   --variant V|M          V: analogue output "VX2207 V" (default), M: MODBUS output "VX2207 M"
   --signal SIGNAL        the measured input in the unit of the range in use (V, or mA on the
                          current range): a number (default 12), or sine:LOW:HIGH:PERIOD or
                          triangle:LOW:HIGH:PERIOD with the period in seconds
   --noise COUNTS         converter noise, standard deviation in counts (default 40)
   --temperature C        board temperature around which it drifts (default 24; -250: no sensor)
-  --seed N               seed of the noise and fault generators (default 2207)
+  --seed N               seed of the noise and fault generators, and of this unit's own offsets
+                         and gains on the input ranges and the two outputs (default 2207)
 
 Faults (shares are fractions 0..1 of the replies):
   --silent               never answer (requests are ignored)
@@ -66,7 +87,8 @@ Faults (shares are fractions 0..1 of the replies):
 Behaviour: answers link command 1 with the instrument's reply; other commands from 1 to 127 get
 error 130 and a command-1 request that is not 102 bytes long gets error 131, with nothing carried
 out. The reserved reply byte counts restarts since start-up; the reserved reply single carries the
-applied signal.
+applied signal. Switching the signal restarts the converter's filter, as a path change does, so with
+--noise 0 the first reply that carries a new signal or path also carries its settled reading.
 )";
 }
 
@@ -153,6 +175,12 @@ bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std
         } else if (takes("--state")) {
             if (error->empty() && value.empty()) return bad();
             o->stateFile = value;
+        } else if (takes("--meter")) {
+            if (error->empty() && value.empty()) return bad();
+            o->meterFile = value;
+        } else if (takes("--control")) {
+            if (error->empty() && value.empty()) return bad();
+            o->controlPath = value;
         } else if (takes("--firmware")) {
             if (error->empty() && !parseDate(value, &o->model)) return bad();
         } else if (takes("--variant")) {
@@ -209,9 +237,38 @@ bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std
     return true;
 }
 
-Simulator::Simulator(const Options& options, int fd, const Memory& memory, bool framError)
+int openControlFifo(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISFIFO(st.st_mode)) {
+            *error = path + " exists and is not a FIFO";
+            return -1;
+        }
+    } else if (mkfifo(path.c_str(), 0600) != 0) {
+        *error = "cannot make " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    // Read-write: this process is a writer too, so the last writer leaving never gives end of file.
+    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) *error = "cannot open " + path + ": " + std::strerror(errno);
+    return fd;
+}
+
+void closeControlFifo(int fd, const std::string& path) {
+    struct stat mine {
+    }, there{};
+    const bool known = fstat(fd, &mine) == 0;
+    close(fd);
+    // Someone may have put another file there meanwhile; only our FIFO goes.
+    if (known && lstat(path.c_str(), &there) == 0 && S_ISFIFO(there.st_mode) && there.st_ino == mine.st_ino &&
+        there.st_dev == mine.st_dev)
+        unlink(path.c_str());
+}
+
+Simulator::Simulator(const Options& options, int fd, const Memory& memory, bool framError, int controlFd)
     : LoopHost(fd), options_(options), model_(options.model, memory, framError),
-      faults_(options.model.seed ^ 0x5EEDu) {
+      faults_(options.model.seed ^ 0x5EEDu), control_(controlFd) {
+    watch(control_);
     engine.setMBMode(mb::modeSlave);
     engine.setMBSlaveOwnAddress(1);
     engine.setMBSlaveDelayTime(static_cast<std::uint16_t>(options.delayMs));
@@ -263,6 +320,52 @@ void Simulator::onCommand(std::uint8_t command, std::uint16_t dataNumber) {
             q.RangeForceCode, r.AcknowledgeFlags, r.StatusFlags, r.InputRangeIndex, r.InputValue, r.PwmValue);
     }
     if (model_.takeMemoryDirty()) saveState();
+    writeMeter();
+}
+
+bool Simulator::writeMeter() {
+    if (options_.meterFile.empty()) return true;
+    const bool ok = writeFileAtomically(options_.meterFile, meterText(model_.output()));
+    if (!ok && !meterFailed_)
+        std::fprintf(stderr, "vx2207-sim: cannot write %s\n", options_.meterFile.c_str());
+    meterFailed_ = !ok;
+    return ok;
+}
+
+void Simulator::extraReadable() {
+    char buf[1024];
+    // A bounded helping per wake-up, so a writer that never stops cannot starve the line.
+    for (int i = 0; i < 64; ++i) {
+        const ssize_t n = ::read(control_, buf, sizeof buf);
+        if (n > 0) {
+            for (const LineSplitter::Line& line : controlLines_.feed({buf, static_cast<std::size_t>(n)}))
+                control(line);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        // End of file or an error cannot happen on a FIFO we also write; stop listening rather than spin.
+        std::fprintf(stderr, "vx2207-sim: control channel failed; no longer read\n");
+        watch(-1);
+        return;
+    }
+}
+
+void Simulator::control(const LineSplitter::Line& line) {
+    if (line.tooLong) {
+        std::fprintf(stderr, "vx2207-sim: control: line longer than %zu characters ignored\n",
+                     kMaxControlLine);
+        return;
+    }
+    ControlCommand c;
+    std::string error;
+    if (!parseControlLine(line.text, &c, &error)) {
+        std::fprintf(stderr, "vx2207-sim: control: %s; ignored\n", error.c_str());
+        return;
+    }
+    if (c.kind == ControlCommand::Kind::Blank) return;
+    model_.setSignal(c.signal);
+    if (options_.verbose) std::fprintf(stderr, "control: %s\n", line.text.c_str());
 }
 
 void Simulator::saveState() {

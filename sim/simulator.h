@@ -1,6 +1,7 @@
 #pragma once
 // vx2207-sim's options and its serving loop: the link engine in responder mode on a pseudo-terminal,
 // the instrument model behind command 1, and fault injection on the way out.
+#include "sim/lab.h"
 #include "sim/model.h"
 #include "sim/ptyloop.h"
 
@@ -14,8 +15,10 @@ namespace vx::sim {
 
 struct Options {
     ModelConfig model;
-    std::string link;      // symbolic link to the device, if any
-    std::string stateFile; // memory kept between runs, if any
+    std::string link;        // symbolic link to the device, if any
+    std::string stateFile;   // memory kept between runs, if any
+    std::string meterFile;   // the output meter's reading, rewritten after every reply, if any
+    std::string controlPath; // the calibrator's control FIFO, if any
     bool verbose = false;
     bool calibrated = false; // start as calibrated at the factory (no state file yet)
     bool exitWithParent = false;
@@ -43,9 +46,21 @@ bool parseOptions(int argc, const char* const* argv, Options* options, bool* hel
 inline constexpr std::uint8_t kErrorUnknownCommand = 130;
 inline constexpr std::uint8_t kErrorBadLength = 131;
 
+// The longest control line taken; longer ones are dropped.
+inline constexpr std::size_t kMaxControlLine = 256;
+
+// --control PATH: makes the FIFO (an existing FIFO is taken over, anything else refused) and opens it
+// read-write and non-blocking, so writers coming and going never give end of file. -1 with *error set.
+int openControlFifo(const std::string& path, std::string* error);
+// Closes it and removes PATH while it is still that FIFO.
+void closeControlFifo(int fd, const std::string& path);
+
 class Simulator : public LoopHost {
 public:
-    Simulator(const Options& options, int fd, const Memory& memory, bool framError);
+    // controlFd: the calibrator's control channel (openControlFifo), or -1.
+    Simulator(const Options& options, int fd, const Memory& memory, bool framError, int controlFd = -1);
+    // Writes the meter file (when asked for) with the output as it is now. False if it cannot.
+    bool writeMeter();
     // Serves until *stop becomes non-zero (a signal handler sets it).
     void serve(volatile std::sig_atomic_t* stop);
     InstrumentModel& model() { return model_; }
@@ -54,6 +69,7 @@ public:
 protected:
     bool deliver(const std::uint8_t* data, std::size_t size) override;
     void received(const std::uint8_t* data, std::size_t size) override;
+    void extraReadable() override;
 
 private:
     struct Chunk {
@@ -65,6 +81,7 @@ private:
     void flushDue(Clock::time_point now);
     bool chance(double share);
     void saveState();
+    void control(const LineSplitter::Line& line);
 
     Options options_;
     InstrumentModel model_;
@@ -74,6 +91,9 @@ private:
     std::deque<Chunk> outbox_;
     Clock::time_point lineFree_ = Clock::now(); // when paced output has left the line
     std::uint64_t replies_ = 0;
+    int control_ = -1;
+    LineSplitter controlLines_{kMaxControlLine};
+    bool meterFailed_ = false; // reported once until a write succeeds again
 };
 
 } // namespace vx::sim

@@ -150,20 +150,28 @@ LoadResult loadMemory(const std::string& path, Memory* out) {
     return parseMemory(text.str(), out) ? LoadResult::Loaded : LoadResult::Broken;
 }
 
-bool saveMemory(const std::string& path, const Memory& memory) {
+bool writeFileAtomically(const std::string& path, std::string_view text) {
     const std::string tmp = path + ".tmp";
     {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         if (!f) return false;
-        f << serializeMemory(memory);
+        f << text;
         f.flush();
-        if (!f) return false;
+        if (!f) {
+            f.close();
+            std::remove(tmp.c_str());
+            return false;
+        }
     }
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {
         std::remove(tmp.c_str());
         return false;
     }
     return true;
+}
+
+bool saveMemory(const std::string& path, const Memory& memory) {
+    return writeFileAtomically(path, serializeMemory(memory));
 }
 
 } // namespace vx::sim

@@ -14,7 +14,9 @@ bool parseMemory(std::string_view text, Memory* out);
 
 enum class LoadResult { Missing, Loaded, Broken };
 LoadResult loadMemory(const std::string& path, Memory* out);
-// Writes through a temporary file and a rename, so a crash never leaves half a file.
+// Writes through a temporary file beside path and a rename, so a crash never leaves half a file and a
+// reader sees either the old text or the new.
+bool writeFileAtomically(const std::string& path, std::string_view text);
 bool saveMemory(const std::string& path, const Memory& memory);
 
 } // namespace vx::sim

@@ -252,6 +252,69 @@ TEST(SimE2E, StateFileLinkAndCleanEnd) {
     rmdir(dir.c_str());
 }
 
+TEST(SimE2E, ControlFifoSwitchesTheSignalAndTheMeterFileFollowsTheOutput) {
+    const std::string dir = tempDir();
+    ASSERT_FALSE(dir.empty());
+    const std::string fifo = dir + "/control", meter = dir + "/meter.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0); // left over from a killed run: taken over
+    {
+        Rig rig({"--control", fifo, "--meter", meter, "--noise", "0", "--signal", "1"});
+        ASSERT_TRUE(rig.ready());
+        OutputLevel level;
+        ASSERT_TRUE(readMeter(meter, &level)); // in place before the device path is out
+        EXPECT_EQ(level.pwm, 0);
+        Request q = settingsRequest();
+        q.uPWMForce = 30000;
+        ASSERT_EQ(rig.master.exchange(q).status, mb::stOK);
+        ASSERT_TRUE(readMeter(meter, &level));
+        const Unit unit = Unit::fromSeed(2207);
+        EXPECT_EQ(level.pwm, 30000);
+        EXPECT_NEAR(level.currentMa, unit.current.at(30000), 1e-6);
+        EXPECT_NEAR(level.voltageV, unit.voltage.at(30000), 1e-6);
+
+        // Each good line takes effect (the reserved single shows it) with its reading settled at once;
+        // writers come and go, and bad or over-long lines in between change nothing.
+        const struct {
+            std::string line;
+            float signal;
+            bool switches;
+        } steps[] = {
+            {"signal 2.5", 2.5f, true}, {"nonsense", 2.5f, false},  {std::string(5000, '7'), 2.5f, false},
+            {"short", 0.0f, true},      {"signal -3", -3.0f, true}, {"open", 0.0f, true}};
+        for (const auto& step : steps) {
+            const std::string name = step.line.substr(0, 20);
+            ASSERT_TRUE(sendControl(fifo, step.line)) << name;
+            Outcome o;
+            for (int i = 0; i < 100 && !(o.status == mb::stOK && o.reply.ReservedSingle == step.signal); ++i)
+                o = rig.master.exchange(q);
+            ASSERT_EQ(o.reply.ReservedSingle, step.signal) << name;
+            // The factory setting measures current (CH0): a quarter of a second of further samples
+            // changes nothing.
+            if (step.switches) {
+                EXPECT_EQ(rig.master.exchange(q, 3000ms, 250).reply.AdFiltered0, o.reply.AdFiltered0) << name;
+            }
+        }
+        EXPECT_EQ(rig.sim.stop(), 0);
+    }
+    struct stat st {};
+    EXPECT_NE(lstat(fifo.c_str(), &st), 0); // removed at exit
+
+    // A control path that is not a FIFO, or a meter file that cannot be written, is refused.
+    std::ofstream(fifo) << "keep me\n";
+    for (const auto& args : {std::vector<std::string>{"--control", fifo},
+                             std::vector<std::string>{"--meter", dir + "/missing/meter.txt"}}) {
+        SimProcess sim(VX2207_SIM, args);
+        EXPECT_FALSE(sim.started()) << args[0];
+        EXPECT_EQ(sim.stop(), 1) << args[0];
+    }
+    std::ifstream kept(fifo);
+    std::string text;
+    EXPECT_TRUE(std::getline(kept, text) && text == "keep me");
+    std::remove(fifo.c_str());
+    std::remove(meter.c_str());
+    rmdir(dir.c_str());
+}
+
 TEST(SimE2E, EndsWithTheProcessThatStartedIt) {
     // A harness that dies without stopping its simulator (a crashed test) leaves nothing behind.
     int pidPipe[2];

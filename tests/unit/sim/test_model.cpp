@@ -271,7 +271,7 @@ TEST(SimModel, CalibratedInputMatchesTheSignalAndTheStoredScale) {
         q.High[k] = k == kCurrentRange ? r.AdFiltered0 : r.AdFiltered1;
     }
     // A unit calibrated at the factory holds exactly what the procedure measures.
-    const Memory factory = calibratedMemory(kVariantAnalog, 2014, 10, 6);
+    const Memory factory = calibratedMemory(d.model.unit(), kVariantAnalog, 2014, 10, 6);
     for (std::size_t k = 0; k < kCalibrationPairs; ++k) {
         EXPECT_NEAR(factory.low[k], q.Low[k], 1) << k;
         EXPECT_NEAR(factory.high[k], q.High[k], 1) << k;
@@ -371,4 +371,118 @@ TEST(SimModel, SignalShapesAndTheirOptionText) {
     for (const char* bad :
          {"", "x", "sine:4:20", "sine:4:20:0", "square:0:1:1", "sine:a:1:1", "nan", "sine:1:2:3:4"})
         EXPECT_FALSE(parseSignal(bad, &s)) << bad;
+}
+
+TEST(SimModel, OutputFollowsTheUnitsTrueCurvesAndItsTruePointsCalibrateIt) {
+    for (std::uint32_t seed : {2207u, 1u, 90210u}) {
+        SCOPED_TRACE(seed);
+        ModelConfig c = quietConfig(12.0);
+        c.seed = seed;
+        Driver d(c);
+        const Unit& unit = d.model.unit();
+        const Memory truth = calibratedMemory(unit, kVariantAnalog, 2014, 10, 6);
+        const Memory nominal = factoryMemory(kVariantAnalog);
+        for (auto point : {&Memory::out4mA, &Memory::out20mA, &Memory::out2V, &Memory::out10V})
+            EXPECT_GT(std::abs(truth.*point - nominal.*point), 100);
+
+        // A forced PWM drives both terminals through the true curves, within the drivers' limits.
+        Request q = baseRequest();
+        for (std::uint16_t pwm : {1, 30000, 65535}) {
+            q.uPWMForce = pwm;
+            EXPECT_EQ(d.send(q).PwmValue, pwm);
+            EXPECT_EQ(d.model.output().pwm, pwm);
+            EXPECT_EQ(d.model.output().currentMa, unit.current.at(pwm));
+            EXPECT_EQ(d.model.output().voltageV, unit.voltage.at(pwm));
+        }
+        EXPECT_EQ(d.model.output().currentMa, kOutputLimitMa);
+        EXPECT_EQ(d.model.output().voltageV, kOutputLimitV);
+
+        // The output check at 0..100 % of the scale misses before the store and hits after it.
+        const struct {
+            std::uint8_t type;
+            double low, high;
+            double OutputLevel::*terminal;
+        } outputs[] = {{kTypeCurrent, 4.0, 20.0, &OutputLevel::currentMa},
+                       {kTypeVoltage, 2.0, 10.0, &OutputLevel::voltageV}};
+        q.uPWMForce = 0;
+        q.DirectControl = 255;
+        for (const auto& o : outputs) {
+            auto worstError = [&] {
+                double worst = 0.0;
+                for (std::uint8_t percent = 0; percent <= 100; percent += 25) {
+                    q.OutputCheckPercent = percent;
+                    d.send(q);
+                    const double want = o.low + (o.high - o.low) * percent / 100.0;
+                    worst = std::max(worst, std::fabs(d.model.output().*o.terminal - want));
+                }
+                return worst / (o.high - o.low);
+            };
+            q.CommandFlags = kCmdStoreSettings | kCmdClearFramRestart; // back to nominal constants
+            q.OutputTypeCode = o.type;
+            q.EditOutputLow = o.low;
+            q.EditOutputHigh = o.high;
+            EXPECT_NE(d.send(q).StatusFlags & kStatusOutputUncalibrated, 0);
+            q.CommandFlags = 0;
+            EXPECT_GT(worstError(), 0.001);
+            q.CommandFlags = kCmdStoreOutputCalibration;
+            q.uOut4mA = truth.out4mA;
+            q.uOut20mA = truth.out20mA;
+            q.uOut2V = truth.out2V;
+            q.uOut10V = truth.out10V;
+            const Reply r = d.send(q);
+            EXPECT_EQ(r.AcknowledgeFlags, kCmdStoreOutputCalibration);
+            EXPECT_EQ(r.StatusFlags & kStatusOutputUncalibrated, 0);
+            q.CommandFlags = 0;
+            EXPECT_LT(worstError(), 0.001);
+        }
+    }
+}
+
+TEST(SimModel, InputReadsOffUntilTheReadingsOfTheForcedPathsAreStored) {
+    // The configurator's input calibration forces, per pair: channel, divider item, gain item.
+    const struct {
+        bool ch1;
+        int divider, gain;
+    } pairs[kCalibrationPairs] = {{true, 1, 2}, {true, 1, 1}, {true, 2, 1}, {true, 2, 2},
+                                  {true, 3, 3}, {true, 3, 1}, {false, 3, 1}};
+    for (std::uint32_t seed : {2207u, 5u}) {
+        SCOPED_TRACE(seed);
+        ModelConfig c; // with the converter's noise
+        c.seed = seed;
+        Driver d(c);
+        Request q = baseRequest();
+        auto apply = [&](double v) { d.model.setSignal(Signal{Signal::Shape::Constant, v, v, 1.0}); };
+        auto measure = [&](std::size_t range, double v) {
+            q.RangeForceCode = rangeForceCode(static_cast<int>(range) + 1);
+            apply(v);
+            return d.settle(q).InputValue;
+        };
+        for (std::size_t k = 0; k < kCalibrationPairs; ++k) {
+            const double ref = kInputRanges[k].referenceValue;
+            EXPECT_GT(std::fabs(measure(k, ref) - ref), 0.001 * ref) << k;
+        }
+        q.RangeForceCode = 0;
+        for (std::size_t k = 0; k < kCalibrationPairs; ++k) {
+            q.GainForceCode = gainForceCode(pairs[k].gain, pairs[k].ch1);
+            q.DividerForceCode = dividerForceCode(pairs[k].divider);
+            apply(0.0);
+            Reply r = d.settle(q);
+            EXPECT_EQ(r.InputRangeIndex, k);
+            q.Low[k] = pairs[k].ch1 ? r.AdFiltered1 : r.AdFiltered0;
+            apply(kInputRanges[k].referenceValue);
+            r = d.settle(q);
+            q.High[k] = pairs[k].ch1 ? r.AdFiltered1 : r.AdFiltered0;
+        }
+        q.GainForceCode = q.DividerForceCode = 0;
+        q.CommandFlags = kCmdStoreInputCalibration;
+        const Reply stored = d.send(q);
+        EXPECT_EQ(stored.AcknowledgeFlags, kCmdStoreInputCalibration);
+        EXPECT_EQ(stored.StatusFlags & kStatusInputUncalibrated, 0);
+        q.CommandFlags = 0;
+        for (std::size_t k = 0; k < kCalibrationPairs; ++k) {
+            const double ref = kInputRanges[k].referenceValue;
+            for (double share : {-0.9, 0.05, 0.95})
+                EXPECT_NEAR(measure(k, share * ref), share * ref, 0.0005 * ref) << k << " at " << share;
+        }
+    }
 }
