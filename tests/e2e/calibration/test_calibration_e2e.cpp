@@ -203,10 +203,10 @@ TEST_F(CalibrationBench, OutputWizardCalibratesTheUnit) {
 }
 
 TEST_F(CalibrationBench, OutputCheckFollowsThePercentage) {
-    start({"--calibrated"});
+    start({"--calibrated"}); // factory output scale: current, 0 .. 22 mA
     w->PageControl1->setActivePage(w->TabSheet_KimenetEllenorzes);
     int lastPwm = -1;
-    for (int position = 0; position <= 20; position += 4) {
+    for (int position = 1; position <= 20; ++position) {
         w->TrackBar_OutCheck->setValue(position);
         // The request under way may have gone out before the change; the next one carries it.
         ASSERT_TRUE(reply());
@@ -215,6 +215,7 @@ TEST_F(CalibrationBench, OutputCheckFollowsThePercentage) {
         const int pwm = w->LastReply.PwmValue;
         EXPECT_GT(pwm, lastPwm) << position;
         EXPECT_EQ(w->Label_PWMErtek->text().remove(' ').toInt(), pwm);
+        EXPECT_NEAR(meter()["current_mA"], 22.0 * position * 5 / 100, 0.022) << position;
         lastPwm = pwm;
     }
 }
@@ -267,10 +268,30 @@ TEST_F(CalibrationBench, InputProcedureCalibratesEveryRange) {
 TEST_F(CalibrationBench, TestPageCommandsAreCarriedOut) {
     start({"--calibrated"});
     w->PageControl1->setActivePage(w->TabSheet_Test);
-    // Forcing the current channel's path shows in the reply's gains.
-    w->RadioGroup_GainForceCH->setItemIndex(0);
-    w->RadioGroup_GainForce->setItemIndex(3); // Au = 4
-    ASSERT_TRUE(until([&] { return w->LastReply.GainCh0 == 4; }));
+    // Each forcing reaches the instrument: the path it measures on shows in the reply.
+    struct Force {
+        int channel, gain, divider, range;     // radio items
+        int rangeIndex, gainCh0, gainCh1, div; // the reply
+    } forces[] = {
+        {0, 0, 0, 5, 4, 1, 4, 2},  // "40 V" with its divider
+        {0, 0, 0, 7, 6, 1, 2, 2},  // "20 mA" on CH0, the divider shown on CH1
+        {1, 5, 1, 0, 1, 1, 16, 0}, // CH1, Au = 16, minimum division
+        {0, 3, 0, 0, 6, 4, 2, 0},  // CH0, Au = 4
+    };
+    for (const Force& f : forces) {
+        w->PageControl1->setActivePage(w->TabSheet_Uzemmod); // every page switch releases the forcing
+        w->PageControl1->setActivePage(w->TabSheet_Test);
+        w->RadioGroup_MereshatarForce->setItemIndex(f.range);
+        w->RadioGroup_GainForceCH->setItemIndex(f.channel);
+        w->RadioGroup_GainForce->setItemIndex(f.gain);
+        if (f.divider) w->RadioGroup_DividerForce->setItemIndex(f.divider);
+        ASSERT_TRUE(reply());
+        ASSERT_TRUE(reply());
+        const vx::instrument::Reply& r = w->LastReply;
+        EXPECT_EQ((std::array<int, 4>{r.InputRangeIndex, r.GainCh0, r.GainCh1, r.uDivider}),
+                  (std::array<int, 4>{f.rangeIndex, f.gainCh0, f.gainCh1, f.div}))
+            << f.channel << f.gain << f.divider << f.range;
+    }
     EXPECT_EQ(w->Label_ErositesCH0->text(), "4");
 
     w->Button_MinMaxTorles1Click();
