@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -316,7 +317,7 @@ private:
     TForm_DUTHiba* Form_DUTHiba = nullptr;
     bool textsLoaded_ = false;
     bool readDownBeforeWrite_ = false;
-    QString shownDifferences_;
+    std::optional<std::tuple<vx::app::tools::SettingsValues, vx::app::tools::SettingsValues, int, QString>> marksKey_;
     bool closed_ = false;
     // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).
     std::array<QString, 44> texts_{};

@@ -94,6 +94,10 @@ void TForm_Main::buildSettingsMarks() {
 void TForm_Main::updateSettingsMarks(const vx::instrument::Request& request) {
     if (!HaveReply) return;
     const tools::SettingsValues edited = tools::valuesOf(request), stored = tools::valuesOf(LastReply);
+    // This runs on every poll cycle; the texts are made again only when something changed.
+    const auto key = std::make_tuple(edited, stored, iTypeOfInstrument, GsSelectedLanguage);
+    if (marksKey_ == key) return;
+    marksKey_ = key;
     const std::vector<SettingField> changed = tools::changedSettings(edited, stored);
     const bool modbus = iTypeOfInstrument == vx::instrument::kVariantModbus;
     QStringList names;
@@ -111,9 +115,6 @@ void TForm_Main::updateSettingsMarks(const vx::instrument::Request& request) {
         names.isEmpty() ? QString()
                         : inLanguage("Differs from the instrument:", "Eltér a készülékben tárolttól:") +
                               QLatin1Char('\n') + names.join(QLatin1Char('\n'));
-    // Touch the widgets only when something changed: this runs on every poll cycle.
-    if (summary == shownDifferences_) return;
-    shownDifferences_ = summary;
     for (std::size_t i = 0; i < SettingsMarks.size(); ++i) {
         SettingsMarks[i]->setVisible(!marks[i].isEmpty());
         SettingsMarks[i]->setToolTip(marks[i]);

@@ -29,6 +29,7 @@ struct SettingsValues {
     std::uint8_t inputType = 0, outputType = 0;
     float inputLow = 0, inputHigh = 0, outputLow = 0, outputHigh = 0;
     std::uint8_t modbusProtocol = 0, modbusParity = 0, modbusBaudRate = 0, modbusAddress = 0;
+    bool operator==(const SettingsValues&) const = default;
 };
 SettingsValues valuesOf(const instrument::Request& request);
 SettingsValues valuesOf(const instrument::Reply& reply);
