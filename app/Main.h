@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -24,6 +25,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QPushButton;
 class QSlider;
 class QTextEdit;
@@ -114,8 +116,9 @@ public:
     // Loads a saved file into the editor, never into the instrument; *differences lists each field that
     // changes as "name: old → new". Returns an error text (nothing changed), empty on success.
     QString RestoreSettingsBackup(const QString& path, QStringList* differences = nullptr);
-    // Asks before settings that cannot work are written; unset, a message box asks. Tests answer here.
+    // Asks before settings that cannot work are written; unset, WriteQuestion asks. Tests answer here.
     std::function<bool(const QString&)> ConfirmWrite;
+    std::unique_ptr<QMessageBox> WriteQuestion(const QString& text);
     // Set once a good reply has been decoded: the editor then has something to differ from.
     bool HaveReply = false;
     std::vector<QLabel*> SettingsMarks; // by vx::app::tools::SettingField
@@ -317,7 +320,8 @@ private:
     TForm_DUTHiba* Form_DUTHiba = nullptr;
     bool textsLoaded_ = false;
     bool readDownBeforeWrite_ = false;
-    std::optional<std::tuple<vx::app::tools::SettingsValues, vx::app::tools::SettingsValues, int, QString>> marksKey_;
+    std::optional<std::tuple<vx::app::tools::SettingsValues, vx::app::tools::SettingsValues, int, QString>>
+        marksKey_;
     bool closed_ = false;
     // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).
     std::array<QString, 44> texts_{};

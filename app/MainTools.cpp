@@ -149,12 +149,24 @@ void TForm_Main::SpeedButton_WriteSettingsClick() {
         inLanguage("These settings cannot work as they are:", "Ezek a beállítások így nem működhetnek:") +
         QStringLiteral("\n\n") + lines.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
         inLanguage("Write them to the instrument anyway?", "Mégis beírja őket a készülékbe?");
-    const bool write = ConfirmWrite
-                           ? ConfirmWrite(text)
-                           : QMessageBox::warning(this, inLanguage("Write settings", "Beállítások írása"),
-                                                  text, QMessageBox::Yes | QMessageBox::Cancel,
-                                                  QMessageBox::Cancel) == QMessageBox::Yes;
+    bool write = false;
+    if (ConfirmWrite) {
+        write = ConfirmWrite(text);
+    } else {
+        const std::unique_ptr<QMessageBox> box = WriteQuestion(text);
+        box->exec();
+        write = box->buttonRole(box->clickedButton()) == QMessageBox::AcceptRole;
+    }
     if (write) SpeedButton_WriteSettings->setDown(true);
+}
+
+std::unique_ptr<QMessageBox> TForm_Main::WriteQuestion(const QString& text) {
+    auto box =
+        std::make_unique<QMessageBox>(QMessageBox::Warning, inLanguage("Write settings", "Beállítások írása"),
+                                      text, QMessageBox::NoButton, this);
+    box->addButton(inLanguage("Write anyway", "Mégis beírja"), QMessageBox::AcceptRole);
+    box->setDefaultButton(box->addButton(inLanguage("Cancel", "Mégse"), QMessageBox::RejectRole));
+    return box;
 }
 
 // ---- backup and restore

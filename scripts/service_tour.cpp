@@ -1,6 +1,7 @@
 // Walks the maker's service pages against a live vx2207-sim and grabs each state to a PNG file:
-// the seven output calibration steps, the output check, the input calibration at a measuring step and
-// at its closing step, and the test page forced. Used by scripts/screenshots.sh.
+// the settings editor with differing fields and the write question, the seven output calibration steps, the
+// output check, the input calibration at a measuring step and at its closing step, and the test page forced.
+// Used by scripts/screenshots.sh.
 //   vx_service_tour SIMULATOR OUTPUT_FOLDER [english|magyar]
 #include "app/Main.h"
 #include "link/mb.h"
@@ -13,6 +14,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -84,6 +87,23 @@ int main(int argc, char** argv) {
         if (!w.grab().save(file)) status = 1;
         std::printf("%s\n", qPrintable(file));
     };
+
+    // The settings editor with two fields that differ from the instrument, one of them unusable, and the
+    // question a write then asks.
+    w.Edit_InputHigh->setText(QStringLiteral("12"));
+    w.Edit_OutputHigh->setText(w.Edit_OutputLow->text());
+    settle(w, 2);
+    shot(QStringLiteral("settings-marked"));
+    w.ConfirmWrite = [&](const QString& text) {
+        const std::unique_ptr<QMessageBox> box = w.WriteQuestion(text);
+        box->show();
+        const QString file =
+            out + QStringLiteral("/write-confirm-") + QString::fromLatin1(language) + QStringLiteral(".png");
+        if (!box->grab().save(file)) status = 1;
+        std::printf("%s\n", qPrintable(file));
+        return false;
+    };
+    w.SpeedButton_WriteSettings->click();
 
     // Output calibration: a value adjusted on every adjusting step, a check point chosen on the checks.
     w.PageControl1->setActivePage(w.TabSheet_OutputCalibration);
