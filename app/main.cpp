@@ -1,5 +1,6 @@
 // vx2207-config: the VX2207 configurator.
 #include "app/Main.h"
+#include "app/CommandLine.h"
 #include "app/DUTHiba.h"
 #include "common/pictureformat.h"
 #include "link/mb.h"
@@ -108,6 +109,16 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Read before the application object: --help and --version must work where there is no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const vx::app::CommandLine line = vx::app::parseCommandLine(arguments);
+        line.action != vx::app::CommandLine::Action::Run) {
+        std::fputs(line.text.toLocal8Bit().constData(),
+                   line.action == vx::app::CommandLine::Action::Print ? stdout : stderr);
+        return line.exitStatus;
+    }
     QApplication app(argc, argv);
     // A port to open at start must be in the panel's list, as it would be for a user picking it.
     if (const QByteArray port = qgetenv("VX_OPEN_PORT"); !port.isEmpty()) {
