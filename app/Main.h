@@ -45,12 +45,15 @@ public:
     explicit TForm_Main(Options options = {}, QWidget* parent = nullptr);
     ~TForm_Main() override;
 
-    // The executable's path with ".ini" in place of its extension when that folder can be written,
-    // otherwise the same file name in the per-user configuration folder.
+    // The executable's path with ".ini" in place of its extension when that folder can be written and
+    // the program is not installed, otherwise the same file name in the per-user configuration folder.
     static QString defaultSettingsPath();
     // The rule behind it: the executable's path with ".ini" in place of its extension (appended when it
-    // has none), or that file name in the per-user configuration folder when the folder is not writable.
+    // has none), or that file name in the per-user configuration folder when the folder is not writable
+    // or the program is installed; empty when there is no such folder either.
     static QString settingsPathFor(const QString& executable, bool folderWritable);
+    // Installed: under /usr or /opt, or anywhere with this program's data files in the same prefix.
+    static bool isInstalledProgram(const QString& executable);
     QString settingsPath() const { return settingsPath_; }
 
     // Start-up and shutdown.

@@ -51,13 +51,16 @@ private:
 // Hooks for the screenshot script, `make run` and the start-up benchmark. VX_OPEN_PORT opens that port
 // on the link panel as a user would once the window is shown. VX_SCREENSHOT grabs the window and quits
 // without touching the settings file: right after the first painting, or with VX_OPEN_PORT after the
-// first good reply (exit status 2 if none came within VX_REPLY_WAIT_MS, default 10 s).
+// first good reply (exit status 2 if none came within VX_REPLY_WAIT_MS, default 10 s). VX_CLOSE_AFTER_SHOW
+// closes the window as the user would, settings file and all.
 void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     const QString shot = qEnvironmentVariable("VX_SCREENSHOT");
     const QString dialogShot = qEnvironmentVariable("VX_SCREENSHOT_DIALOG");
     const QString openPort = qEnvironmentVariable("VX_OPEN_PORT");
     const bool exitAfterShow = qEnvironmentVariableIsSet("VX_EXIT_AFTER_SHOW");
-    if (shot.isEmpty() && dialogShot.isEmpty() && !exitAfterShow && openPort.isEmpty()) return;
+    const bool closeAfterShow = qEnvironmentVariableIsSet("VX_CLOSE_AFTER_SHOW");
+    if (shot.isEmpty() && dialogShot.isEmpty() && !exitAfterShow && !closeAfterShow && openPort.isEmpty())
+        return;
 
     const auto grabAndExit = [shot, dialogShot, &main, &dialog](int status) {
         bool pageOk = false;
@@ -75,6 +78,10 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     };
 
     new AfterFirstPaint(&main, [=, &main] {
+        if (closeAfterShow) {
+            main.close();
+            return;
+        }
         if (exitAfterShow) {
             std::printf("shown rss_kib=%ld\n", residentKiB());
             std::fflush(stdout);
@@ -120,6 +127,8 @@ int main(int argc, char** argv) {
         return line.exitStatus;
     }
     QApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VX_APP_ID));
     // A port to open at start must be in the panel's list, as it would be for a user picking it.
     if (const QByteArray port = qgetenv("VX_OPEN_PORT"); !port.isEmpty()) {
         const QByteArray extra = qgetenv("MB_EXTRA_PORTS");
