@@ -56,6 +56,10 @@ public:
     static bool isInstalledProgram(const QString& executable);
     QString settingsPath() const { return settingsPath_; }
 
+    // Sizes and places the window on a screen's free area: all of it on the screen, centred, the client
+    // area scrolling where the screen is smaller than it.
+    void placeOnScreen(const QRect& available);
+
     // Start-up and shutdown.
     void FormCreate();
     void FormActivate();
@@ -233,6 +237,8 @@ protected:
 private:
     // Layout, one function per area (MainLayout.cpp).
     void buildWindow();
+    void applyWindowStyle();
+    void setKeyboardOrder();
     void buildLinkPanel();
     void buildSystemGroup();
     void buildConverterGroup();
@@ -260,6 +266,8 @@ private:
     QString settingsPath_;
     std::optional<QStringList> arguments_;
     TForm_DUTHiba* Form_DUTHiba = nullptr;
+    // The scrolled client area that holds every area of the window.
+    QWidget* client_ = nullptr;
     bool textsLoaded_ = false;
     bool closed_ = false;
     // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).

@@ -231,6 +231,8 @@ void TForm_Main::showEvent(QShowEvent* event) {
 void TForm_Main::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+    // The speed buttons' faces follow a light or dark desktop.
+    if (event->type() == QEvent::PaletteChange) applyWindowStyle();
 }
 
 void TForm_Main::closeEvent(QCloseEvent* event) {

@@ -147,8 +147,7 @@ int main(int argc, char** argv) {
     TForm_DUTHiba formDUTHiba(&formMain);
     formMain.setFirmwareDialog(&formDUTHiba);
 
-    if (const QScreen* screen = formMain.screen())
-        formMain.move(screen->availableGeometry().center() - formMain.rect().center());
+    if (const QScreen* screen = formMain.screen()) formMain.placeOnScreen(screen->availableGeometry());
     formMain.show();
     afterShow(formMain, formDUTHiba);
     return app.exec();
