@@ -171,20 +171,22 @@ QString windowStyleSheet(const QPalette& palette) {
     const QColor down = light ? QColor(0xc9d9f0) : mix(face, highlight, 0.45);
     const QColor downBorder = light ? QColor(0x3f68a3) : highlight.lighter(130);
     const QColor pressed = light ? QColor(0xb5c9e8) : mix(face, highlight, 0.6);
+    // A dark palette's mid tone hardly shows against its window colour; frames need a lighter line.
+    const QString frame = light ? QStringLiteral("palette(mid)") : face.lighter(170).name();
     return QStringLiteral(
-               "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
+               "QGroupBox { border: 1px solid %7; border-radius: 3px; margin-top: 6px; }"
                "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: "
                "7px; padding: 0 2px; }"
                // The link panel is opaque over the system group's corner, caption row included.
                "TMB { background-color: palette(window); background-clip: margin; }"
-               "TSpeedButton { border: 1px solid palette(mid); border-radius: 3px; padding: 2px 4px;"
+               "TSpeedButton { border: 1px solid %7; border-radius: 3px; padding: 2px 4px;"
                " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %1, stop:1 %2); }"
                "TSpeedButton:hover { border-color: %3; }"
                "TSpeedButton:checked { background: %4; border-color: %5; }"
                "TSpeedButton:pressed { background: %6; }"
                // The keyboard's place: a wider border in the highlight colour, the text unmoved.
                "TSpeedButton:focus { border: 2px solid palette(highlight); padding: 1px 3px; }")
-        .arg(top.name(), bottom.name(), hover.name(), down.name(), downBorder.name(), pressed.name());
+        .arg(top.name(), bottom.name(), hover.name(), down.name(), downBorder.name(), pressed.name(), frame);
 }
 
 } // namespace

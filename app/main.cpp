@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
+#include <QPalette>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -30,21 +31,25 @@ long residentKiB() {
 // Runs a task once, right after the window's first painting.
 class AfterFirstPaint : public QObject {
 public:
-    AfterFirstPaint(QWidget* window, std::function<void()> task) : QObject(window), task_(std::move(task)) {
-        window->installEventFilter(this);
+    AfterFirstPaint(QWidget* window, std::function<void()> task)
+        : QObject(window), window_(window), task_(std::move(task)) {
+        // The window's client area covers it; the first of its widgets to paint marks the pass.
+        qApp->installEventFilter(this);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && task_) {
-            watched->removeEventFilter(this);
-            // Let the painting pass finish (the children paint after the window itself).
+        if (event->type() == QEvent::Paint && task_ && watched->isWidgetType() &&
+            (watched == window_ || window_->isAncestorOf(static_cast<QWidget*>(watched)))) {
+            qApp->removeEventFilter(this);
+            // Let the painting pass finish (the other widgets paint after this one).
             QTimer::singleShot(0, this, std::exchange(task_, nullptr));
         }
         return false;
     }
 
 private:
+    QWidget* window_;
     std::function<void()> task_;
 };
 
@@ -113,6 +118,22 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     });
 }
 
+// A dark desktop theme's colours, for the screenshot script (VX_SCREENSHOT_PALETTE=dark).
+QPalette darkPalette() {
+    QPalette p(QColor(0x3a, 0x3a, 0x3a), QColor(0x2d, 0x2d, 0x2d));
+    p.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::ButtonText, QColor(0xf0, 0xf0, 0xf0));
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    p.setColor(QPalette::AlternateBase, QColor(0x35, 0x35, 0x35));
+    p.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, QColor(0x2d, 0x2d, 0x2d));
+    p.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    return p;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +150,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VX_APP_ID));
+    if (qEnvironmentVariable("VX_SCREENSHOT_PALETTE") == QLatin1String("dark"))
+        QApplication::setPalette(darkPalette());
     // A port to open at start must be in the panel's list, as it would be for a user picking it.
     if (const QByteArray port = qgetenv("VX_OPEN_PORT"); !port.isEmpty()) {
         const QByteArray extra = qgetenv("MB_EXTRA_PORTS");
