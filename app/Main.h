@@ -51,13 +51,20 @@ public:
     explicit TForm_Main(Options options = {}, QWidget* parent = nullptr);
     ~TForm_Main() override;
 
-    // The executable's path with ".ini" in place of its extension when that folder can be written,
-    // otherwise the same file name in the per-user configuration folder.
+    // The executable's path with ".ini" in place of its extension when that folder can be written and
+    // the program is not installed, otherwise the same file name in the per-user configuration folder.
     static QString defaultSettingsPath();
     // The rule behind it: the executable's path with ".ini" in place of its extension (appended when it
-    // has none), or that file name in the per-user configuration folder when the folder is not writable.
+    // has none), or that file name in the per-user configuration folder when the folder is not writable
+    // or the program is installed; empty when there is no such folder either.
     static QString settingsPathFor(const QString& executable, bool folderWritable);
+    // Installed: under /usr or /opt, or anywhere with this program's data files in the same prefix.
+    static bool isInstalledProgram(const QString& executable);
     QString settingsPath() const { return settingsPath_; }
+
+    // Sizes and places the window on a screen's free area: all of it on the screen, centred, the client
+    // area scrolling where the screen is smaller than it.
+    void placeOnScreen(const QRect& available);
 
     // Start-up and shutdown.
     void FormCreate();
@@ -282,6 +289,8 @@ protected:
 private:
     // Layout, one function per area (MainLayout.cpp).
     void buildWindow();
+    void applyWindowStyle();
+    void setKeyboardOrder();
     void buildLinkPanel();
     void buildSystemGroup();
     void buildConverterGroup();
@@ -318,6 +327,8 @@ private:
     QString settingsPath_;
     std::optional<QStringList> arguments_;
     TForm_DUTHiba* Form_DUTHiba = nullptr;
+    // The scrolled client area that holds every area of the window.
+    QWidget* client_ = nullptr;
     bool textsLoaded_ = false;
     bool readDownBeforeWrite_ = false;
     std::optional<std::tuple<vx::app::tools::SettingsValues, vx::app::tools::SettingsValues, int, QString>>

@@ -11,14 +11,20 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
+#include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 namespace {
 
@@ -56,6 +62,8 @@ QLabel* rightLabel(QWidget* p, const char* name, const QString& text, const QRec
 QLabel* flag(QWidget* p, const char* name, const QString& text, const QRect& r) {
     auto* l = label(p, name, text, r, 0, false, Qt::AlignCenter);
     l->setStyleSheet(QStringLiteral("QLabel { background-color: #ff0000; color: #ffffff; }"));
+    // The red says "fault"; shown at all, the flag's text names it.
+    l->setAccessibleDescription(QStringLiteral("Fault reported by the instrument"));
     l->hide();
     return l;
 }
@@ -83,7 +91,10 @@ TSpeedButton* pictureButton(QWidget* p, const char* name, const char* picture, c
 }
 
 QPushButton* button(QWidget* p, const char* name, const QString& text, const QRect& r) {
-    return named(new QPushButton(text, p), name, r);
+    auto* b = named(new QPushButton(text, p), name, r);
+    // Enter clicks the focused button as Space does.
+    b->setAutoDefault(true);
+    return b;
 }
 
 TRadioGroup* radio(QWidget* p, const char* name, const QString& title, const QStringList& items, int index,
@@ -111,8 +122,14 @@ TMBarGraph* bar(QWidget* p, const char* name, const QRect& r, TMBGMode mode, boo
 }
 
 QLabel* picture(QWidget* p, const char* name, const char* file, const QPoint& at, bool visible = true) {
-    const QPixmap pix(QStringLiteral(":/pictures/%1").arg(QLatin1String(file)));
-    auto* l = named(new QLabel(p), name, QRect(at, pix.size()));
+    const QString path = QStringLiteral(":/pictures/%1").arg(QLatin1String(file));
+    QPixmap pix(path);
+    // On a screen scaled by two the drawing made at twice the size shows, so it stays sharp.
+    if (qGuiApp->devicePixelRatio() > 1) {
+        const QPixmap twice(QString(path).replace(QStringLiteral(".png"), QStringLiteral("@2x.png")));
+        if (!twice.isNull()) pix = twice;
+    }
+    auto* l = named(new QLabel(p), name, QRect(at, pix.deviceIndependentSize().toSize()));
     l->setPixmap(pix);
     l->setVisible(visible);
     return l;
@@ -137,6 +154,41 @@ QSlider* trackBar(QWidget* p, const char* name, const QRect& r, int max, int pag
     return s;
 }
 
+// The window's style. Group captions sit on the frame line, as on the desktop this tool was made for;
+// it keeps the boxes compact. A speed button that is down must read as down at a glance: it holds a
+// choice or a command under way. On a light desktop the speed buttons have their own fixed faces; on a
+// dark one the faces come from the palette, so that the palette's text stays readable on them.
+QString windowStyleSheet(const QPalette& palette) {
+    const QColor face = palette.color(QPalette::Button), highlight = palette.color(QPalette::Highlight);
+    const auto mix = [](const QColor& a, const QColor& b, double share) {
+        return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * share),
+                                float(a.greenF() + (b.greenF() - a.greenF()) * share),
+                                float(a.blueF() + (b.blueF() - a.blueF()) * share));
+    };
+    const bool light = face.lightnessF() >= 0.5f;
+    const QColor top = light ? QColor(0xfdfdfd) : face.lighter(125), bottom = light ? QColor(0xe6e6e6) : face;
+    const QColor hover = light ? QColor(0x6f8fbf) : highlight;
+    const QColor down = light ? QColor(0xc9d9f0) : mix(face, highlight, 0.45);
+    const QColor downBorder = light ? QColor(0x3f68a3) : highlight.lighter(130);
+    const QColor pressed = light ? QColor(0xb5c9e8) : mix(face, highlight, 0.6);
+    // A dark palette's mid tone hardly shows against its window colour; frames need a lighter line.
+    const QString frame = light ? QStringLiteral("palette(mid)") : face.lighter(170).name();
+    return QStringLiteral(
+               "QGroupBox { border: 1px solid %7; border-radius: 3px; margin-top: 6px; }"
+               "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: "
+               "7px; padding: 0 2px; }"
+               // The link panel is opaque over the system group's corner, caption row included.
+               "TMB { background-color: palette(window); background-clip: margin; }"
+               "TSpeedButton { border: 1px solid %7; border-radius: 3px; padding: 2px 4px;"
+               " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %1, stop:1 %2); }"
+               "TSpeedButton:hover { border-color: %3; }"
+               "TSpeedButton:checked { background: %4; border-color: %5; }"
+               "TSpeedButton:pressed { background: %6; }"
+               // The keyboard's place: a wider border in the highlight colour, the text unmoved.
+               "TSpeedButton:focus { border: 2px solid palette(highlight); padding: 1px 3px; }")
+        .arg(top.name(), bottom.name(), hover.name(), down.name(), downBorder.name(), pressed.name(), frame);
+}
+
 } // namespace
 
 void TForm_Main::buildWindow() {
@@ -145,41 +197,44 @@ void TForm_Main::buildWindow() {
     QFont f(QStringLiteral("Arial"));
     f.setPixelSize(11);
     setFont(f);
-    // Group captions sit on the frame line, as on the desktop this tool was made for; it keeps the
-    // boxes compact.
-    setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: "
-        "7px; padding: 0 2px; }"
-        // The link panel is opaque over the system group's corner, caption row included.
-        "TMB { background-color: palette(window); background-clip: margin; }"
-        // A speed button that is down must read as down at a glance: it holds a choice
-        // or a command under way.
-        "TSpeedButton { border: 1px solid palette(mid); border-radius: 3px; padding: 2px 4px;"
-        " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fdfdfd, stop:1 #e6e6e6); }"
-        "TSpeedButton:hover { border-color: #6f8fbf; }"
-        "TSpeedButton:checked { background: #c9d9f0; border-color: #3f68a3; }"
-        "TSpeedButton:pressed { background: #b5c9e8; }"));
-    // The client area that holds the areas below with a small margin; the frame adds the rest.
-    resize(1048, 538);
+    applyWindowStyle();
+    // The client area holds the areas below at fixed places with a small margin; the frame adds the
+    // rest. On a screen too small for it, it scrolls.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("ScrollBox_Client"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    // Not a stop of its own for Tab: it scrolls to whichever control the keyboard reaches.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setBackgroundRole(QPalette::Window);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The window may be made as small as the user likes: the client area scrolls.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+    layout->addWidget(scroll);
+    client_ = new QWidget;
+    client_->setObjectName(QStringLiteral("Client"));
+    client_->setFixedSize(1048, 538);
+    scroll->setWidget(client_);
+    scroll->viewport()->setBackgroundRole(QPalette::Window);
+    resize(client_->size());
 
     // Creation order is stacking order: the link panel lies over the system group's corner.
-    Label_KeszulekAltipus = label(this, "Label_KeszulekAltipus", QStringLiteral("Instrument: VX2207 V"),
+    Label_KeszulekAltipus = label(client_, "Label_KeszulekAltipus", QStringLiteral("Instrument: VX2207 V"),
                                   QRect(312, 4, 729, 24), 16, true, Qt::AlignCenter);
     Label_KeszulekAltipus->hide();
-    SpeedButton_Angol =
-        speed(this, "SpeedButton_Angol", QStringLiteral("English"), QRect(8, 498, 57, 25), 30, false, true);
+    SpeedButton_Angol = speed(client_, "SpeedButton_Angol", QStringLiteral("English"), QRect(8, 498, 57, 25),
+                              30, false, true);
     SpeedButton_Magyar =
-        speed(this, "SpeedButton_Magyar", QStringLiteral("Magyar"), QRect(88, 498, 57, 25), 30);
+        speed(client_, "SpeedButton_Magyar", QStringLiteral("Magyar"), QRect(88, 498, 57, 25), 30);
     for (auto* b : {SpeedButton_Angol, SpeedButton_Magyar})
         connect(b, &TSpeedButton::clicked, this, [this, b] { SpeedButton_AngolClick(b); });
 
     GroupBox_System =
-        group(this, "GroupBox_System", QStringLiteral("GroupBox_System"), QRect(8, 7, 289, 274));
+        group(client_, "GroupBox_System", QStringLiteral("GroupBox_System"), QRect(8, 7, 289, 274));
     GroupBox_System->hide();
     buildSystemGroup();
 
-    PageControl1 = named(new TPageControl(this), "PageControl1", QRect(304, 32, 737, 497));
+    PageControl1 = named(new TPageControl(client_), "PageControl1", QRect(304, 32, 737, 497));
     TabSheet_Uzemmod = PageControl1->addPage(QStringLiteral("TabSheet_Uzemmod"), QStringLiteral("Settings"));
     TabSheet_InputCalibration = PageControl1->addPage(QStringLiteral("TabSheet_InputCalibration"),
                                                       QStringLiteral("Input Calibration"));
@@ -201,16 +256,62 @@ void TForm_Main::buildWindow() {
 
     buildLinkPanel();
 
-    GroupBox_ADCs = group(this, "GroupBox_ADCs", QStringLiteral("ADCs"), QRect(8, 287, 289, 170));
+    GroupBox_ADCs = group(client_, "GroupBox_ADCs", QStringLiteral("ADCs"), QRect(8, 287, 289, 170));
     GroupBox_ADCs->hide();
     buildConverterGroup();
 
     Timer_InCal = new QTimer(this);
     Timer_InCal->setObjectName(QStringLiteral("Timer_InCal"));
+    setKeyboardOrder();
+}
+
+void TForm_Main::applyWindowStyle() {
+    const QString sheet = windowStyleSheet(palette());
+    // Setting the same sheet again would only restyle every control for nothing.
+    if (styleSheet() != sheet) setStyleSheet(sheet);
+}
+
+void TForm_Main::setKeyboardOrder() {
+    // Tab goes through the pages first (their tabs, then the page shown), then the link panel, the
+    // restart button and the language buttons; creation order (which is stacking order) differs.
+    QList<QWidget*> areas[4];
+    const QWidget* const roots[3] = {PageControl1, MB1, GroupBox_System};
+    for (QWidget* w = client_->nextInFocusChain(); w != client_; w = w->nextInFocusChain()) {
+        if (!(w->focusPolicy() & Qt::TabFocus) || !client_->isAncestorOf(w)) continue;
+        int area = 0;
+        while (area < 3 && !roots[area]->isAncestorOf(w))
+            ++area;
+        areas[area] << w;
+    }
+    QWidget* previous = nullptr;
+    for (const QList<QWidget*>& area : areas)
+        for (QWidget* w : area) {
+            if (previous) setTabOrder(previous, w);
+            previous = w;
+        }
+}
+
+void TForm_Main::placeOnScreen(const QRect& available) {
+    // The frame is the window manager's and known only once the window is shown; until then the title
+    // bar and borders of an ordinary desktop stand in.
+    const QMargins frame =
+        isVisible() && windowHandle() ? windowHandle()->frameMargins() : QMargins(4, 27, 4, 4);
+    const QSize room = available.size().shrunkBy(frame);
+    const QSize content = client_->size();
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    // A scroll bar needed one way takes its room from the other.
+    QSize size = content.boundedTo(room);
+    if (size.width() < content.width()) size.setHeight(std::min(content.height() + bar, room.height()));
+    if (size.height() < content.height()) size.setWidth(std::min(content.width() + bar, room.width()));
+    resize(size);
+    // Centred; never with the title bar above or left of the screen's edge.
+    QRect outer(QPoint(), size.grownBy(frame));
+    outer.moveCenter(available.center());
+    move(std::max(outer.left(), available.left()), std::max(outer.top(), available.top()));
 }
 
 void TForm_Main::buildLinkPanel() {
-    MB1 = named(new TMB(this), "MB1", QRect(8, 8, 153, 145));
+    MB1 = named(new TMB(client_), "MB1", QRect(8, 8, 153, 145));
     MB1->setPort(QStringLiteral("COM1"));
     MB1->setWinQSizeIn(8192);
     MB1->setWinQSizeOut(8192);
@@ -306,11 +407,12 @@ void TForm_Main::buildSettingsEditor(QGroupBox* box) {
                                 const char* highUnit) {
         auto* g = group(box, name, title, QRect(x, 16, 230, 188));
         radio(g, radioName, radioTitle, types, 0, QRect(8, 16, 214, 62));
-        label(g, lowCaption, QStringLiteral("Initial value:"), QRect(8, 92, 92, 15));
-        named(new QLineEdit(QStringLiteral("4"), g), lowEdit, QRect(100, 89, 80, 21));
+        // Each caption is its edit's buddy: the edit's accessible name, whichever the language.
+        label(g, lowCaption, QStringLiteral("Initial value:"), QRect(8, 92, 92, 15))
+            ->setBuddy(named(new QLineEdit(QStringLiteral("4"), g), lowEdit, QRect(100, 89, 80, 21)));
         label(g, lowUnit, QStringLiteral("mA"), QRect(186, 92, 36, 15));
-        label(g, highCaption, QStringLiteral("End value:"), QRect(8, 122, 92, 15));
-        named(new QLineEdit(QStringLiteral("20"), g), highEdit, QRect(100, 119, 80, 21));
+        label(g, highCaption, QStringLiteral("End value:"), QRect(8, 122, 92, 15))
+            ->setBuddy(named(new QLineEdit(QStringLiteral("20"), g), highEdit, QRect(100, 119, 80, 21)));
         label(g, highUnit, QStringLiteral("mA"), QRect(186, 122, 36, 15));
         return g;
     };
@@ -345,13 +447,15 @@ void TForm_Main::buildSettingsEditor(QGroupBox* box) {
         m, "RadioGroup_MODBUSParity", QStringLiteral("Paritás bit"),
         {QStringLiteral("Nincs (None)"), QStringLiteral("Páros (Even)"), QStringLiteral("Páratlan (Odd)")}, 1,
         QRect(90, 16, 132, 78));
-    label(m, "Label35", QStringLiteral("Adatátviteli sebesség:"), QRect(8, 100, 214, 15));
+    auto* baudCaption = label(m, "Label35", QStringLiteral("Adatátviteli sebesség:"), QRect(8, 100, 214, 15));
     ComboBox_MODBUSBaudRate = named(new QComboBox(m), "ComboBox_MODBUSBaudRate", QRect(8, 116, 130, 21));
+    baudCaption->setBuddy(ComboBox_MODBUSBaudRate);
     for (const char* baud : {"2400", "4800", "9600", "14400", "19200", "38400"})
         ComboBox_MODBUSBaudRate->addItem(QStringLiteral("%1 bit/sec.").arg(QLatin1String(baud)));
     ComboBox_MODBUSBaudRate->setCurrentIndex(2);
-    label(m, "Label36", QStringLiteral("Készülékcím:"), QRect(8, 142, 214, 15));
+    auto* addressCaption = label(m, "Label36", QStringLiteral("Készülékcím:"), QRect(8, 142, 214, 15));
     ComboBox_MODBUSAddress = named(new QComboBox(m), "ComboBox_MODBUSAddress", QRect(8, 158, 70, 21));
+    addressCaption->setBuddy(ComboBox_MODBUSAddress);
     for (int i = 0; i < 248; ++i)
         ComboBox_MODBUSAddress->addItem(QString::number(i));
     ComboBox_MODBUSAddress->setCurrentIndex(0);

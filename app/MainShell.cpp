@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
@@ -114,6 +115,11 @@ TForm_Main::TForm_Main(Options options, QWidget* parent)
     FormCreate();
     connectServiceHandlers();
     buildSettingsMarks();
+    // The dialogs over this window wear the same icon.
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/vx2207-config-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
 }
 
 TForm_Main::~TForm_Main() {
@@ -135,12 +141,26 @@ QString TForm_Main::defaultSettingsPath() {
     return settingsPathFor(exe, writable);
 }
 
+bool TForm_Main::isInstalledProgram(const QString& executable) {
+    const QString path = QDir::cleanPath(QFileInfo(executable).absoluteFilePath());
+    // The system's own places: root may write there, but a settings file does not belong there.
+    for (const QString& prefix : {QStringLiteral("/usr/"), QStringLiteral("/opt/")})
+        if (path.startsWith(prefix)) return true;
+    // Installed anywhere else, the program has its data files in the same prefix.
+    return QFileInfo::exists(
+        QDir::cleanPath(QFileInfo(path).absolutePath() + QStringLiteral("/" VX_INSTALLED_MARKER)));
+}
+
 QString TForm_Main::settingsPathFor(const QString& executable, bool folderWritable) {
     const QFileInfo exe(executable);
     const QString name =
         (exe.suffix().isEmpty() ? exe.fileName() : exe.completeBaseName()) + QStringLiteral(".ini");
-    if (folderWritable) return exe.absolutePath() + QLatin1Char('/') + name;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') + name;
+    if (folderWritable && !isInstalledProgram(executable))
+        return exe.absolutePath() + QLatin1Char('/') + name;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    // Without a home there is no settings file, rather than one in the file system's root.
+    if (folder.isEmpty()) return QString();
+    return folder + QLatin1Char('/') + name;
 }
 
 // ---- start-up and shutdown
@@ -196,6 +216,7 @@ void TForm_Main::LoadSettings() {
 
 void TForm_Main::SaveSettings() {
     // A place that cannot be written is ignored: the program closes as usual and says nothing.
+    if (settingsPath_.isEmpty()) return;
     QDir().mkpath(QFileInfo(settingsPath_).absolutePath());
     const std::string path = toLocal(settingsPath_);
     const QDateTime now = QDateTime::currentDateTime();
@@ -216,6 +237,8 @@ void TForm_Main::showEvent(QShowEvent* event) {
 void TForm_Main::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+    // The speed buttons' faces follow a light or dark desktop.
+    if (event->type() == QEvent::PaletteChange) applyWindowStyle();
 }
 
 void TForm_Main::closeEvent(QCloseEvent* event) {

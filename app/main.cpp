@@ -1,5 +1,6 @@
 // vx2207-config: the VX2207 configurator.
 #include "app/Main.h"
+#include "app/CommandLine.h"
 #include "app/DUTHiba.h"
 #include "common/pictureformat.h"
 #include "link/mb.h"
@@ -9,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
+#include <QPalette>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -29,34 +31,41 @@ long residentKiB() {
 // Runs a task once, right after the window's first painting.
 class AfterFirstPaint : public QObject {
 public:
-    AfterFirstPaint(QWidget* window, std::function<void()> task) : QObject(window), task_(std::move(task)) {
-        window->installEventFilter(this);
+    AfterFirstPaint(QWidget* window, std::function<void()> task)
+        : QObject(window), window_(window), task_(std::move(task)) {
+        // The window's client area covers it; the first of its widgets to paint marks the pass.
+        qApp->installEventFilter(this);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && task_) {
-            watched->removeEventFilter(this);
-            // Let the painting pass finish (the children paint after the window itself).
+        if (event->type() == QEvent::Paint && task_ && watched->isWidgetType() &&
+            (watched == window_ || window_->isAncestorOf(static_cast<QWidget*>(watched)))) {
+            qApp->removeEventFilter(this);
+            // Let the painting pass finish (the other widgets paint after this one).
             QTimer::singleShot(0, this, std::exchange(task_, nullptr));
         }
         return false;
     }
 
 private:
+    QWidget* window_;
     std::function<void()> task_;
 };
 
 // Hooks for the screenshot script, `make run` and the start-up benchmark. VX_OPEN_PORT opens that port
 // on the link panel as a user would once the window is shown. VX_SCREENSHOT grabs the window and quits
 // without touching the settings file: right after the first painting, or with VX_OPEN_PORT after the
-// first good reply (exit status 2 if none came within VX_REPLY_WAIT_MS, default 10 s).
+// first good reply (exit status 2 if none came within VX_REPLY_WAIT_MS, default 10 s). VX_CLOSE_AFTER_SHOW
+// closes the window as the user would, settings file and all.
 void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     const QString shot = qEnvironmentVariable("VX_SCREENSHOT");
     const QString dialogShot = qEnvironmentVariable("VX_SCREENSHOT_DIALOG");
     const QString openPort = qEnvironmentVariable("VX_OPEN_PORT");
     const bool exitAfterShow = qEnvironmentVariableIsSet("VX_EXIT_AFTER_SHOW");
-    if (shot.isEmpty() && dialogShot.isEmpty() && !exitAfterShow && openPort.isEmpty()) return;
+    const bool closeAfterShow = qEnvironmentVariableIsSet("VX_CLOSE_AFTER_SHOW");
+    if (shot.isEmpty() && dialogShot.isEmpty() && !exitAfterShow && !closeAfterShow && openPort.isEmpty())
+        return;
 
     const auto grabAndExit = [shot, dialogShot, &main, &dialog](int status) {
         bool pageOk = false;
@@ -74,6 +83,10 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     };
 
     new AfterFirstPaint(&main, [=, &main] {
+        if (closeAfterShow) {
+            main.close();
+            return;
+        }
         if (exitAfterShow) {
             std::printf("shown rss_kib=%ld\n", residentKiB());
             std::fflush(stdout);
@@ -105,10 +118,40 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
     });
 }
 
+// A dark desktop theme's colours, for the screenshot script (VX_SCREENSHOT_PALETTE=dark).
+QPalette darkPalette() {
+    QPalette p(QColor(0x3a, 0x3a, 0x3a), QColor(0x2d, 0x2d, 0x2d));
+    p.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::ButtonText, QColor(0xf0, 0xf0, 0xf0));
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    p.setColor(QPalette::AlternateBase, QColor(0x35, 0x35, 0x35));
+    p.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, QColor(0x2d, 0x2d, 0x2d));
+    p.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    return p;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Read before the application object: --help and --version must work where there is no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const vx::app::CommandLine line = vx::app::parseCommandLine(arguments);
+        line.action != vx::app::CommandLine::Action::Run) {
+        std::fputs(line.text.toLocal8Bit().constData(),
+                   line.action == vx::app::CommandLine::Action::Print ? stdout : stderr);
+        return line.exitStatus;
+    }
     QApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VX_APP_ID));
+    if (qEnvironmentVariable("VX_SCREENSHOT_PALETTE") == QLatin1String("dark"))
+        QApplication::setPalette(darkPalette());
     // A port to open at start must be in the panel's list, as it would be for a user picking it.
     if (const QByteArray port = qgetenv("VX_OPEN_PORT"); !port.isEmpty()) {
         const QByteArray extra = qgetenv("MB_EXTRA_PORTS");
@@ -127,8 +170,7 @@ int main(int argc, char** argv) {
     TForm_DUTHiba formDUTHiba(&formMain);
     formMain.setFirmwareDialog(&formDUTHiba);
 
-    if (const QScreen* screen = formMain.screen())
-        formMain.move(screen->availableGeometry().center() - formMain.rect().center());
+    if (const QScreen* screen = formMain.screen()) formMain.placeOnScreen(screen->availableGeometry());
     formMain.show();
     afterShow(formMain, formDUTHiba);
     return app.exec();

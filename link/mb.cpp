@@ -35,6 +35,11 @@ void setBackground(QLabel* l, const QColor& c) {
     l->setPalette(p);
 }
 
+// The lamps' state in words for assistive tools; set only on a change, as the lamps follow every reply.
+void describe(QWidget* w, const QString& text) {
+    if (w->accessibleDescription() != text) w->setAccessibleDescription(text);
+}
+
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -112,6 +117,9 @@ void TMB::buildPanel() {
     statusLamp_->setCursor(Qt::PointingHandCursor);
     statusLamp_->setToolTip(QStringLiteral("Reset counters"));
     statusLamp_->onClick = [this] { engine_.resetStatistics(); };
+    // Also from the keyboard: Tab to it, Space or Enter.
+    statusLamp_->setFocusPolicy(Qt::TabFocus);
+    statusLamp_->setAccessibleName(QStringLiteral("Link status (reset counters)"));
 
     attempt_ = new TMBClickLabel(QStringLiteral("1"), this);
     attempt_->setObjectName(QStringLiteral("Label_Attempt"));
@@ -133,6 +141,7 @@ void TMB::buildPanel() {
     listFont.setPointSize(8);
     portList_->setFont(listFont);
     portList_->setUniformItemSizes(true);
+    portList_->setAccessibleName(QStringLiteral("Serial ports"));
     // An entry chosen with the mouse or the arrow keys is remembered; a rebuild chooses on its own.
     connect(portList_, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { lastUsedPort_ = item->text(); });
@@ -143,18 +152,22 @@ void TMB::buildPanel() {
     portLamp_ = new TMBShape(this);
     portLamp_->setObjectName(QStringLiteral("Shape_Port"));
     portLamp_->setGeometry(97, 56, 49, 21);
+    portLamp_->setAccessibleName(QStringLiteral("Port"));
+    portLamp_->setAccessibleDescription(QStringLiteral("closed"));
 
     openButton_ = new QPushButton(QStringLiteral("Open"), this);
     openButton_->setObjectName(QStringLiteral("SpeedButton_Open"));
     openButton_->setGeometry(99, 58, 45, 17);
     openButton_->setCheckable(true);
     openButton_->setEnabled(false);
+    openButton_->setAutoDefault(true); // Enter works as Space does
     connect(openButton_, &QPushButton::clicked, this, &TMB::openClicked);
 
     refreshButton_ = new QPushButton(QStringLiteral("Refresh"), this);
     refreshButton_->setObjectName(QStringLiteral("Button_Refresh"));
     refreshButton_->setGeometry(97, 81, 49, 19);
     refreshButton_->setEnabled(false);
+    refreshButton_->setAutoDefault(true);
     connect(refreshButton_, &QPushButton::clicked, this, &TMB::MBRefreshPortList);
 
     lastStatus_ = label("Label_LastStatus", QString(), 6, 103, 143, 15);
@@ -169,6 +182,7 @@ void TMB::buildPanel() {
     baudBox_->setObjectName(QStringLiteral("ComboBox_Baud"));
     baudBox_->setGeometry(5, 119, 144, 25);
     baudBox_->setEnabled(false);
+    baudBox_->setAccessibleName(QStringLiteral("Baud rate"));
     connect(baudBox_, &QComboBox::activated, this,
             [this](int index) { setMBBaud(static_cast<mb::TMBBaud>(index)); });
 
@@ -209,18 +223,23 @@ void TMB::setMBBaudEditVisible(bool v) {
 }
 
 void TMB::showStatusLamp() {
+    // The colour is the news; the description says it for those who do not see it.
     switch (engine_.statusLamp()) {
     case mb::LampColour::Neutral:
         statusLamp_->setBrushColor(buttonFace(this));
+        describe(statusLamp_, QStringLiteral("no outcome yet"));
         break;
     case mb::LampColour::Green:
         statusLamp_->setBrushColor(kGreen);
+        describe(statusLamp_, QStringLiteral("OK"));
         break;
     case mb::LampColour::Orange:
         statusLamp_->setBrushColor(kOrange);
+        describe(statusLamp_, QStringLiteral("the instrument reported an error"));
         break;
     case mb::LampColour::Red:
         statusLamp_->setBrushColor(kRed);
+        describe(statusLamp_, QStringLiteral("no reply, or the port is closed"));
         break;
     }
 }
@@ -228,6 +247,9 @@ void TMB::showStatusLamp() {
 void TMB::setPortLamp(const QColor& c, const QString& tip) {
     portLamp_->setBrushColor(c);
     portLamp_->setToolTip(tip);
+    describe(portLamp_, c == kGreen ? QStringLiteral("open")
+                        : c == kRed ? QStringLiteral("failed: ") + tip
+                                    : QStringLiteral("closed"));
 }
 
 // ---------------------------------------------------------------------------------------------------

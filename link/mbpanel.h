@@ -1,6 +1,7 @@
 #pragma once
 // The two small controls of the link panel that Qt has no ready equivalent for: a filled rectangle
-// with a black outline (status and port lamps) and a label that reacts to a click.
+// with a black outline (status and port lamps; one given a focus policy and onClick is operated with
+// Space or Enter too) and a label that reacts to a click.
 #include <QLabel>
 #include <QWidget>
 
@@ -17,6 +18,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QColor brush_;

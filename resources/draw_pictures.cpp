@@ -26,8 +26,10 @@ QFont font(int px, bool bold) {
 // are wired to a source symbol on the left (a current source draws an arrow, a voltage source + and -).
 enum class Far { CurrentSource, VoltageSource, Load };
 
-QImage wiring(int w, int h, const int (&terminals)[4], int plus, int minus, Far far, const char* title) {
-    QImage img(w, h, QImage::Format_RGB32);
+QImage wiring(int w, int h, const int (&terminals)[4], int plus, int minus, Far far, const char* title,
+              int scale) {
+    QImage img(w * scale, h * scale, QImage::Format_RGB32);
+    img.setDevicePixelRatio(scale);
     img.fill(Qt::white);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -118,8 +120,9 @@ QImage wiring(int w, int h, const int (&terminals)[4], int plus, int minus, Far 
     return img;
 }
 
-QImage calibratedMark() {
-    QImage img(41, 38, QImage::Format_ARGB32);
+QImage calibratedMark(int scale) {
+    QImage img(41 * scale, 38 * scale, QImage::Format_ARGB32);
+    img.setDevicePixelRatio(scale);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -135,8 +138,9 @@ QImage calibratedMark() {
     return img;
 }
 
-QImage arrow(int w, int h, bool next) {
-    QImage img(w, h, QImage::Format_ARGB32);
+QImage arrow(int w, int h, bool next, int scale) {
+    QImage img(w * scale, h * scale, QImage::Format_ARGB32);
+    img.setDevicePixelRatio(scale);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -158,8 +162,8 @@ QImage arrow(int w, int h, bool next) {
     return img;
 }
 
-bool save(const QImage& img, const QString& dir, const char* name) {
-    const QString path = dir + "/" + name;
+bool save(const QImage& img, const QString& dir, const QByteArray& name) {
+    const QString path = dir + "/" + QString::fromLatin1(name);
     if (!img.save(path, "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
@@ -175,15 +179,22 @@ int main(int argc, char** argv) {
     QDir().mkpath(dir);
     const int in[4] = {7, 8, 9, 10};
     const int out[4] = {3, 4, 5, 6};
-    bool ok = save(wiring(97, 158, in, 8, 7, Far::CurrentSource, "Iin"), dir, "Image_78.png");
-    ok &= save(wiring(74, 185, in, 9, 7, Far::VoltageSource, "Uin1"), dir, "Image_79.png");
-    ok &= save(wiring(97, 177, in, 10, 7, Far::VoltageSource, "Uin2"), dir, "Image_710.png");
-    ok &= save(wiring(97, 181, out, 4, 3, Far::Load, "Uout"), dir, "Image_34.png");
-    ok &= save(wiring(97, 162, out, 6, 5, Far::Load, "Iout"), dir, "Image_56.png");
-    ok &= save((calibratedMark()), dir, "CalibrationOK.png");
-    ok &= save((arrow(51, 37, false)), dir, "Back51.png");
-    ok &= save((arrow(51, 37, true)), dir, "Next51.png");
-    ok &= save((arrow(64, 50, false)), dir, "Back64.png");
-    ok &= save((arrow(64, 50, true)), dir, "Next64.png");
+    bool ok = true;
+    // Each picture also at twice the size ("@2x"), which the window shows on a screen scaled by two.
+    for (const int scale : {1, 2}) {
+        const auto name = [scale](const char* base) {
+            return QByteArray(base) + (scale == 1 ? "" : "@2x") + ".png";
+        };
+        ok &= save(wiring(97, 158, in, 8, 7, Far::CurrentSource, "Iin", scale), dir, name("Image_78"));
+        ok &= save(wiring(74, 185, in, 9, 7, Far::VoltageSource, "Uin1", scale), dir, name("Image_79"));
+        ok &= save(wiring(97, 177, in, 10, 7, Far::VoltageSource, "Uin2", scale), dir, name("Image_710"));
+        ok &= save(wiring(97, 181, out, 4, 3, Far::Load, "Uout", scale), dir, name("Image_34"));
+        ok &= save(wiring(97, 162, out, 6, 5, Far::Load, "Iout", scale), dir, name("Image_56"));
+        ok &= save(calibratedMark(scale), dir, name("CalibrationOK"));
+        ok &= save(arrow(51, 37, false, scale), dir, name("Back51"));
+        ok &= save(arrow(51, 37, true, scale), dir, name("Next51"));
+        ok &= save(arrow(64, 50, false, scale), dir, name("Back64"));
+        ok &= save(arrow(64, 50, true, scale), dir, name("Next64"));
+    }
     return ok ? 0 : 1;
 }

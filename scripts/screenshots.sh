@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the configurator's windows under Xvfb to PNG files in build/screenshots/: the main window in both
-# languages, with and without the maker-level switch, the firmware-mismatch dialog, and the service pages
-# walked against a live simulator.
+# languages, with and without the maker-level switch, under a dark palette, on a 1024x768 screen and at
+# twice the scale on a 1280x800 one, the firmware-mismatch dialog, and the service pages walked against a
+# live simulator.
 set -euo pipefail
 dir=${1:-build/release}
 exe="$dir/app/vx2207-config"
@@ -17,7 +18,7 @@ shot() { # language, name, extra arguments...
     shift 2
     printf '[Language]\nGsSelectedLanguage=%s\n' "$language" >"$work/settings.ini"
     VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT="$out/$name.png" \
-        xvfb-run -a -s "-screen 0 1280x800x24" "$exe" "$@"
+        xvfb-run -a -s "-screen 0 ${SCREEN:-1280x800}x24" "$exe" "$@"
     echo "$out/$name.png"
 }
 
@@ -30,6 +31,14 @@ for i in 1 2 3 4; do
     VX_SCREENSHOT_PAGE=$i shot english "page-${pages[$i]}-english" /QARNEL
     VX_SCREENSHOT_PAGE=$i shot magyar "page-${pages[$i]}-magyar" /QARNEL
 done
+# A dark desktop theme.
+VX_SCREENSHOT_PALETTE=dark shot english main-english-maker-dark /QARNEL
+VX_SCREENSHOT_PALETTE=dark shot magyar main-magyar-dark
+VX_SCREENSHOT_PALETTE=dark VX_SCREENSHOT_PAGE=2 shot english page-output-calibration-english-dark /QARNEL
+# Screens smaller than the window: it opens on the screen and the client area scrolls.
+SCREEN=1024x768 shot english main-english-maker-1024x768 /QARNEL
+SCREEN=1280x800 QT_SCALE_FACTOR=2 shot english main-english-maker-1280x800-2x /QARNEL
+SCREEN=2560x1600 QT_SCALE_FACTOR=2 shot english main-english-maker-2x /QARNEL
 for language in english magyar; do
     printf '[Language]\nGsSelectedLanguage=%s\n' "$language" >"$work/settings.ini"
     VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT_DIALOG="$out/dialog-$language.png" \

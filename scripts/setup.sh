@@ -1,18 +1,45 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need.
+# Installs the Debian 12 packages one purpose needs: scripts/setup.sh PURPOSE...
+#   build    compile the two programs
+#   run      build, then run them (`make run`, `make screenshots`: a display or Xvfb, the fonts)
+#   test     build and run the tests (`make test`)
+#   bench    the benchmarks          fuzz     the libFuzzer targets (clang)
+#   package  the Debian package and its checks (`make package`)
+#   icons    redraw the icon's PNG files from its SVG (by hand, scripts/icons.sh)
 # Does nothing when they are all present; uses sudo unless already root.
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ make pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
-    clang libclang-rt-14-dev
-    xvfb xauth fonts-liberation fonts-dejavu-core
-)
+# One list per purpose; a purpose that needs another's list names it in `wants` below.
+build=(cmake ninja-build g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev)
+run=(qt6-qpa-plugins xvfb xauth fonts-liberation fonts-dejavu-core)
+test=(libgtest-dev libgmock-dev googletest fonts-liberation fonts-dejavu-core desktop-file-utils appstream)
+bench=(libbenchmark-dev)
+fuzz=(clang libclang-rt-14-dev)
+package=(dpkg-dev fakeroot file lintian desktop-file-utils appstream)
+icons=(librsvg2-bin)
+
+wants() {
+    case $1 in
+    run | test | bench | fuzz | package) echo build "$1" ;;
+    build | icons) echo "$1" ;;
+    *)
+        echo "scripts/setup.sh: unknown purpose '$1' (build, run, test, bench, fuzz, package, icons)" >&2
+        exit 2
+        ;;
+    esac
+}
+
+[ $# -gt 0 ] || set -- run test
+packages=()
+for purpose in "$@"; do
+    for list in $(wants "$purpose"); do
+        declare -n names=$list
+        packages+=("${names[@]}")
+    done
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi

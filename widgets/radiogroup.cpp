@@ -33,18 +33,31 @@ void TRadioGroup::setItems(const QStringList& items) {
 }
 
 void TRadioGroup::addItem(const QString& text) {
-    auto* b = new RowRadioButton(text, this);
-    // Exclusivity is kept by hand: the toolkit's auto-exclusive buttons cannot all be unchecked.
-    b->setAutoExclusive(false);
-    connect(b, &QRadioButton::toggled, this, [this, b](bool on) { onButtonToggled(b, on); });
+    QRadioButton* b = nullptr;
+    if (!spare_.empty()) {
+        b = spare_.front();
+        spare_.erase(spare_.begin());
+        b->setText(text);
+    } else {
+        b = new RowRadioButton(text, this);
+        // Exclusivity is kept by hand: the toolkit's auto-exclusive buttons cannot all be unchecked.
+        b->setAutoExclusive(false);
+        connect(b, &QRadioButton::toggled, this, [this, b](bool on) { onButtonToggled(b, on); });
+    }
     buttons_.push_back(b);
     placeButtons();
     b->show();
 }
 
 void TRadioGroup::clearItems() {
-    for (auto* b : buttons_)
-        delete b;
+    // The buttons are kept for the next items: a new one would join the keyboard's order at the
+    // window's end instead of at the group's place.
+    for (auto* b : buttons_) {
+        const QSignalBlocker block(b);
+        b->setChecked(false);
+        b->hide();
+        spare_.push_back(b);
+    }
     buttons_.clear();
     itemIndex_ = -1;
 }

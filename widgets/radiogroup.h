@@ -37,6 +37,7 @@ private:
     void onButtonToggled(QRadioButton* button, bool checked);
 
     std::vector<QRadioButton*> buttons_;
+    std::vector<QRadioButton*> spare_; // hidden, from items cleared, reused in order
     int itemIndex_ = -1;
     bool settingFromCode_ = false;
 };

@@ -1,8 +1,22 @@
 #include "widgets/speedbutton.h"
 
+#include <QKeyEvent>
+
 TSpeedButton::TSpeedButton(QWidget* parent) : QToolButton(parent) {
     setToolButtonStyle(Qt::ToolButtonTextOnly);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab, but a mouse click leaves the focus where it was (an edit being typed in keeps
+    // it), as a speed button always has.
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void TSpeedButton::keyPressEvent(QKeyEvent* event) {
+    // Space is the toolkit's; Enter does the same here, as on a push button.
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        if (!event->isAutoRepeat()) click();
+        return;
+    }
+    QToolButton::keyPressEvent(event);
 }
 
 void TSpeedButton::setGroupIndex(int index) {

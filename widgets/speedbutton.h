@@ -2,7 +2,7 @@
 // TSpeedButton: a flat-faced button that can stay down. Buttons sharing a non-zero GroupIndex under the
 // same parent form an exclusive group: pressing one releases the others. Without AllowAllUp the button
 // that is down stays down when clicked again; with it, a second click releases it. GroupIndex 0 makes a
-// plain push button that never stays down.
+// plain push button that never stays down. Tab reaches it; Space or Enter clicks it.
 #include <QToolButton>
 
 class TSpeedButton : public QToolButton {
@@ -24,6 +24,7 @@ public:
 
 protected:
     void nextCheckState() override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     int groupIndex_ = 0;

@@ -171,15 +171,36 @@ TEST_F(Window, UnwritableSettingsPlaceClosesQuietly) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
 }
 
-TEST_F(Window, SettingsFileLivesBesideTheProgram) {
+TEST_F(Window, SettingsFileLivesBesideTheProgramUnlessInstalled) {
     const QString path = TForm_Main::defaultSettingsPath();
     EXPECT_TRUE(path.endsWith("/test_window.ini")) << path.toStdString();
-    EXPECT_EQ(TForm_Main::settingsPathFor("/opt/vx/vx2207-config", true), "/opt/vx/vx2207-config.ini");
-    EXPECT_EQ(TForm_Main::settingsPathFor("/opt/vx/config.exe", true), "/opt/vx/config.ini");
-    // An installed program keeps its settings with the user.
+    // Installed by `cmake --install` into a prefix of its own: the data files sit beside bin/.
+    const QString prefix = dir.filePath("prefix/bin/vx2207-config");
+    const QString marker = QDir::cleanPath(dir.filePath("prefix/bin/" VX_INSTALLED_MARKER));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(marker).absolutePath()));
+    ASSERT_TRUE(QFile(marker).open(QIODevice::WriteOnly));
     qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    EXPECT_EQ(TForm_Main::settingsPathFor("/usr/bin/vx2207-config", false),
-              dir.filePath("config/vx2207-config.ini"));
+    const QString user = dir.filePath("config/vx2207-config.ini");
+    const struct {
+        QString executable;
+        bool writable;
+        QString settings;
+    } cases[] = {
+        {"/home/u/build/app/vx2207-config", true, "/home/u/build/app/vx2207-config.ini"},
+        {"/home/u/tools/config.exe", true, "/home/u/tools/config.ini"},
+        {"/home/u/build/app/vx2207-config", false, user},
+        // The system's places, writable as they are for root.
+        {"/usr/bin/vx2207-config", true, user},
+        {"/usr/local/bin/vx2207-config", true, user},
+        {"/opt/vx/vx2207-config", true, user},
+        {"/usrx/bin/vx2207-config", true, "/usrx/bin/vx2207-config.ini"},
+        {"/optional/vx2207-config", true, "/optional/vx2207-config.ini"},
+        {prefix, true, user},
+        {dir.filePath("loose/vx2207-config"), true, dir.filePath("loose/vx2207-config.ini")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TForm_Main::settingsPathFor(c.executable, c.writable).toStdString(),
+                  c.settings.toStdString());
     qunsetenv("XDG_CONFIG_HOME");
 
     // Saving there creates the folder as needed.

@@ -1,0 +1,21 @@
+#pragma once
+// The configurator's command line, read before any window exists: --help and --version answer without a
+// display, an unknown option is refused, and every other argument (the maker switch among them) is left
+// for the window to look at.
+#include <QString>
+#include <QStringList>
+
+namespace vx::app {
+
+struct CommandLine {
+    enum class Action { Run, Print, Fail };
+    Action action = Action::Run;
+    // What to print: on standard output for Print, on standard error for Fail.
+    QString text;
+    int exitStatus = 0;
+};
+
+// arguments as the program received them, its own name first.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+} // namespace vx::app

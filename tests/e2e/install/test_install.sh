@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The installed tree as a user meets it: `cmake --install` into a prefix under the build folder, then the
+# installed programs' command line without a display, the desktop files, and where the settings go.
+# Usage: test_install.sh BUILD_DIR VERSION APP_ID
+set -uo pipefail
+build=$1 version=$2 id=$3
+root=$build/install-test
+prefix=$root/prefix
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+rm -rf "$root"
+mkdir -p "$root"
+cmake --install "$build" --prefix "$prefix" >"$root/install.log" || { cat "$root/install.log"; exit 1; }
+
+for f in bin/vx2207-config bin/vx2207-sim share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+    share/icons/hicolor/scalable/apps/vx2207-config.svg share/icons/hicolor/16x16/apps/vx2207-config.png \
+    share/icons/hicolor/256x256/apps/vx2207-config.png share/man/man1/vx2207-config.1.gz \
+    share/man/man1/vx2207-sim.1.gz share/doc/vx2207/copyright; do
+    [ -f "$prefix/$f" ] || fail "$f is not installed"
+done
+
+# The X11 platform without a display aborts the program the moment it opens one: --help and --version
+# must answer before that, and an unknown option must be refused before it as well.
+config="$prefix/bin/vx2207-config"
+nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb)
+out=$("${nodisplay[@]}" "$config" --version 2>"$root/err")
+status=$?
+[ $status -eq 0 ] && [ "$out" = "vx2207-config $version" ] || fail "--version: status $status, '$out' $(cat "$root/err")"
+out=$("${nodisplay[@]}" "$config" --help 2>"$root/err")
+status=$?
+[ $status -eq 0 ] && [[ $out == *"Usage: vx2207-config [options]"* ]] && [[ $out == *"--version"* ]] ||
+    fail "--help: status $status, '$out' $(cat "$root/err")"
+for bad in --frobnicate -x "-style"; do
+    out=$("${nodisplay[@]}" "$config" /QARNEL "$bad" 2>&1 >/dev/null)
+    status=$?
+    [ $status -eq 2 ] && [[ $out == *"vx2207-config: "*"Usage: vx2207-config"* ]] ||
+        fail "$bad: status $status, '$out'"
+done
+
+desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop entry does not validate"
+appstreamcli validate --no-net --strict "$prefix/share/metainfo/$id.metainfo.xml" >"$root/appstream.log" ||
+    fail "metainfo does not validate: $(cat "$root/appstream.log")"
+grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" || fail "metainfo lacks release $version"
+
+# Closing the window writes the settings: the installed program into the user's configuration folder,
+# a copy outside any installed tree (as in the build folder) beside itself.
+home=$root/home
+mkdir -p -m 700 "$home/runtime"
+run() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u VX_SETTINGS_FILE HOME="$home" XDG_CONFIG_HOME="$home/config" \
+        XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen VX_CLOSE_AFTER_SHOW=1 "$1"
+}
+run "$config" || fail "the installed program did not close cleanly"
+[ -f "$home/config/vx2207-config.ini" ] || fail "installed: no $home/config/vx2207-config.ini"
+[ ! -e "$prefix/bin/vx2207-config.ini" ] || fail "installed: wrote beside the executable"
+rm -f "$home/config/vx2207-config.ini"
+mkdir -p "$root/loose"
+ln -f "$build/app/vx2207-config" "$root/loose/vx2207-config" 2>/dev/null ||
+    cp "$build/app/vx2207-config" "$root/loose/vx2207-config"
+run "$root/loose/vx2207-config" || fail "the loose copy did not close cleanly"
+[ -f "$root/loose/vx2207-config.ini" ] || fail "not installed: no settings file beside the executable"
+[ ! -e "$home/config/vx2207-config.ini" ] || fail "not installed: wrote into the configuration folder"
+
+[ $failures -eq 0 ] && echo "installed tree: all checks passed"
+exit $((failures > 0))

@@ -1,0 +1,48 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using vx::app::CommandLine;
+using vx::app::parseCommandLine;
+
+TEST(CommandLine, HelpVersionUnknownOptionsAndEverythingElse) {
+    struct Case {
+        QStringList args;
+        CommandLine::Action action;
+        int status;
+        const char* says; // part of the text to print
+    };
+    const Case cases[] = {
+        {{}, CommandLine::Action::Run, 0, ""},
+        // The maker switch and any other plain argument are the window's business, as before.
+        {{"/QARNEL"}, CommandLine::Action::Run, 0, ""},
+        {{"x", "/qArNeL", "-", "COM3"}, CommandLine::Action::Run, 0, ""},
+        {{"--", "-x"}, CommandLine::Action::Run, 0, ""},
+        // The toolkit's own options pass through to it.
+        {{"-platform", "offscreen", "-reverse", "/QARNEL"}, CommandLine::Action::Run, 0, ""},
+        {{"--help"}, CommandLine::Action::Print, 0, "Usage: vx2207-config [options]"},
+        {{"-h"}, CommandLine::Action::Print, 0, "--version"},
+        {{"/QARNEL", "-help"}, CommandLine::Action::Print, 0, "Usage: vx2207-config"},
+        {{"--version"}, CommandLine::Action::Print, 0, "vx2207-config " VX_VERSION "\n"},
+        {{"-v", "/QARNEL"}, CommandLine::Action::Print, 0, "vx2207-config " VX_VERSION},
+        {{"--frobnicate"}, CommandLine::Action::Fail, 2, "vx2207-config: Unknown option 'frobnicate'."},
+        {{"/QARNEL", "-QARNEL"}, CommandLine::Action::Fail, 2, "Usage: vx2207-config"},
+        {{"-x", "--help"}, CommandLine::Action::Fail, 2, "Unknown option 'x'"},
+        {{"-style"}, CommandLine::Action::Fail, 2, "Missing value after '-style'"},
+        {{"--version=1"}, CommandLine::Action::Fail, 2, "Usage:"},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = parseCommandLine(QStringList{"/usr/bin/vx2207-config"} + c.args);
+        const std::string args = c.args.join(' ').toStdString();
+        EXPECT_EQ(line.action, c.action) << args;
+        EXPECT_EQ(line.exitStatus, c.status) << args;
+        EXPECT_TRUE(line.text.contains(QString::fromUtf8(c.says))) << args << ": " << line.text.toStdString();
+        if (c.action == CommandLine::Action::Run) {
+            EXPECT_TRUE(line.text.isEmpty()) << args;
+        }
+    }
+}
+
+} // namespace
