@@ -24,7 +24,10 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QAction;
 class QListWidget;
+class QMenu;
+class QMenuBar;
 class QMessageBox;
 class QPushButton;
 class QSlider;
@@ -128,7 +131,13 @@ public:
     std::unique_ptr<QMessageBox> WriteQuestion(const QString& text);
     // Set once a good reply has been decoded: the editor then has something to differ from.
     bool HaveReply = false;
+    void SaveSettingsBackupAsked();     // asks for the file
+    void RestoreSettingsBackupAsked();  // asks for the file, shows what changed
     std::vector<QLabel*> SettingsMarks; // by vx::app::tools::SettingField
+    // The menu bar above the client area; the added windows put their entries in Menu_Tools.
+    QMenuBar* MenuBar_Main = nullptr;
+    QMenu *Menu_Instrument = nullptr, *Menu_Tools = nullptr;
+    QAction *Action_SaveSettings = nullptr, *Action_LoadSettings = nullptr;
     QLabel* Label_SettingsDiffer = nullptr;
 
     // The service pages (MainService.cpp).
@@ -279,6 +288,8 @@ public:
 signals:
     // After every good reply has been decoded and the window shows it.
     void replyShown();
+    // After the texts of a language were applied, for the added windows to follow.
+    void languageApplied();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -304,6 +315,8 @@ private:
     void buildTestPage(QWidget* page);
     void connectServiceHandlers();
     void buildSettingsMarks();
+    void buildMenuBar();
+    void applyMenuTexts();
     void updateSettingsMarks(const vx::instrument::Request& request);
     QString inLanguage(const char* english, const char* hungarian) const;
     QString settingName(vx::app::tools::SettingField field) const;

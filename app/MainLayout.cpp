@@ -297,7 +297,8 @@ void TForm_Main::placeOnScreen(const QRect& available) {
     const QMargins frame =
         isVisible() && windowHandle() ? windowHandle()->frameMargins() : QMargins(4, 27, 4, 4);
     const QSize room = available.size().shrunkBy(frame);
-    const QSize content = client_->size();
+    const int menu = layout() && layout()->menuBar() ? layout()->menuBar()->sizeHint().height() : 0;
+    const QSize content = client_->size() + QSize(0, menu);
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     // A scroll bar needed one way takes its room from the other.
     QSize size = content.boundedTo(room);

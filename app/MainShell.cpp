@@ -115,6 +115,7 @@ TForm_Main::TForm_Main(Options options, QWidget* parent)
     FormCreate();
     connectServiceHandlers();
     buildSettingsMarks();
+    buildMenuBar();
     // The dialogs over this window wear the same icon.
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
@@ -263,6 +264,7 @@ void TForm_Main::setLanguageTexts(bool english) {
     for (int i = 0; i < 5; ++i)
         texts_[static_cast<std::size_t>(kCaptionCount + i)] = QString::fromUtf8(kItems[i][col]);
     textsLoaded_ = true;
+    applyMenuTexts();
 }
 
 void TForm_Main::applyCaptions(int first, int last) {

@@ -7,12 +7,15 @@
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
 
@@ -251,4 +254,73 @@ QString TForm_Main::RestoreSettingsBackup(const QString& path, QStringList* diff
     SpeedButton_ReadSettings->setDown(false);
     showEditor(vx::app::editorFromReply(shaped));
     return {};
+}
+
+// ---- the menu bar of the added tools
+
+void TForm_Main::buildMenuBar() {
+    MenuBar_Main = new QMenuBar(this);
+    MenuBar_Main->setObjectName(QStringLiteral("MenuBar_Main"));
+    Menu_Instrument = MenuBar_Main->addMenu(QString());
+    Action_SaveSettings = Menu_Instrument->addAction(QString(), this, &TForm_Main::SaveSettingsBackupAsked);
+    Action_SaveSettings->setShortcut(QKeySequence::Save);
+    Action_LoadSettings =
+        Menu_Instrument->addAction(QString(), this, &TForm_Main::RestoreSettingsBackupAsked);
+    Action_LoadSettings->setShortcut(QKeySequence::Open);
+    // The added windows put their entries here.
+    Menu_Tools = MenuBar_Main->addMenu(QString());
+    // Above the client area, so the specified controls keep their places.
+    applyMenuTexts();
+    if (auto* box = qobject_cast<QBoxLayout*>(layout())) {
+        box->setMenuBar(MenuBar_Main);
+        // The window grows by the bar (its height is known once it holds its texts).
+        resize(client_->width(), client_->height() + MenuBar_Main->sizeHint().height());
+    }
+}
+
+void TForm_Main::applyMenuTexts() {
+    if (!MenuBar_Main) return;
+    Menu_Instrument->setTitle(inLanguage("&Instrument", "&Készülék"));
+    Action_SaveSettings->setText(inLanguage("&Save settings to file…", "Beállítások &mentése fájlba…"));
+    Action_LoadSettings->setText(inLanguage("&Load settings from file…", "Beállítások &betöltése fájlból…"));
+    Menu_Tools->setTitle(inLanguage("&Tools", "&Eszközök"));
+    emit languageApplied();
+}
+
+void TForm_Main::SaveSettingsBackupAsked() {
+    const QString title = inLanguage("Save settings to file", "Beállítások mentése fájlba");
+    const QString suggested = QStringLiteral("VX2207-%1-%2.json")
+                                  .arg(BoardIdentifier)
+                                  .arg(QDate::currentDate().toString(Qt::ISODate));
+    const QString path = QFileDialog::getSaveFileName(this, title, suggested,
+                                                      inLanguage("Settings files", "Beállításfájlok") +
+                                                          QStringLiteral(" (*.json)"));
+    if (path.isEmpty()) return;
+    if (const QString error = SaveSettingsBackup(path); !error.isEmpty())
+        QMessageBox::warning(this, title, error);
+}
+
+void TForm_Main::RestoreSettingsBackupAsked() {
+    const QString title = inLanguage("Load settings from file", "Beállítások betöltése fájlból");
+    const QString path = QFileDialog::getOpenFileName(this, title, QString(),
+                                                      inLanguage("Settings files", "Beállításfájlok") +
+                                                          QStringLiteral(" (*.json)"));
+    if (path.isEmpty()) return;
+    QStringList differences;
+    if (const QString error = RestoreSettingsBackup(path, &differences); !error.isEmpty()) {
+        QMessageBox::warning(this, title, error);
+        return;
+    }
+    const QString changed = differences.isEmpty()
+                                ? inLanguage("The editor already held these settings.",
+                                             "A szerkesztő már ezeket a beállításokat tartalmazta.")
+                                : inLanguage("Loaded into the editor:", "A szerkesztőbe betöltve:") +
+                                      QStringLiteral("\n\n") + differences.join(QLatin1Char('\n'));
+    QMessageBox::information(
+        this, title,
+        changed + QStringLiteral("\n\n") +
+            inLanguage("Nothing has been written to the instrument yet: press \"Write settings to "
+                       "instrument\" to store them.",
+                       "A készülékbe még semmi nem került: a tároláshoz nyomja meg a "
+                       "beállítások írása gombot."));
 }
