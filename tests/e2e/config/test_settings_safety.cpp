@@ -121,8 +121,18 @@ TEST_F(SettingsSafety, BackupRestoreAndWriteGivesTheSavedSettings) {
     EXPECT_EQ(w->LastReply.DeviceInputLow, -10.0);
     EXPECT_EQ(w->LastReply.DeviceInputHigh, 10.0);
 
-    // A damaged file changes nothing.
+    // A file of the other variant, and a damaged file, change nothing.
     QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray saved = f.readAll();
+    f.close();
+    QFile other(dir.filePath("other.json"));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write(QByteArray(saved).replace("\"VX2207 V\"", "\"VX2207 M\""));
+    other.close();
+    w->Edit_InputHigh->setText("7");
+    EXPECT_TRUE(w->RestoreSettingsBackup(other.fileName()).contains("VX2207 M"));
+    EXPECT_EQ(w->Edit_InputHigh->text(), "7");
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     f.resize(f.size() / 2);
     f.close();
