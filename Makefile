@@ -46,10 +46,14 @@ screenshots: build
 	@scripts/setup.sh run
 	scripts/screenshots.sh $(RELEASE_DIR)
 
-# A Debian package of both programs (build/package/*.deb), checked by lintian.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+# A Debian package of both programs (build/package/*.deb), built with Debian's hardening flags and checked by
+# lintian.
 package:
 	@scripts/setup.sh package
-	cmake -S . -B $(PACKAGE_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr
+	cmake -S . -B $(PACKAGE_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+		-DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)"
 	cmake --build $(PACKAGE_DIR) -j $(JOBS)
 	cd $(PACKAGE_DIR) && cpack -G DEB
 	lintian --fail-on error --info $(PACKAGE_DIR)/*.deb

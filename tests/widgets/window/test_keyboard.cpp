@@ -209,8 +209,9 @@ TEST_F(Keyboard, WindowOpensOnTheScreenAndItsClientAreaScrolls) {
         EXPECT_EQ(QStringLiteral("%1x%2@%3")
                       .arg(physical.width())
                       .arg(physical.height())
-                      .arg(screen->devicePixelRatio()),
-                  QString::fromLatin1(want));
+                      .arg(screen->devicePixelRatio())
+                      .toStdString(),
+                  want.toStdString());
     }
     const QRect available = screen->availableGeometry();
     w->placeOnScreen(available);
@@ -231,7 +232,8 @@ TEST_F(Keyboard, WindowOpensOnTheScreenAndItsClientAreaScrolls) {
         const QRect inView(target->mapTo(scroll->viewport(), QPoint()), target->size());
         EXPECT_TRUE(scroll->viewport()->rect().contains(inView)) << target->objectName().toStdString();
     }
-    // Pictures are drawn for the screen's scale, not blown up.
+    // The window and its dialogs wear the program's icon; pictures are drawn for the screen's scale.
+    EXPECT_FALSE(w->windowIcon().isNull());
     EXPECT_EQ(w->Image_78->pixmap().devicePixelRatio(), screen->devicePixelRatio());
 }
 
