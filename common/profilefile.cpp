@@ -191,11 +191,13 @@ bool resolveLink(const std::string& path, std::string* target) {
 bool wholeText(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    text->resize(kReadLimit + 1);
-    in.read(text->data(), static_cast<std::streamsize>(text->size()));
-    if (in.bad()) return false;
-    text->resize(static_cast<std::size_t>(in.gcount()));
-    return text->size() <= kReadLimit && text->find('\0') == std::string::npos;
+    char chunk[16384];
+    while (text->size() <= kReadLimit) {
+        in.read(chunk, sizeof chunk);
+        text->append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (!in) break;
+    }
+    return !in.bad() && text->size() <= kReadLimit && text->find('\0') == std::string::npos;
 }
 
 bool writeValue(const std::string& path, std::string_view section, std::string_view key,
