@@ -43,6 +43,11 @@ bool parseOptions(int argc, const char* const* argv, Options* options, bool* hel
 inline constexpr std::uint8_t kErrorUnknownCommand = 130;
 inline constexpr std::uint8_t kErrorBadLength = 131;
 
+// What the fault injection did to the replies so far; a corrupted reply may also have been late.
+struct InjectedFaults {
+    std::uint64_t dropped = 0, corrupted = 0, late = 0, lateCorrupted = 0;
+};
+
 class Simulator : public LoopHost {
 public:
     Simulator(const Options& options, int fd, const Memory& memory, bool framError);
@@ -50,6 +55,7 @@ public:
     void serve(volatile std::sig_atomic_t* stop);
     InstrumentModel& model() { return model_; }
     std::uint64_t repliesSent() const { return replies_; }
+    const InjectedFaults& injected() const { return injected_; }
 
 protected:
     bool deliver(const std::uint8_t* data, std::size_t size) override;
@@ -74,6 +80,7 @@ private:
     std::deque<Chunk> outbox_;
     Clock::time_point lineFree_ = Clock::now(); // when paced output has left the line
     std::uint64_t replies_ = 0;
+    InjectedFaults injected_;
 };
 
 } // namespace vx::sim
