@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace vx::app {
 
@@ -21,6 +22,13 @@ double clampByMagnitude(double v, double limit) {
 double numberOr(const std::string& text, double fallback) {
     double v = fallback;
     return parseDecimal(text, &v) ? v : fallback;
+}
+
+// The request carries the output scale as singles: a value beyond their range would arrive as
+// infinity, so it counts as no number at all.
+double outputScaleOr(const std::string& text, double fallback) {
+    const double v = numberOr(text, fallback);
+    return std::fabs(v) <= std::numeric_limits<float>::max() ? v : fallback;
 }
 
 std::uint8_t itemCode(int item, std::uint8_t base, std::uint8_t reported) {
@@ -65,8 +73,8 @@ ScaleValues deriveScaleValues(const EditorState& e) {
     const double limit = inputLimit(e.inputType);
     s.inputLow = clampByMagnitude(numberOr(e.inputLow, 4.0), limit);
     s.inputHigh = clampByMagnitude(numberOr(e.inputHigh, 20.0), limit);
-    s.outputLow = numberOr(e.outputLow, 4.0);
-    s.outputHigh = numberOr(e.outputHigh, 20.0);
+    s.outputLow = outputScaleOr(e.outputLow, 4.0);
+    s.outputHigh = outputScaleOr(e.outputHigh, 20.0);
     return s;
 }
 
@@ -193,7 +201,7 @@ std::string reformatInputEdit(const std::string& text) {
     return formatInputEdit(numberOr(text, 0.0));
 }
 std::string reformatOutputEdit(const std::string& text) {
-    return formatOutputEdit(numberOr(text, 0.0));
+    return formatOutputEdit(outputScaleOr(text, 0.0));
 }
 
 EditorState editorFromReply(const ins::Reply& r) {

@@ -38,7 +38,8 @@ struct ScaleValues {
 };
 
 // Edit texts to numbers: a text that is not a number gives 4 (start) or 20 (end); the input values
-// are clamped by magnitude to 25 (current) or 125 (voltage), the output values are not clamped.
+// are clamped by magnitude to 25 (current) or 125 (voltage), the output values are not clamped, but
+// one beyond the range of a single counts as no number.
 ScaleValues deriveScaleValues(const EditorState& editor);
 double inputLimit(int inputType);
 

@@ -1,9 +1,7 @@
 #include "common/pictureformat.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 namespace vx {
@@ -14,18 +12,18 @@ std::string& separatorStorage() {
     return sep;
 }
 
-bool isDigitPlaceholder(char c) { return c == '0' || c == '#'; }
+bool isDigitPlaceholder(char c) {
+    return c == '0' || c == '#';
+}
 
-// printf into a std::string of whatever size the value needs.
-template <typename... Args>
-std::string printfString(const char* fmt, Args... args) {
-    char small[64];
-    const int n = std::snprintf(small, sizeof small, fmt, args...);
-    if (n < 0) return {};
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
-    std::vector<char> big(static_cast<size_t>(n) + 1);
-    std::snprintf(big.data(), big.size(), fmt, args...);
-    return std::string(big.data(), static_cast<size_t>(n));
+// Decimal text of v with the C library's locale left out of it: QApplication sets LC_NUMERIC from the
+// desktop, and a Hungarian one would make printf write a comma where the digits are split below.
+// Fixed notation is the exact decimal expansion rounded half to even, as everywhere on screen.
+std::string charsOf(double v, std::chars_format format, int precision) {
+    std::vector<char> buf(static_cast<size_t>(precision) + 400); // room for 1e308 in fixed notation
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v, format, precision);
+    if (r.ec != std::errc{}) return {};
+    return std::string(buf.data(), r.ptr);
 }
 } // namespace
 
@@ -33,7 +31,9 @@ void setDecimalSeparator(std::string_view separator) {
     separatorStorage() = separator.empty() ? std::string(".") : std::string(separator);
 }
 
-const std::string& decimalSeparator() { return separatorStorage(); }
+const std::string& decimalSeparator() {
+    return separatorStorage();
+}
 
 std::string formatPicture(double v, std::string_view pattern) {
     if (std::isnan(v)) return "NAN";
@@ -41,21 +41,23 @@ std::string formatPicture(double v, std::string_view pattern) {
 
     const size_t dot = pattern.find('.');
     const std::string_view intPat = pattern.substr(0, dot);
-    const std::string_view fracPat = dot == std::string_view::npos ? std::string_view{} : pattern.substr(dot + 1);
+    const std::string_view fracPat =
+        dot == std::string_view::npos ? std::string_view{} : pattern.substr(dot + 1);
 
     int fracPlaces = 0;
     for (char c : fracPat)
         if (isDigitPlaceholder(c)) ++fracPlaces;
 
     if (std::fabs(v) >= 1e18) {
-        std::string s = printfString("%.*E", fracPlaces > 0 ? fracPlaces : 1, v);
+        std::string s = charsOf(v, std::chars_format::scientific, fracPlaces > 0 ? fracPlaces : 1);
+        for (char& c : s)
+            if (c == 'e') c = 'E';
         const size_t p = s.find('.');
         if (p != std::string::npos) s.replace(p, 1, decimalSeparator());
         return s;
     }
 
-    // Exact decimal expansion rounded by printf: ties go to even, as everywhere on screen.
-    const std::string digits = printfString("%.*f", fracPlaces, std::fabs(v));
+    const std::string digits = charsOf(std::fabs(v), std::chars_format::fixed, fracPlaces);
     const size_t point = digits.find('.');
     std::string intDigits = digits.substr(0, point);
     std::string fracDigits = point == std::string::npos ? std::string{} : digits.substr(point + 1);
@@ -84,7 +86,8 @@ std::string formatPicture(double v, std::string_view pattern) {
     int placeholderIndex = 0;
     size_t next = 0;
     bool wroteDigit = false, seenPlaceholder = false;
-    const int firstWritten = intPlaces - static_cast<int>(intDigits.size()); // placeholder index of the first digit
+    const int firstWritten =
+        intPlaces - static_cast<int>(intDigits.size()); // placeholder index of the first digit
     for (char c : intPat) {
         if (isDigitPlaceholder(c)) {
             if (!seenPlaceholder && surplus > 0) {
@@ -111,7 +114,8 @@ std::string formatPicture(double v, std::string_view pattern) {
         for (auto it = fracPat.rbegin(); it != fracPat.rend(); ++it) {
             if (!isDigitPlaceholder(*it)) continue;
             --idx;
-            if (*it == '#' && idx < static_cast<int>(fracDigits.size()) && fracDigits[static_cast<size_t>(idx)] == '0')
+            if (*it == '#' && idx < static_cast<int>(fracDigits.size()) &&
+                fracDigits[static_cast<size_t>(idx)] == '0')
                 keep = idx;
             else
                 break;
@@ -120,7 +124,8 @@ std::string formatPicture(double v, std::string_view pattern) {
         int fi = 0;
         for (char c : fracPat) {
             if (isDigitPlaceholder(c)) {
-                if (fi < keep) frac += fracDigits[static_cast<size_t>(fi)];
+                if (fi < keep && static_cast<size_t>(fi) < fracDigits.size())
+                    frac += fracDigits[static_cast<size_t>(fi)];
                 ++fi;
             } else if (fi < keep) {
                 frac += c;
@@ -133,8 +138,10 @@ std::string formatPicture(double v, std::string_view pattern) {
 
 bool parseDecimal(std::string_view text, double* out) {
     const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
     if (text.empty() || text.size() > 64) return false;
 
     std::string norm;
@@ -163,10 +170,13 @@ bool parseDecimal(std::string_view text, double* out) {
         }
     }
     if (!seenDigit) return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(norm.c_str(), &end);
-    if (end != norm.c_str() + norm.size() || errno == ERANGE || !std::isfinite(v)) return false;
+    // from_chars reads the C locale's notation whatever LC_NUMERIC says; it takes no '+' of its own.
+    const char* first = norm.data();
+    const char* last = norm.data() + norm.size();
+    if (*first == '+') ++first;
+    double v = 0;
+    const auto r = std::from_chars(first, last, v);
+    if (r.ec != std::errc{} || r.ptr != last || !std::isfinite(v)) return false;
     *out = v;
     return true;
 }

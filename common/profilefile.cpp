@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -167,12 +168,36 @@ std::string readValue(const std::string& path, std::string_view section, std::st
     return std::string(defaultValue);
 }
 
-// A linked settings file is updated where it lives; replacing the link would cut it loose.
-std::string resolveLink(const std::string& path) {
-    std::error_code ec;
-    if (!fs::is_symlink(path, ec)) return path;
-    const fs::path target = fs::canonical(path, ec);
-    return ec ? path : target.string();
+// A linked settings file is updated where it lives, also when the link points at a file not made yet;
+// replacing the link would cut it loose. False for a chain of links that never ends.
+bool resolveLink(const std::string& path, std::string* target) {
+    fs::path p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec))) {
+            *target = p.string(); // whatever it is, if anything: the write looks at it next
+            return true;
+        }
+        const fs::path next = fs::read_symlink(p, ec);
+        if (ec) return false;
+        p = next.is_absolute() ? next : p.parent_path() / next;
+    }
+    return false;
+}
+
+// The whole file, if it is one this program can rewrite without losing anything: no bigger than a read
+// takes in (keys beyond that were never read, so a value written now could be an uninformed default),
+// and plain 8-bit text (a NUL byte means UTF-16 or binary, which lines of ours would only spoil).
+bool wholeText(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    char chunk[16384];
+    while (text->size() <= kReadLimit) {
+        in.read(chunk, sizeof chunk);
+        text->append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (!in) break;
+    }
+    return !in.bad() && text->size() <= kReadLimit && text->find('\0') == std::string::npos;
 }
 
 bool writeValue(const std::string& path, std::string_view section, std::string_view key,
@@ -185,15 +210,20 @@ bool writeValue(const std::string& path, std::string_view section, std::string_v
     std::error_code ec;
     // A file made read-only keeps its contents, as the classic call leaves it.
     const fs::file_status st = fs::status(path, ec);
-    const bool exists = st.type() != fs::file_type::not_found && st.type() != fs::file_type::none;
+    if (ec && st.type() != fs::file_type::not_found) return false; // not even its kind is known
+    const bool exists = st.type() != fs::file_type::not_found;
     if (exists && (!isRegularFile(st) || readOnly(path, st))) return false;
+
+    // A file that cannot be read whole or understood is left exactly as it is.
+    std::string text;
+    if (exists && !wholeText(path, &text)) return false;
 
     const std::string tmp = path + ".~tmp";
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     if (exists) fs::permissions(tmp, st.permissions(), ec);
 
-    std::ifstream in(path, std::ios::binary);
+    std::istringstream in(text);
     std::string eol = "\n";
     bool eolKnown = false;
     bool inSection = false, written = false, lastBroken = true;
@@ -209,7 +239,7 @@ bool writeValue(const std::string& path, std::string_view section, std::string_v
         written = lastBroken = true;
     };
 
-    if (in) {
+    {
         LineReader reader(in.rdbuf());
         Line line;
         while (reader.next(line)) {
@@ -245,7 +275,6 @@ bool writeValue(const std::string& path, std::string_view section, std::string_v
                 out << '\n';
             }
         }
-        if (in.bad()) throw std::ios_base::failure("read error");
     }
     if (!written) {
         if (!inSection) {
@@ -279,7 +308,8 @@ std::string readProfileString(const std::string& path, std::string_view section,
 
 bool writeProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
-    const std::string target = resolveLink(path);
+    std::string target;
+    if (!resolveLink(path, &target)) return false;
     try {
         return writeValue(target, section, key, value);
     } catch (const std::exception&) {

@@ -14,8 +14,10 @@ namespace vx {
 std::string readProfileString(const std::string& path, std::string_view section, std::string_view key,
                               std::string_view defaultValue);
 
-// Writes one value; returns false when the file cannot be written or is read-only (the old file then stays
-// as it was). A symbolic link is followed: the file it points to is the one updated.
+// Writes one value; returns false when the file cannot be written or is read-only, and when it cannot be
+// read whole or understood (beyond the read limit, or not 8-bit text such as UTF-16): the old file then
+// stays exactly as it was. A symbolic link is followed, also to a file not made yet: the file it points
+// to is the one updated; a loop of links is left alone.
 // Line breaks and other control characters in the value become blanks so the value stays on its line.
 // The file is replaced through a temporary file in the same folder, so an interrupted write leaves the
 // previous file intact; the new file keeps the old one's permissions.

@@ -12,6 +12,10 @@ TCommThread::TCommThread(mb::port::ByteChannel& channel, QObject* parent)
     : QThread(parent), channel_(channel), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), doneFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     setObjectName(QStringLiteral("TCommThread"));
+    if (stopFd_ < 0 || wakeFd_ < 0 || doneFd_ < 0) {
+        setUpError_ = errno;
+        return;
+    }
     wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
     connect(wakeNotifier_, &QSocketNotifier::activated, this, &TCommThread::handOver);
 }
@@ -35,6 +39,7 @@ void TCommThread::disconnectCallbacks() {
 
 void TCommThread::stop() {
     disconnectCallbacks();
+    if (setUpError_ != 0) return; // never started
     wakeNotifier_->setEnabled(false);
     ::eventfd_write(stopFd_, 1);
     wait();
@@ -71,15 +76,20 @@ void TCommThread::handOver() {
 
 namespace {
 
-enum class Wake { Ready, Stop };
+enum class Wake { Ready, Stop, Failed };
 
-// Waits without time limit until fd shows `events` or the stop event is signalled.
-Wake waitFor(int fd, short events, int stopFd, short* revents) {
+// Waits without time limit until fd shows `events` or the stop event is signalled; Failed, with the
+// errno in *error, when the wait itself fails.
+Wake waitFor(int fd, short events, int stopFd, short* revents, int* error) {
     for (;;) {
         pollfd p[2] = {{stopFd, POLLIN, 0}, {fd, events, 0}};
         const int n = ::poll(p, 2, -1);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || p[0].revents != 0) return Wake::Stop;
+        if (n < 0) {
+            *error = errno;
+            return Wake::Failed;
+        }
+        if (p[0].revents != 0) return Wake::Stop;
         if (p[1].revents != 0) {
             *revents = p[1].revents;
             return Wake::Ready;
@@ -99,8 +109,22 @@ void TCommThread::run() {
     } lastAct{slotMutex_};
     std::vector<std::uint8_t> buf(4096);
     short revents = 0;
+    int error = 0;
+    // A wait that fails would end the loop without a word, leaving the port "open" with every
+    // transaction timing out: the GUI thread hears of it as a lost device, behind any batch still
+    // waiting in the slot.
+    const auto waitFailed = [&] {
+        {
+            std::lock_guard lock(slotMutex_);
+            slotLost_ = true;
+            slotError_ = error;
+        }
+        ::eventfd_write(wakeFd_, 1);
+    };
     for (;;) {
-        if (waitFor(channel_.fd(), POLLIN, stopFd_, &revents) == Wake::Stop) return;
+        Wake w = waitFor(channel_.fd(), POLLIN, stopFd_, &revents, &error);
+        if (w == Wake::Failed) return waitFailed();
+        if (w == Wake::Stop) return;
         const mb::port::ReadResult r = channel_.read(buf);
         // A hang-up or error that leaves nothing to read would wake the poll forever: that is a loss too.
         const bool lost = r.lost || ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && r.count == 0);
@@ -113,7 +137,9 @@ void TCommThread::run() {
         }
         ::eventfd_write(wakeFd_, 1);
         if (lost) return; // nothing more will come; the GUI thread closes the link
-        if (waitFor(doneFd_, POLLIN, stopFd_, &revents) == Wake::Stop) return;
+        w = waitFor(doneFd_, POLLIN, stopFd_, &revents, &error);
+        if (w == Wake::Failed) return waitFailed();
+        if (w == Wake::Stop) return;
         eventfd_t v;
         ::eventfd_read(doneFd_, &v);
     }

@@ -23,12 +23,16 @@ class TCommThread : public QThread {
     Q_OBJECT
 public:
     using ReceiveCallback = std::function<void(std::span<const std::uint8_t> bytes)>;
-    // The device is gone (hang-up, I/O error); error is the errno or 0. The thread has ended its loop.
+    // The device is gone (hang-up, I/O error, or the wait itself failed); error is the errno or 0. The
+    // thread has ended its loop.
     using LostCallback = std::function<void(int error)>;
 
     // Create in the GUI thread; the callbacks run there.
     explicit TCommThread(mb::port::ByteChannel& channel, QObject* parent = nullptr);
     ~TCommThread() override;
+    // The errno that kept the thread's events from being made (the process is out of descriptors), or
+    // 0. Such a thread must not be started: nothing could stop it or hear from it.
+    int setUpError() const { return setUpError_; }
 
     // GUI thread. Connect before start(); after disconnecting, a batch already waiting is dropped.
     void connectCallbacks(ReceiveCallback onReceive, LostCallback onLost);
@@ -47,6 +51,7 @@ private:
     int stopFd_ = -1; // GUI -> thread: end now
     int wakeFd_ = -1; // thread -> GUI: a batch or a loss waits in the slot
     int doneFd_ = -1; // GUI -> thread: the batch was taken
+    int setUpError_ = 0;
     QSocketNotifier* wakeNotifier_ = nullptr;
 
     std::mutex slotMutex_;

@@ -313,9 +313,20 @@ void TMB::openSequence() {
     openButton_->setText(QStringLiteral("Close"));
 
     mb::port::OpenError err;
-    const bool ok = serial_.open(port_.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, &err);
+    bool ok = serial_.open(port_.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, &err);
     if (ok) {
         thread_ = std::make_unique<TCommThread>(serial_);
+        if (const int error = thread_->setUpError()) {
+            // Without its events the thread could never be stopped: no thread, no open port.
+            thread_.reset();
+            serial_.close();
+            err = mb::port::describeOpenError(port_.toStdString(), error);
+            err.reason = port_.toStdString() + " cannot be used: the receive thread cannot start (" +
+                         err.system + ").";
+            ok = false;
+        }
+    }
+    if (ok) {
         thread_->connectCallbacks([this](std::span<const std::uint8_t> b) { bytesArrived(b); },
                                   [this](int error) { deviceLost(error); });
         writeNotifier_ = new QSocketNotifier(serial_.fd(), QSocketNotifier::Write, this);

@@ -10,7 +10,8 @@
 //   wait for an event       poll() on the descriptor and the stop event, in TCommThread
 //   bytes waiting / read    non-blocking read() of whatever is there
 //   write                   non-blocking write(); the rest is kept and flushed when writable
-//   close                   close(), which drops the lock
+//   close                   TCFLSH(TCIOFLUSH), so closing never waits for output to drain, then
+//                           close(), which drops the lock
 // The line set-up is done once with the final settings; the interim 9600-even-parity set-up that a
 // Windows port needs between opening and the thread start has no purpose here.
 #include "link/serialport_posix.h"
@@ -140,6 +141,11 @@ bool SerialPort::open(const std::string& path, const LineSettings& line, OpenErr
     ::ioctl(fd, TIOCMBIC, &lines); // a pseudo-terminal has no modem lines: nothing to lower
     adopt(fd);
     return true;
+}
+
+void SerialPort::close() {
+    if (fd() >= 0) ::ioctl(fd(), TCFLSH, TCIOFLUSH);
+    FdChannel::close();
 }
 
 } // namespace mb::port

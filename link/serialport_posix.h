@@ -29,6 +29,10 @@ public:
     // is refused as well), sets 8N1 raw binary at the given rate without flow control, lowers DTR and
     // RTS and discards whatever the queues held. On failure nothing stays open.
     bool open(const std::string& path, const LineSettings& line, OpenError* err);
+    // Discards what the driver still holds for sending, then closes: the last close of a tty otherwise
+    // waits until its output has drained, up to 30 s for a request queued at a slow rate.
+    void close() override;
+    ~SerialPort() override { SerialPort::close(); }
 };
 
 // Opens the device exclusively and closes it at once, applying no settings: true if it could be used.

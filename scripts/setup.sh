@@ -12,7 +12,7 @@ set -euo pipefail
 # One list per purpose; a purpose that needs another's list names it in `wants` below.
 build=(cmake ninja-build g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev)
 run=(qt6-qpa-plugins xvfb xauth fonts-liberation fonts-dejavu-core)
-test=(libgtest-dev libgmock-dev googletest fonts-liberation fonts-dejavu-core desktop-file-utils appstream)
+test=(libgtest-dev libgmock-dev googletest fonts-liberation fonts-dejavu-core desktop-file-utils appstream locales)
 bench=(libbenchmark-dev)
 fuzz=(clang libclang-rt-14-dev)
 package=(dpkg-dev fakeroot file lintian desktop-file-utils appstream)
@@ -44,14 +44,29 @@ for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
         missing+=("$p")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The tests check numbers under a real decimal-comma C library locale, as on a Hungarian desktop.
+need_locale=false
+for purpose in "$@"; do [ "$purpose" = test ] && need_locale=true; done
+has_locale() { ! $need_locale || locale -a 2>/dev/null | grep -qix 'hu_HU\.utf-\?8'; }
+[ ${#missing[@]} -eq 0 ] && has_locale && exit 0
 
-echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -eq 0 ]; then
     as_root=()
 else
     as_root=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    "${as_root[@]}" apt-get update -q
+    "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+if ! has_locale; then
+    echo "Generating the hu_HU.UTF-8 locale"
+    if grep -q '^# *hu_HU.UTF-8 UTF-8' /etc/locale.gen; then
+        "${as_root[@]}" sed -i 's/^# *\(hu_HU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    elif ! grep -q '^hu_HU.UTF-8 UTF-8' /etc/locale.gen; then
+        echo 'hu_HU.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+    fi
+    "${as_root[@]}" locale-gen
+fi

@@ -384,10 +384,13 @@ bool Simulator::deliver(const std::uint8_t* data, std::size_t size) {
 void Simulator::schedule(std::vector<std::uint8_t> frame) {
     ++replies_;
     if (chance(options_.dropShare)) {
+        ++injected_.dropped;
         if (options_.verbose) std::fprintf(stderr, "reply dropped\n");
         return;
     }
-    if (frame.size() >= 6 && chance(options_.corruptShare)) {
+    const bool corrupted = frame.size() >= 6 && chance(options_.corruptShare);
+    if (corrupted) {
+        ++injected_.corrupted;
         if (options_.verbose) std::fprintf(stderr, "reply corrupted\n");
         // Flip one bit of a middle byte's low character: the byte changes, so its CRC no longer holds.
         const std::size_t bytes = frame.size() / 2;
@@ -411,7 +414,11 @@ void Simulator::schedule(std::vector<std::uint8_t> frame) {
 
     const auto now = Clock::now();
     Clock::time_point due = now;
-    if (chance(options_.lateShare)) due += std::chrono::milliseconds(options_.lateMs);
+    if (chance(options_.lateShare)) {
+        ++injected_.late;
+        injected_.lateCorrupted += corrupted ? 1 : 0;
+        due += std::chrono::milliseconds(options_.lateMs);
+    }
     // Characters leave one after another: paced ones at the line rate, split ones with their gap.
     std::size_t per = line.size();
     std::chrono::nanoseconds step{0};

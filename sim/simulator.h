@@ -55,6 +55,11 @@ int openControlFifo(const std::string& path, std::string* error);
 // Closes it and removes PATH while it is still that FIFO.
 void closeControlFifo(int fd, const std::string& path);
 
+// What the fault injection did to the replies so far; a corrupted reply may also have been late.
+struct InjectedFaults {
+    std::uint64_t dropped = 0, corrupted = 0, late = 0, lateCorrupted = 0;
+};
+
 class Simulator : public LoopHost {
 public:
     // controlFd: the calibrator's control channel (openControlFifo), or -1.
@@ -65,6 +70,7 @@ public:
     void serve(volatile std::sig_atomic_t* stop);
     InstrumentModel& model() { return model_; }
     std::uint64_t repliesSent() const { return replies_; }
+    const InjectedFaults& injected() const { return injected_; }
 
 protected:
     bool deliver(const std::uint8_t* data, std::size_t size) override;
@@ -94,6 +100,8 @@ private:
     int control_ = -1;
     LineSplitter controlLines_{kMaxControlLine};
     bool meterFailed_ = false; // reported once until a write succeeds again
+
+    InjectedFaults injected_;
 };
 
 } // namespace vx::sim

@@ -166,6 +166,11 @@ void LinkEngine::portOpened() {
 void LinkEngine::portClosing() {
     const bool wasBusy = busy_;
     stopTimer(LinkTimer::TimeOut);
+    if (replyPending_) {
+        // A reply held back for the responder's delay answers a request of this session only.
+        replyPending_ = false;
+        stopTimer(LinkTimer::DelayedSend);
+    }
     portOpen_ = false;
     lampsReset();
     tryNumberMax_ = 0;
@@ -247,6 +252,7 @@ void LinkEngine::startTransaction() {
     case modeASCIISlave:
         return;
     case modeDiagnostic:
+        ++requestsStarted_;
         if (!sendFrame(masterHeaderByte(), masterId_, masterCommand_)) return endOfEvent();
         ++txFrames_;
         host_.countersChanged();
@@ -265,6 +271,7 @@ void LinkEngine::startTransaction() {
         host_.countersChanged();
         return endAtOnce();
     case modeMaster:
+        ++requestsStarted_;
         break;
     }
 
@@ -361,7 +368,11 @@ bool LinkEngine::startAllowed(std::uint8_t b) const {
 
 void LinkEngine::decodeFramed(const std::uint8_t* data, std::size_t size) {
     const TMBMode mode = mode_;
+    const std::uint32_t requests = requestsStarted_;
     for (std::size_t k = 0; k < size; ++k) {
+        // A handler may have closed the port or changed the mode; or it sent a request, and the rest of
+        // this hand-over, which arrived before that request went out, is no answer to it.
+        if (!portOpen_ || mode_ != mode || requestsStarted_ != requests) return;
         FrameDecoder::Step step = decoder_.feed(data[k]);
         if (step == FrameDecoder::Step::None) continue;
         if (step == FrameDecoder::Step::Start) {
@@ -380,8 +391,6 @@ void LinkEngine::decodeFramed(const std::uint8_t* data, std::size_t size) {
             continue;
         }
         frameAccepted();
-        // A handler may have closed the port or changed the mode; the rest of the batch is not ours.
-        if (!portOpen_ || mode_ != mode) return;
     }
 }
 

@@ -203,6 +203,7 @@ private:
     std::uint8_t tryNumberMax_ = 0;
     std::uint32_t timeOfSending_ = 0;
     std::uint32_t timeOutInterval_ = 0;
+    std::uint32_t requestsStarted_ = 0; // master and monitor sends, which end what a hand-over may answer
 
     TMBStatus status_ = stOK;
     std::string statusString_ = "OK";

@@ -4,6 +4,8 @@
 #include "common/pictureformat.h"
 #include "link/mb.h"
 #include "sim/harness.h"
+#include "sim/model.h"
+#include "sim/statefile.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -20,6 +22,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstring>
 #include <memory>
 
 using vx::sim::SimProcess;
@@ -133,6 +137,38 @@ TEST_F(ConfigE2E, ValuesFollowTheRangeWithTheLocaleSeparator) {
     EXPECT_FALSE(w->Image_78->isVisibleTo(w->TabSheet_Uzemmod));
     EXPECT_TRUE(w->Label_OutputValue->text().endsWith(" mA"));
     EXPECT_TRUE(w->Label_OutputValue->text().contains(','));
+}
+
+// On a Hungarian desktop the C library reads and writes a decimal comma (QApplication sets LC_NUMERIC
+// from the desktop). The stored scale must still come back unchanged in every request, or "Write
+// settings" would store whatever a failed reading put there.
+TEST_F(ConfigE2E, AHungarianDesktopSendsTheStoredScaleBack) {
+    vx::sim::Memory memory = vx::sim::factoryMemory(vx::instrument::kVariantAnalog);
+    memory.inputHigh = 12.5;
+    memory.outputLow = 4.25;
+    memory.outputHigh = 22.5;
+    const std::string state = dir.filePath("sim.state").toStdString();
+    ASSERT_TRUE(vx::sim::saveMemory(state, memory));
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "hu_HU.UTF-8"), nullptr) << "run scripts/setup.sh";
+    struct Restore {
+        ~Restore() { std::setlocale(LC_NUMERIC, "C"); }
+    } restore;
+    start({"--state", state});
+    vx::setDecimalSeparator(",");
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(nextReply()); // this reply's request was built from the filled editor
+    EXPECT_EQ(w->Edit_InputHigh->text(), "12,500");
+    EXPECT_EQ(w->Edit_OutputLow->text(), "4,250");
+    EXPECT_EQ(w->Edit_OutputHigh->text(), "22,500");
+    const std::uint8_t* payload = w->MB1->engine().txBuffer().frame() + 3;
+    float inputHigh, outputLow, outputHigh;
+    std::memcpy(&inputHigh, payload + 81, 4);
+    std::memcpy(&outputLow, payload + 85, 4);
+    std::memcpy(&outputHigh, payload + 89, 4);
+    EXPECT_EQ(inputHigh, 12.5f);
+    EXPECT_EQ(outputLow, 4.25f);
+    EXPECT_EQ(outputHigh, 22.5f);
 }
 
 TEST_F(ConfigE2E, SilenceAndTimeOutsHideThePagesUntilTheNextGoodReply) {

@@ -1,5 +1,6 @@
 #include "common/pictureformat.h"
 
+#include <clocale>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -44,7 +45,7 @@ TEST(PictureFormat, DecimalsUseTheLocaleSeparator) {
 }
 
 TEST(PictureFormat, RoundingAndSign) {
-    EXPECT_EQ(vx::formatPicture(12.5, "0"), "12");  // exact tie goes to even
+    EXPECT_EQ(vx::formatPicture(12.5, "0"), "12"); // exact tie goes to even
     EXPECT_EQ(vx::formatPicture(13.5, "0"), "14");
     EXPECT_EQ(vx::formatPicture(-0.0004, "0.000"), "0.000"); // no "-0.000"
     EXPECT_EQ(vx::formatPicture(0.99996, "0.0000"), "1.0000");
@@ -78,4 +79,31 @@ TEST(ParseDecimal, AcceptsNumbersOnly) {
     EXPECT_DOUBLE_EQ(v, 1.5);
     EXPECT_TRUE(vx::parseDecimal("2.25", &v));
     EXPECT_DOUBLE_EQ(v, 2.25);
+}
+
+// The configurator's QApplication sets LC_NUMERIC from a Hungarian desktop, where the C library writes
+// and reads a decimal comma. The formats must not notice, whichever separator the window shows.
+TEST(PictureFormat, IndependentOfTheCLibrarysLocale) {
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "hu_HU.UTF-8"), nullptr) << "run scripts/setup.sh";
+    struct Restore {
+        ~Restore() { std::setlocale(LC_NUMERIC, "C"); }
+    } restore;
+    for (const char* sep : {".", ","}) {
+        SeparatorGuard guard(sep);
+        const std::string s = sep;
+        EXPECT_EQ(vx::formatPicture(12.345, "#0.000"), "12" + s + "345");
+        EXPECT_EQ(vx::formatPicture(0.100000001490116, "##0.00000"), "0" + s + "10000");
+        EXPECT_EQ(vx::formatPicture(22.5, "#0.000"), "22" + s + "500");
+        EXPECT_EQ(vx::formatPicture(12.5, "0"), "12");
+        EXPECT_EQ(vx::formatPicture(-3.4e38, "0.0"), "-3" + s + "4E+38");
+        EXPECT_EQ(vx::formatPicture(115200, "# ### ##0"), "115 200");
+        double v = 0;
+        EXPECT_TRUE(vx::parseDecimal("22" + s + "500", &v));
+        EXPECT_DOUBLE_EQ(v, 22.5);
+        EXPECT_TRUE(vx::parseDecimal("-1.5e1", &v));
+        EXPECT_DOUBLE_EQ(v, -15);
+        EXPECT_TRUE(vx::parseDecimal("+0.25", &v));
+        EXPECT_DOUBLE_EQ(v, 0.25);
+        EXPECT_FALSE(vx::parseDecimal("1e999", &v));
+    }
 }

@@ -1,5 +1,6 @@
 #include "app/Exchange.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace vx::app;
@@ -76,6 +77,29 @@ TEST(BuildRequest, ScaleValuesAreClampedByInputTypeOnly) {
     EXPECT_EQ(s.inputHigh, 20.0);
     EXPECT_EQ(s.outputLow, 4.0);
     EXPECT_EQ(s.outputHigh, 20.0);
+}
+
+// The request carries singles: an output scale beyond their range is no number, never an infinity that
+// "Write settings" would store; an input one is clamped like any other.
+TEST(BuildRequest, ScaleValuesBeyondASingleAreNoNumbers) {
+    const struct {
+        const char* text;
+        float low, high;
+    } cases[] = {{"1e39", 4, 20}, {"-1e39", 4, 20}, {"3.4e38", 3.4e38f, 3.4e38f}, {"-1e38", -1e38f, -1e38f}};
+    for (const auto& c : cases) {
+        RequestInputs in = startState();
+        in.editor.outputLow = in.editor.outputHigh = in.editor.inputHigh = c.text;
+        const auto bytes = ins::encodeRequest(buildRequestFields(in));
+        float low, high, inputHigh;
+        std::memcpy(&low, bytes.data() + 85, 4);
+        std::memcpy(&high, bytes.data() + 89, 4);
+        std::memcpy(&inputHigh, bytes.data() + 81, 4);
+        EXPECT_EQ(low, c.low) << c.text;
+        EXPECT_EQ(high, c.high) << c.text;
+        EXPECT_EQ(inputHigh, c.text[0] == '-' ? -25.0f : 25.0f) << c.text;
+    }
+    EXPECT_EQ(reformatOutputEdit("1e39"), "0.000");
+    EXPECT_EQ(reformatOutputEdit("-1e39"), "0.000");
 }
 
 TEST(BuildRequest, UnlistedEditorItemsSendWhatTheInstrumentReported) {

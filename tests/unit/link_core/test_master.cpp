@@ -274,6 +274,28 @@ TEST_F(Master, HandlerMayStartTheNextTransactionFromTheEndEvent) {
     }
     EXPECT_EQ(sent, 3);
     EXPECT_EQ(engine.MBNumberOfTxFrames(), 3u);
+
+    // Started at once from the handler, the next request is not answered by what followed the reply in
+    // the same hand-over: those bytes arrived before it went out. A reply arriving after it counts,
+    // also a late one after the time-out.
+    std::vector<TMBStatus> seen;
+    engine.OnMBMasterEndOfEvent = [&](TMBStatus s, const std::string&) {
+        seen.push_back(s);
+        if (seen.size() == 1) engine.MBMasterSend(0);
+    };
+    engine.MBMasterSend(0);
+    auto twice = reply(0, {1});
+    const auto again = reply(0, {2});
+    twice.insert(twice.end(), again.begin(), again.end());
+    feed(engine, twice);
+    EXPECT_EQ(seen, std::vector<TMBStatus>{stOK});
+    EXPECT_EQ(engine.MBStatusNow(), stnWaitingForAnswer);
+    EXPECT_EQ(engine.MBNumberOfReceivedBytes(), 0);
+    host.advance(engine, 10000);
+    EXPECT_EQ(seen, (std::vector<TMBStatus>{stOK, stTimeOut}));
+    feed(engine, again);
+    EXPECT_EQ(seen, (std::vector<TMBStatus>{stOK, stTimeOut, stOK}));
+    EXPECT_EQ(engine.MBRXGetByte(), 2);
 }
 
 } // namespace

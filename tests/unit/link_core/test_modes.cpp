@@ -102,6 +102,17 @@ TEST_F(Responder, DelayedReplyLeavesAfterTheDelay) {
     EXPECT_EQ(decodeChars(host.written), frame({0x82, 0, 0}));
     EXPECT_EQ(engine.MBStatusNow(), stnWaitingForCommand);
     EXPECT_EQ(engine.MBNumberOfTxFrames(), 0u); // replies are not counted
+
+    // A reply still held back when the port closes belongs to the old session: it never goes out on
+    // the next one.
+    host.written.clear();
+    EXPECT_TRUE(ask({0x02, 0, 0}).empty());
+    engine.portClosing();
+    engine.portOpening();
+    engine.portOpened();
+    host.advance(engine, 100);
+    EXPECT_TRUE(host.written.empty());
+    EXPECT_EQ(engine.MBStatusNow(), stnWaitingForCommand);
 }
 
 TEST(Modes, MonitorReportsEveryGoodFrameAndSendsWithoutWaiting) {
@@ -129,6 +140,17 @@ TEST(Modes, MonitorReportsEveryGoodFrameAndSendsWithoutWaiting) {
     EXPECT_FALSE(engine.MBBusy());
     EXPECT_EQ(engine.MBNumberOfTxFrames(), 1u);
     EXPECT_FALSE(host.running(LinkTimer::TimeOut));
+
+    // A handler that sends at once: frames later in the same hand-over came before that send.
+    engine.OnMBDiagnosticReceivedAFrame = [&](std::uint16_t n) {
+        frames.push_back(n);
+        engine.MBMasterSend(0);
+    };
+    frames.clear();
+    feed(engine, chars);
+    EXPECT_EQ(frames, std::vector<std::uint16_t>{2});
+    feed(engine, replyChars);
+    EXPECT_EQ(frames, (std::vector<std::uint16_t>{2, 0}));
 }
 
 TEST(Modes, BytePipeKeepsEverythingUntilReset) {

@@ -83,21 +83,26 @@ TEST_F(ProfileFile, ValuesNeverBreakTheFile) {
 }
 
 TEST_F(ProfileFile, HostileFilesGiveDefaultsAndSurviveWrites) {
-    // Binary junk with NUL bytes and no sections.
+    // Files that cannot be read whole or understood give defaults and are left exactly as they are:
+    // writing the defaults back would overwrite values never read, or spoil another encoding.
     std::string junk;
     for (int i = 0; i < 5000; ++i)
         junk.push_back(static_cast<char>(i * 37));
-    put(junk);
-    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
-    EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM2"));
-    EXPECT_EQ(get().substr(0, junk.size()), junk);
-    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "COM2");
-
-    // A huge single line before the section: read gives up (bounded), a write copies it whole.
-    put(std::string(3 << 20, 'x') + "\n[Com]\nMBLastUsedPort=COM3\n");
-    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
+    const std::string utf16 = std::string("\xFF\xFE[\0C\0o\0m\0]\0\n\0", 14);
+    const std::string bigTail = "[Com]\nMBLastUsedPort=COM1\n" + std::string(2 << 20, ';') +
+                                "\n[Language]\nGsSelectedLanguage=english\n";
+    for (const std::string& text : {junk, utf16, bigTail, std::string(3 << 20, 'x') + "\n[Com]\nX=1\n"}) {
+        put(text);
+        EXPECT_EQ(readProfileString(path, "Language", "GsSelectedLanguage", "d"), "d");
+        EXPECT_FALSE(writeProfileString(path, "Language", "GsSelectedLanguage", "magyar"));
+        EXPECT_EQ(get(), text);
+        EXPECT_FALSE(fs::exists(path + ".~tmp"));
+    }
+    // Up to the read limit a file is read whole, and rewritten.
+    put("[Com]\n" + std::string(1000000, ';') + "\n[Language]\nGsSelectedLanguage=english\n");
+    EXPECT_EQ(readProfileString(path, "Language", "GsSelectedLanguage", "d"), "english");
     EXPECT_TRUE(writeProfileString(path, "Com", "MBLastUsedPort", "COM4"));
-    EXPECT_EQ(get(), std::string(3 << 20, 'x') + "\n[Com]\nMBLastUsedPort=COM4\n");
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "COM4");
 
     // An over-long value is no value; writing replaces the whole line.
     put("[Com]\nMBLastUsedPort=" + std::string(10000, 'y') + "\nNext=1\n");
@@ -158,11 +163,24 @@ TEST_F(ProfileFile, WriteKeepsTheFilesLinkAndPermissions) {
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(fs::exists(path + ".~tmp"));
 
-    // A dangling link is replaced by the file.
+    // A dangling link is written through: the file appears where it points, relative to the link.
+    fs::create_directories(dir / "elsewhere");
     const fs::path dangling = dir / "dangling.ini";
-    fs::create_symlink(dir / "nowhere" / "x.ini", dangling);
+    fs::create_symlink(fs::path("elsewhere") / "x.ini", dangling);
     EXPECT_TRUE(writeProfileString(dangling.string(), "Com", "MBLastUsedPort", "COM3"));
-    EXPECT_EQ(readProfileString(dangling.string(), "Com", "MBLastUsedPort", ""), "COM3");
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_EQ(readProfileString((dir / "elsewhere" / "x.ini").string(), "Com", "MBLastUsedPort", ""), "COM3");
+    // One into a missing folder, or a loop of links, stays as it is.
+    const fs::path nowhere = dir / "nowhere.ini", loopA = dir / "a.ini", loopB = dir / "b.ini";
+    fs::create_symlink(dir / "missing" / "x.ini", nowhere);
+    fs::create_symlink(loopB, loopA);
+    fs::create_symlink(loopA, loopB);
+    for (const fs::path& p : {nowhere, loopA}) {
+        EXPECT_EQ(readProfileString(p.string(), "Com", "MBLastUsedPort", "d"), "d");
+        EXPECT_FALSE(writeProfileString(p.string(), "Com", "MBLastUsedPort", "COM4"));
+        EXPECT_TRUE(fs::is_symlink(p));
+    }
+    EXPECT_EQ(fs::read_symlink(loopA), loopB);
 }
 
 } // namespace

@@ -106,7 +106,7 @@ TEST(SerialPort, ProbeAppliesNoSettings) {
     ::close(other);
 }
 
-TEST(SerialPort, OpenPurgesStaleInput) {
+TEST(SerialPort, OpenAndClosePurgeTheQueues) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     {
@@ -124,6 +124,16 @@ TEST(SerialPort, OpenPurgesStaleInput) {
         EXPECT_EQ(port.read(buf).count, 0u);
         ASSERT_TRUE(pty.write("x"));
         EXPECT_EQ(readAll(port, 1), std::vector<std::uint8_t>{'x'});
+
+        // Closing discards what has not left yet rather than waiting for it to drain (a real tty
+        // waits up to 30 s): of what the far side had not read, only what it had already taken in
+        // (a pseudo-terminal takes 4 KiB) still arrives.
+        const std::vector<std::uint8_t> unsent(32768, 'u');
+        port.write(unsent);
+        const std::size_t queued = unsent.size() - port.pendingOutput();
+        ASSERT_GT(queued, 6144u);
+        port.close();
+        EXPECT_LE(pty.read(queued, 1000).size(), 4096u);
     }
 }
 

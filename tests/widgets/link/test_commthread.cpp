@@ -1,5 +1,6 @@
 // The receive thread over real pseudo-terminals: every byte reaches the GUI thread in order, closing
-// never deadlocks (also while bytes stream in), and a vanished far side ends the thread quietly.
+// never deadlocks (also while bytes stream in), and a vanished far side or a failing wait is reported
+// once as a loss.
 #include "link/commthread.h"
 #include "link/serialport_posix.h"
 #include "processcpu.h"
@@ -10,6 +11,7 @@
 #include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <thread>
 
 using mb::port::SerialPort;
@@ -143,4 +145,51 @@ TEST(TCommThread, FarSideClosingEndsTheThreadWithoutSpinning) {
     EXPECT_LT(cpuSeconds() - before, 0.05);
     EXPECT_EQ(lost, 1);
     t.stop();
+}
+
+// A process out of descriptors: a wait over two descriptors fails, and the thread's events cannot be
+// made. Neither may leave a port that is silently deaf or a thread that cannot be stopped.
+TEST(TCommThread, FailingWaitsAndEventsAreReported) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePath(), {}, nullptr));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const auto limitTo = [&](rlim_t n) {
+        rlimit l = saved;
+        l.rlim_cur = n;
+        return ::setrlimit(RLIMIT_NOFILE, &l) == 0;
+    };
+    {
+        TCommThread t(port);
+        ASSERT_EQ(t.setUpError(), 0);
+        std::vector<std::uint8_t> got;
+        int lost = 0, lostError = -1;
+        t.connectCallbacks(
+            [&](std::span<const std::uint8_t> b) { got.insert(got.end(), b.begin(), b.end()); },
+            [&](int e) {
+                ++lost;
+                lostError = e;
+            });
+        t.start();
+        ASSERT_TRUE(pty.write("a"));
+        ASSERT_TRUE(waitUntil([&] { return got.size() == 1; }, 5000)); // running, past its set-up
+        // Room for one descriptor: the thread's next poll over two fails with EINVAL.
+        ASSERT_TRUE(limitTo(1));
+        const bool written = pty.write("b");
+        const bool ended = t.wait(QDeadlineTimer(5000));
+        ASSERT_TRUE(limitTo(saved.rlim_cur));
+        ASSERT_TRUE(written);
+        ASSERT_TRUE(ended);
+        ASSERT_TRUE(waitUntil([&] { return lost > 0; }, 5000));
+        EXPECT_EQ(lost, 1);
+        EXPECT_EQ(lostError, EINVAL);
+        t.stop();
+    }
+    ASSERT_TRUE(limitTo(3)); // below every free descriptor number
+    TCommThread t(port);
+    ASSERT_TRUE(limitTo(saved.rlim_cur));
+    EXPECT_EQ(t.setUpError(), EMFILE);
+    t.stop(); // returns at once: there is nothing to stop
 }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace std::chrono;
@@ -237,6 +238,25 @@ TEST(TMBLink, PortHeldByAnotherOpenerFailsWithRedLampAndNoEvent) {
     EXPECT_TRUE(link.mb->MBOpenPort(QString::fromStdString(link.pty.slavePath())));
     EXPECT_EQ(lamp->brushColor(), QColor(0, 255, 0));
     EXPECT_TRUE(lamp->toolTip().isEmpty());
+
+    // Out of descriptors after the port itself: the receive thread cannot be set up, so the open fails
+    // with that reason rather than leaving a thread nothing could stop.
+    link.mb->MBClosePort();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the closed session's thread
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit few = saved;
+    few.rlim_cur = static_cast<rlim_t>(lowestFree) + 3; // the port and two of the thread's three events
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    const bool opened = link.mb->MBOpenPort(QString::fromStdString(link.pty.slavePath()));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(link.mb->MBPortOpen());
+    EXPECT_EQ(lamp->brushColor(), QColor(255, 0, 0));
+    EXPECT_TRUE(lamp->toolTip().contains("receive thread")) << lamp->toolTip().toStdString();
+    EXPECT_TRUE(link.mb->MBOpenPort(QString::fromStdString(link.pty.slavePath())));
 }
 
 TEST(TMBLink, FarSideVanishingEndsTheTransactionAndClosesQuietly) {
