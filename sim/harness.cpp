@@ -16,14 +16,15 @@ extern char** environ;
 
 namespace vx::sim {
 
-SimProcess::SimProcess(const std::string& binary, const std::vector<std::string>& args) {
+SimProcess::SimProcess(const std::string& binary, const std::vector<std::string>& args, bool simulator) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     // A test that dies must not leave its simulator running.
-    std::vector<std::string> all{binary, "--exit-with-parent"};
+    std::vector<std::string> all{binary};
+    if (simulator) all.emplace_back("--exit-with-parent");
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all)
@@ -37,9 +38,10 @@ SimProcess::SimProcess(const std::string& binary, const std::vector<std::string>
         pid_ = -1;
         return;
     }
-    // The first line is the device path; wait for it at most five seconds.
+    // The first line is the device path; wait for it at most five seconds (another program, a window
+    // under the sanitizers say, may take longer to get there).
     std::string line;
-    const auto until = Clock::now() + std::chrono::seconds(5);
+    const auto until = Clock::now() + std::chrono::seconds(simulator ? 5 : 30);
     while (Clock::now() < until) {
         pollfd p{out_, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;

@@ -14,8 +14,9 @@ namespace vx::sim {
 
 class SimProcess {
 public:
-    // Starts the simulator with the arguments; waits (bounded) for the device path on its stdout.
-    SimProcess(const std::string& binary, const std::vector<std::string>& args);
+    // Starts the simulator with the arguments; waits (bounded) for the device path on its stdout. Another
+    // program (simulator false) gets no simulator options and is waited for longer: any first line will do.
+    SimProcess(const std::string& binary, const std::vector<std::string>& args, bool simulator = true);
     ~SimProcess(); // always stops the process
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;

@@ -18,7 +18,7 @@ TEST(Program, TerminationSignalsEndItAsClosingTheWindowDoes) {
         qputenv("VX_OPEN_PORT", QByteArray::fromStdString(sim.devicePath()));
         qputenv("VX_EXIT_AFTER_SHOW", "1"); // "shown ..." once the window is up; the port opens next
         // The harness starts any program that prints a line when it is ready.
-        vx::sim::SimProcess program(VX2207_CONFIG, {});
+        vx::sim::SimProcess program(VX2207_CONFIG, {}, false);
         for (const char* name : {"VX_SETTINGS_FILE", "VX_OPEN_PORT", "VX_EXIT_AFTER_SHOW"})
             qunsetenv(name);
         ASSERT_TRUE(program.started()) << sig;

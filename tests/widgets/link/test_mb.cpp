@@ -122,7 +122,8 @@ TEST(TMBLink, SilentFarSideGivesFiveAttemptsOnTimeThenTimeOut) {
     for (std::size_t i = 1; i < sends.size(); ++i) {
         const auto gap = duration_cast<microseconds>(sends[i] - sends[i - 1]).count();
         EXPECT_GE(gap, interval * 1000 - 500) << "attempt " << i << " early";
-        EXPECT_LE(gap, interval * 1000 + 10000) << "attempt " << i << " late";
+        // Generous: a loaded machine wakes late; a retry that came a whole interval late would still show.
+        EXPECT_LE(gap, interval * 1000 + 40000) << "attempt " << i << " late";
     }
     EXPECT_EQ(mb.MBMasterTryNumber(), 5);
     EXPECT_EQ(mb.MBNumberOfTxFrames(), 1u);
