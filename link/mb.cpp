@@ -527,7 +527,7 @@ void TMB::showNotice() {
     const int h = text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);
     notice_->resize(notice_->width(), h);
     notice_->setVisible(!text.isEmpty());
-    setFixedSize(153, 145 + (h > 0 ? h + 4 : 0));
+    setFixedSize(153, 145 + (h > 0 ? h + 8 : 0));
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -244,11 +244,17 @@ std::string portHolders(const std::string& path, const std::string& procRoot) {
         for (const fs::path& fd : entriesOf(proc / "fd")) {
             std::error_code ec;
             if (fs::read_symlink(fd, ec).string() != device || ec) continue;
-            std::string comm;
-            std::ifstream file(proc / "comm");
-            std::getline(file, comm);
-            out += (out.empty() ? "" : ", ") + (comm.empty() ? std::string("a program") : comm) + " (pid " +
-                   pid + ")";
+            // The program's file name; the kernel's own name for it is cut to 15 characters.
+            std::string program;
+            std::ifstream cmdline(proc / "cmdline");
+            std::getline(cmdline, program, '\0');
+            program = fs::path(program).filename().string();
+            if (program.empty()) {
+                std::ifstream comm(proc / "comm");
+                std::getline(comm, program);
+            }
+            out += (out.empty() ? "" : ", ") + (program.empty() ? std::string("a program") : program) +
+                   " (pid " + pid + ")";
             break;
         }
     }

@@ -91,12 +91,14 @@ TEST(PortNames, ABusyPortNamesItsHolders) {
     const fs::path proc = t.root / "proc";
     for (const char* pid : {"101", "202", "self"})
         fs::create_directories(proc / pid / "fd");
-    std::ofstream(proc / "101/comm") << "minicom\n";
+    std::ofstream(proc / "101/comm") << "minic\n";
+    std::ofstream(proc / "101/cmdline") << std::string("/usr/bin/minicom\0-D\0/dev/ttyUSB0\0", 33);
     std::ofstream(proc / "202/comm") << "other\n";
     fs::create_symlink(t.dev("ttyUSB0"), proc / "101/fd/3");
     fs::create_symlink(t.dev("ttyUSB1"), proc / "202/fd/3");
     fs::create_symlink(t.dev("ttyUSB0"), proc / "self/fd/4"); // not a process number
     EXPECT_EQ(portHolders(t.dev("ttyUSB0"), proc.string()), "minicom (pid 101)");
+    EXPECT_EQ(portHolders(t.dev("ttyUSB1"), proc.string()), "other (pid 202)");
     EXPECT_EQ(portHolders(t.dev("ttyS0"), proc.string()), "");
     const ProbeResult busy{describeOpenError("/dev/ttyUSB0", EBUSY), "minicom (pid 101)"};
     EXPECT_EQ(shortReason("ttyUSB0", busy), "ttyUSB0 is busy: held by minicom (pid 101).");
