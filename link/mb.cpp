@@ -270,6 +270,8 @@ void TMB::MBRefreshPortList() {
 
 void TMB::rebuildPortList() {
     using namespace mb::port;
+    // Armed before looking, so nothing that changes meanwhile goes unseen.
+    watchPorts();
     const std::string held = linkOpened_ ? port_.toStdString() : std::string();
     entries_ = buildPortList(candidatePorts(), probeForList, held);
     if (!waitingFor_.isEmpty() && findRemembered(entries_, waitingFor_.toStdString()) < 0) {
@@ -300,7 +302,6 @@ void TMB::rebuildPortList() {
         portList_->setCurrentRow(remembered >= 0 ? remembered : std::max(firstUsable, 0));
     }
     openButton_->setEnabled(portList_->count() > 0);
-    watchPorts();
     showNotice();
 }
 
@@ -500,7 +501,7 @@ void TMB::stopWaiting() {
 }
 
 void TMB::showNotice() {
-    QString text;
+    QString text, tip = portError_;
     QColor colour = kNoticeBad;
     if (!waitingFor_.isEmpty()) {
         text = waitNotice_;
@@ -515,13 +516,14 @@ void TMB::showNotice() {
             !entries_[static_cast<std::size_t>(row)].usable()) {
             const mb::port::PortEntry& e = entries_[static_cast<std::size_t>(row)];
             text = qs(mb::port::shortReason(mb::port::deviceName(e.info.path), e.probe));
+            tip = qs(e.probe.error.reason);
         }
     }
     QPalette p = notice_->palette();
     p.setColor(QPalette::WindowText, colour);
     notice_->setPalette(p);
     notice_->setText(text);
-    notice_->setToolTip(text.isEmpty() ? QString() : portError_);
+    notice_->setToolTip(text.isEmpty() || tip.isEmpty() ? text : tip);
     // The panel grows below its usual face by as many lines as the text needs (three at most).
     const int lines = notice_->fontMetrics().lineSpacing();
     const int h = text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);

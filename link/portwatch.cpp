@@ -14,7 +14,7 @@ namespace mb::port {
 
 std::vector<WatchDir> portWatchDirs(const std::vector<std::string>& extraPaths, const std::string& devRoot) {
     std::map<std::string, std::set<std::string>> names;
-    std::set<std::string> every;
+    std::set<std::string> every, nodes;
     auto add = [&](const fs::path& dir, const std::string& name) {
         const std::string d = dir.empty() ? std::string(".") : dir.lexically_normal().string();
         if (name.empty())
@@ -26,24 +26,30 @@ std::vector<WatchDir> portWatchDirs(const std::vector<std::string>& extraPaths, 
     add(devRoot, {});
     add(fs::path(devRoot) / "serial", "by-id");
     add(fs::path(devRoot) / "serial" / "by-id", {});
+    const fs::path terminals = (fs::path(devRoot) / "pts").lexically_normal();
     for (const std::string& extra : extraPaths) {
-        const fs::path p(extra);
+        const fs::path p = fs::path(extra).lexically_normal();
         if (!p.has_filename()) continue;
-        add(p.parent_path(), p.filename().string());
-        // A link (the simulator's --link) to a pseudo-terminal: the terminal's end is seen in /dev/pts.
+        // Where a link (the simulator's --link) leads: its going is seen on the node itself.
         std::error_code ec;
-        if (!fs::is_symlink(p, ec)) continue;
-        fs::path target = fs::read_symlink(p, ec);
-        if (ec || target.empty()) continue;
-        if (target.is_relative()) target = p.parent_path() / target;
-        target = target.lexically_normal();
-        if (target.has_filename()) add(target.parent_path(), target.filename().string());
+        fs::path node = p;
+        if (fs::is_symlink(p, ec)) {
+            node = fs::read_symlink(p, ec);
+            if (node.is_relative()) node = p.parent_path() / node;
+            node = node.lexically_normal();
+        }
+        const bool there = !ec && fs::exists(node, ec) && !fs::is_directory(node, ec);
+        if (there) nodes.insert(node.string());
+        if (!(there && node == p && p.parent_path() == terminals))
+            add(p.parent_path(), p.filename().string());
     }
     std::vector<WatchDir> out;
     for (const std::string& d : every)
-        out.push_back({d, {}});
+        out.push_back({d, {}, false});
     for (auto& [d, n] : names)
-        if (!every.count(d)) out.push_back({d, std::move(n)});
+        if (!every.count(d)) out.push_back({d, std::move(n), false});
+    for (const std::string& n : nodes)
+        out.push_back({n, {}, true});
     return out;
 }
 
@@ -51,8 +57,9 @@ std::vector<WatchDir> portWatchDirs(const std::vector<std::string>& extraPaths, 
 
 namespace {
 constexpr int kSettleMs = 40;
-constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
-                                IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kNodeMask = IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr std::uint32_t kDirMask =
+    kNodeMask | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;
 } // namespace
 
 TPortWatch::TPortWatch(QObject* parent) : QObject(parent) {
@@ -76,7 +83,7 @@ bool TPortWatch::watch(const std::vector<mb::port::WatchDir>& dirs) {
     std::set<int> every;
     for (const mb::port::WatchDir& d : dirs) {
         // Two paths of one folder give one descriptor: their names add up.
-        const int wd = ::inotify_add_watch(fd_, d.dir.c_str(), kMask);
+        const int wd = ::inotify_add_watch(fd_, d.dir.c_str(), d.node ? kNodeMask : kDirMask);
         if (wd < 0) continue;
         if (d.names.empty()) every.insert(wd);
         next[wd].insert(d.names.begin(), d.names.end());

@@ -1,7 +1,7 @@
 #pragma once
 // Watching for ports that come and go, without polling: an inotify watch on /dev (device nodes made
-// and removed, permissions set by udev), /dev/serial/by-id (adapter names) and the folders of the
-// MB_EXTRA_PORTS paths and of what their links point to (pseudo-terminals under /dev/pts). The kernel
+// and removed, permissions set by udev), /dev/serial/by-id (adapter names), the folders of the
+// MB_EXTRA_PORTS paths and the device nodes they lead to (pseudo-terminals under /dev/pts). The kernel
 // wakes the GUI thread only when something there changes.
 #include <QObject>
 
@@ -16,11 +16,14 @@ class QTimer;
 namespace mb::port {
 
 struct WatchDir {
-    std::string dir;
-    std::set<std::string> names; // the entries that matter; empty: every entry
+    std::string dir;             // a folder, or with `node` one device node
+    std::set<std::string> names; // the folder's entries that matter; empty: every entry
+    bool node = false;
 };
 
-// The folders to watch for these extra paths, besides the device folders under `devRoot`.
+// What to watch for these extra paths, besides the device folders under `devRoot`. A terminal under
+// devRoot/pts is watched by its node while it is there: terminals come and go there all day, and
+// the folder is watched only to see a missing one appear.
 std::vector<WatchDir> portWatchDirs(const std::vector<std::string>& extraPaths,
                                     const std::string& devRoot = "/dev");
 

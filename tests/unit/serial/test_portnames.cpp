@@ -108,16 +108,21 @@ TEST(PortNames, TheWatchLooksWhereDevicesAndExtraPathsAppear) {
     FakeTree t;
     const std::string simLink = (t.root / "run/sim.tty").string();
     fs::create_directories(t.root / "run");
-    fs::create_symlink("../dev/ttyS0", simLink);
-    const auto dirs = portWatchDirs({simLink, "/dev/pts/7"}, (t.root / "dev").string());
-    auto names = [&](const fs::path& d) -> std::set<std::string> {
+    fs::create_directories(t.root / "dev/pts");
+    std::ofstream(t.dev("pts/7"));
+    fs::create_symlink("../dev/pts/7", simLink);
+    const auto dirs = portWatchDirs({simLink, t.dev("pts/7"), t.dev("pts/9")}, (t.root / "dev").string());
+    auto names = [&](const fs::path& d, bool node = false) -> std::set<std::string> {
         for (const WatchDir& w : dirs)
-            if (w.dir == d.string()) return w.names;
+            if (w.dir == d.string() && w.node == node) return w.names;
         return {"(not watched)"};
     };
-    EXPECT_EQ(names(t.root / "dev"), std::set<std::string>{}); // every entry: ttyS0 lies here too
+    EXPECT_EQ(names(t.root / "dev"), std::set<std::string>{}); // every entry
     EXPECT_EQ(names(t.root / "dev/serial"), std::set<std::string>{"by-id"});
     EXPECT_EQ(names(t.root / "dev/serial/by-id"), std::set<std::string>{});
     EXPECT_EQ(names(t.root / "run"), std::set<std::string>{"sim.tty"});
-    EXPECT_EQ(names("/dev/pts"), std::set<std::string>{"7"});
+    // The terminal that is there by its node; the folder only for the one still to come.
+    EXPECT_EQ(names(t.dev("pts/7"), true), std::set<std::string>{});
+    EXPECT_EQ(names(t.root / "dev/pts"), std::set<std::string>{"9"});
+    EXPECT_EQ(dirs.size(), 6u);
 }
