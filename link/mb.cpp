@@ -447,12 +447,22 @@ void TMB::deviceLost(int error) {
         QStringLiteral(" (unplugged, or the far end closed).");
     const QString name = qs(mb::port::deviceName(portInfo_.path));
     const bool wasOpen = MBPortOpen();
+    failureNotice_ = lossText(name);
+    if (!mb::port::comesBackAsItself(portInfo_)) {
+        // Nothing to wait for: closed as the Close button would close it; the red lamp says why.
+        openButton_->setChecked(false);
+        closeSequence();
+        rebuildPortList();
+        portError_ = reason;
+        setPortLamp(kRed, reason);
+        afterOpenOrClose(wasOpen);
+        return;
+    }
     // The engine closes as for the Close button, but the button stays down: the user still wants this
     // port, and the link reopens it when it comes back (the same by-id adapter, else the same path).
     stopLink();
     waitingFor_ = qs(mb::port::rememberedName(portInfo_));
     waitNotice_ = name + QStringLiteral(" lost: waiting for it to come back.");
-    failureNotice_ = lossText(name);
     portError_ = reason;
     noticeTimer_->stop();
     engine_.portClosing(); // its handlers may press Close, which ends the wait at once

@@ -180,6 +180,12 @@ std::string rememberedName(const PortInfo& info) {
     return info.byId.empty() ? info.path : info.byId;
 }
 
+bool comesBackAsItself(const PortInfo& info, const std::string& devRoot) {
+    if (!info.byId.empty()) return true;
+    const fs::path p = fs::path(info.path).lexically_normal();
+    return p.parent_path() != (fs::path(devRoot) / "pts").lexically_normal();
+}
+
 int findRemembered(const std::vector<PortEntry>& entries, const std::string& remembered) {
     if (remembered.empty()) return -1;
     for (std::size_t i = 0; i < entries.size(); ++i)

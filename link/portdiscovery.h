@@ -66,6 +66,11 @@ std::vector<PortEntry> buildPortList(const std::vector<PortInfo>& candidates, co
 // as another ttyUSB is still found; else its path.
 std::string rememberedName(const PortInfo& info);
 
+// Whether a lost port that shows up again under its name is the same device: true for a by-id link,
+// a device path or a link such as the simulator's; false for a bare terminal under /dev/pts, whose
+// number the kernel gives to the next terminal opened (a shell, say).
+bool comesBackAsItself(const PortInfo& info, const std::string& devRoot = "/dev");
+
 // The row a remembered name stands for: a by-id link or a plain path (as older settings files hold
 // them, and as ports without a by-id link are remembered). -1 when none.
 int findRemembered(const std::vector<PortEntry>& entries, const std::string& remembered);

@@ -40,8 +40,8 @@ std::vector<WatchDir> portWatchDirs(const std::vector<std::string>& extraPaths, 
         }
         const bool there = !ec && fs::exists(node, ec) && !fs::is_directory(node, ec);
         if (there) nodes.insert(node.string());
-        if (!(there && node == p && p.parent_path() == terminals))
-            add(p.parent_path(), p.filename().string());
+        // A terminal number that shows up in /dev/pts belongs to whatever terminal was opened next.
+        if (p.parent_path() != terminals) add(p.parent_path(), p.filename().string());
     }
     std::vector<WatchDir> out;
     for (const std::string& d : every)

@@ -21,9 +21,10 @@ struct WatchDir {
     bool node = false;
 };
 
-// What to watch for these extra paths, besides the device folders under `devRoot`. A terminal under
-// devRoot/pts is watched by its node while it is there: terminals come and go there all day, and
-// the folder is watched only to see a missing one appear.
+// What to watch for these extra paths, besides the device folders under `devRoot`: their folders for
+// their names, and the device nodes they lead to while those are there. A terminal listed directly
+// under devRoot/pts is watched by its node only: terminals come and go there all day, and a number
+// that appears again is another terminal.
 std::vector<WatchDir> portWatchDirs(const std::vector<std::string>& extraPaths,
                                     const std::string& devRoot = "/dev");
 
