@@ -4,10 +4,12 @@
 #include "link/commthread.h"
 #include "link/mbpanel.h"
 #include "link/portdiscovery.h"
+#include "link/portwatch.h"
 #include "link/precisetimer.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -15,6 +17,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -22,6 +26,13 @@ namespace {
 const QColor kOrange(249, 124, 0);
 const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
+const QColor kNoticeBad(160, 0, 0);
+const QColor kNoticeGood(0, 110, 0);
+
+// The port list's rows carry the path to open and the name the port is remembered by.
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kNameRole = Qt::UserRole + 1;
+constexpr int kReconnectedShownMs = 5000;
 
 QColor buttonFace(const QWidget* w) {
     return w->palette().color(QPalette::Button);
@@ -42,6 +53,10 @@ void describe(QWidget* w, const QString& text) {
 
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+QString lossText(const QString& name) {
+    return name + QStringLiteral(" was lost: unplugged, or the far end closed.");
 }
 
 } // namespace
@@ -69,6 +84,10 @@ TMB::TMB(QWidget* parent) : QGroupBox(parent) {
     });
     connect(txLampTimer_, &QTimer::timeout, this, [this] { setBackground(txLamp_, buttonFace(this)); });
     connect(rxLampTimer_, &QTimer::timeout, this, [this] { setBackground(rxLamp_, buttonFace(this)); });
+    noticeTimer_ = makeTimer(true);
+    connect(noticeTimer_, &QTimer::timeout, this, &TMB::showNotice);
+    watch_ = new TPortWatch(this);
+    connect(watch_, &TPortWatch::changed, this, &TMB::portsChanged);
 
     buildPanel();
     engine_.OnMBMasterEndOfEvent = [this](mb::TMBStatus s, const std::string& text) {
@@ -144,9 +163,10 @@ void TMB::buildPanel() {
     portList_->setAccessibleName(QStringLiteral("Serial ports"));
     // An entry chosen with the mouse or the arrow keys is remembered; a rebuild chooses on its own.
     connect(portList_, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { lastUsedPort_ = item->text(); });
+            [this](QListWidgetItem* item) { lastUsedPort_ = item->data(kNameRole).toString(); });
     connect(portList_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
-        if (item) lastUsedPort_ = item->text();
+        if (item) lastUsedPort_ = item->data(kNameRole).toString();
+        showNotice();
     });
 
     portLamp_ = new TMBShape(this);
@@ -185,6 +205,12 @@ void TMB::buildPanel() {
     baudBox_->setAccessibleName(QStringLiteral("Baud rate"));
     connect(baudBox_, &QComboBox::activated, this,
             [this](int index) { setMBBaud(static_cast<mb::TMBBaud>(index)); });
+
+    // Added below the panel's own face, shown only while there is something to say.
+    notice_ = label("Label_PortNotice", QString(), 6, 145, 141, 0);
+    notice_->setWordWrap(true);
+    notice_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    notice_->hide();
 
     statusShown(engine_.MBStatus(), engine_.MBStatusString());
 }
@@ -260,36 +286,71 @@ void TMB::MBRefreshPortList() {
     normal.setBold(false);
     refreshButton_->setFont(normal);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::string open = MBPortOpen() ? port_.toStdString() : std::string();
-    const auto list = mb::port::buildPortList(
-        mb::port::candidatePorts(), [](const std::string& p) { return mb::port::probePort(p); }, open);
-    const QSignalBlocker quiet(portList_);
-    portList_->clear();
-    for (const std::string& p : list)
-        portList_->addItem(qs(p));
-    if (portList_->count() > 0) {
-        portList_->setCurrentRow(0);
-        const auto same = portList_->findItems(lastUsedPort_, Qt::MatchExactly);
-        if (!same.isEmpty()) portList_->setCurrentItem(same.first());
-        lastUsedPort_ = portList_->currentItem()->text();
-    }
-    openButton_->setEnabled(portList_->count() > 0);
+    rebuildPortList();
     QApplication::restoreOverrideCursor();
 }
 
+void TMB::rebuildPortList() {
+    using namespace mb::port;
+    // Armed before looking, so nothing that changes meanwhile goes unseen.
+    watchPorts();
+    const std::string held = linkOpened_ ? port_.toStdString() : std::string();
+    entries_ = buildPortList(candidatePorts(), probeForList, held);
+    if (!waitingFor_.isEmpty() && findRemembered(entries_, waitingFor_.toStdString()) < 0) {
+        // The lost port keeps the open port's place, greyed, until it returns.
+        PortEntry lost;
+        lost.info = portInfo_;
+        lost.probe.error = describeOpenError(portInfo_.path, ENODEV);
+        lost.probe.error.reason = lossText(port_).toStdString() + " Waiting for it to come back.";
+        lost.held = true;
+        entries_.push_back(std::move(lost));
+    }
+    const QSignalBlocker quiet(portList_);
+    portList_->clear();
+    const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
+    int firstUsable = -1;
+    for (const PortEntry& e : entries_) {
+        auto* item = new QListWidgetItem(qs(shortName(e.info)), portList_);
+        item->setData(kPathRole, qs(e.info.path));
+        item->setData(kNameRole, qs(rememberedName(e.info)));
+        item->setToolTip(qs(describePort(e)));
+        if (!e.usable()) item->setForeground(grey);
+        if (e.usable() && firstUsable < 0) firstUsable = portList_->count() - 1;
+    }
+    // The remembered port is chosen when it is there; otherwise the first that can be opened. Either
+    // way the remembered port stays as it is until the user picks or opens another.
+    if (portList_->count() > 0) {
+        const int remembered = findRemembered(entries_, lastUsedPort_.toStdString());
+        portList_->setCurrentRow(remembered >= 0 ? remembered : std::max(firstUsable, 0));
+    }
+    openButton_->setEnabled(portList_->count() > 0);
+    showNotice();
+}
+
+void TMB::watchPorts() {
+    // Links in MB_EXTRA_PORTS may point elsewhere after every change: the watched folders follow.
+    watch_->watch(mb::port::portWatchDirs(mb::port::extraPorts()));
+}
+
+void TMB::portsChanged() {
+    rebuildPortList();
+    if (!waitingFor_.isEmpty()) tryReconnect();
+}
+
 bool TMB::MBOpenPort(const QString& port) {
-    if (MBPortOpen()) return port_ == port;
-    if (portList_->findItems(port, Qt::MatchExactly).isEmpty()) MBRefreshPortList();
-    const auto items = portList_->findItems(port, Qt::MatchExactly);
-    if (items.isEmpty()) return false;
-    portList_->setCurrentItem(items.first());
-    lastUsedPort_ = port;
+    if (!waitingFor_.isEmpty()) MBClosePort();
+    if (MBPortOpen()) return port_ == port || qs(mb::port::rememberedName(portInfo_)) == port;
+    if (mb::port::findRemembered(entries_, port.toStdString()) < 0) MBRefreshPortList();
+    const int row = mb::port::findRemembered(entries_, port.toStdString());
+    if (row < 0) return false;
+    portList_->setCurrentRow(row);
+    lastUsedPort_ = portList_->currentItem()->data(kNameRole).toString();
     openButton_->click();
     return MBPortOpen();
 }
 
 void TMB::MBClosePort() {
-    if (!MBPortOpen()) return;
+    if (!MBPortOpen() && waitingFor_.isEmpty()) return;
     openButton_->setChecked(false);
     openClicked(false);
 }
@@ -308,42 +369,33 @@ void TMB::openSequence() {
     portList_->setEnabled(false);
     baudBox_->setEnabled(false);
     setPortLamp(kGreen, QString());
-    if (QListWidgetItem* item = portList_->currentItem()) port_ = item->text();
+    mb::port::PortInfo chosen;
+    chosen.path = port_.toStdString();
+    if (QListWidgetItem* item = portList_->currentItem()) {
+        const int row = portList_->row(item);
+        chosen = entries_.at(static_cast<std::size_t>(row)).info;
+        port_ = qs(chosen.path);
+    }
     engine_.portOpening();
     openButton_->setText(QStringLiteral("Close"));
 
     mb::port::OpenError err;
-    bool ok = serial_.open(port_.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, &err);
-    if (ok) {
-        thread_ = std::make_unique<TCommThread>(serial_);
-        if (const int error = thread_->setUpError()) {
-            // Without its events the thread could never be stopped: no thread, no open port.
-            thread_.reset();
-            serial_.close();
-            err = mb::port::describeOpenError(port_.toStdString(), error);
-            err.reason = port_.toStdString() + " cannot be used: the receive thread cannot start (" +
-                         err.system + ").";
-            ok = false;
-        }
-    }
-    if (ok) {
-        thread_->connectCallbacks([this](std::span<const std::uint8_t> b) { bytesArrived(b); },
-                                  [this](int error) { deviceLost(error); });
-        writeNotifier_ = new QSocketNotifier(serial_.fd(), QSocketNotifier::Write, this);
-        writeNotifier_->setEnabled(false);
-        connect(writeNotifier_, &QSocketNotifier::activated, this, [this] {
-            serial_.flush();
-            writeNotifier_->setEnabled(serial_.pendingOutput() > 0);
-        });
-        linkOpened_ = true;
-        thread_->start();
+    if (startLink(port_, &err)) {
+        portInfo_ = chosen;
+        lastUsedPort_ = qs(mb::port::rememberedName(chosen));
         portError_.clear();
+        failureNotice_.clear();
+        noticeTimer_->stop();
         thereWasOpenEvent_ = true;
         engine_.portOpened();
+        showNotice();
         return;
     }
-    // The red lamp is the failure report; the reason waits in its tooltip, no dialog.
-    portError_ = qs(err.reason);
+    // The red lamp is the failure report, with the reason in its tooltip and below the panel; no dialog.
+    mb::port::ProbeResult why{err, {}};
+    if (err.kind == mb::port::OpenFailure::Busy) why.holders = mb::port::portHolders(port_.toStdString());
+    portError_ = qs(err.reason + (why.holders.empty() ? "" : " Held by " + why.holders + "."));
+    failureNotice_ = qs(mb::port::shortReason(mb::port::deviceName(chosen.path), why));
     openButton_->setChecked(false);
     openButton_->setText(QStringLiteral("Open"));
     refreshButton_->setEnabled(true);
@@ -358,9 +410,38 @@ void TMB::closeSequence() {
     refreshButton_->setEnabled(true);
     portList_->setEnabled(true);
     baudBox_->setEnabled(true);
-    engine_.portClosing();
+    noticeTimer_->stop();
+    if (!waitingFor_.isEmpty()) {
+        stopWaiting(); // the engine closed when the port was lost
+    } else {
+        engine_.portClosing();
+    }
     openButton_->setText(QStringLiteral("Open"));
     stopLink();
+}
+
+bool TMB::startLink(const QString& path, mb::port::OpenError* err) {
+    if (!serial_.open(path.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, err)) return false;
+    thread_ = std::make_unique<TCommThread>(serial_);
+    if (const int error = thread_->setUpError()) {
+        // Without its events the thread could never be stopped: no thread, no open port.
+        thread_.reset();
+        serial_.close();
+        *err = mb::port::describeOpenError(path.toStdString(), error);
+        err->reason = path.toStdString() + " cannot be used: the receive thread cannot start (" + err->system + ").";
+        return false;
+    }
+    thread_->connectCallbacks([this](std::span<const std::uint8_t> b) { bytesArrived(b); },
+                              [this](int error) { deviceLost(error); });
+    writeNotifier_ = new QSocketNotifier(serial_.fd(), QSocketNotifier::Write, this);
+    writeNotifier_->setEnabled(false);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] {
+        serial_.flush();
+        writeNotifier_->setEnabled(serial_.pendingOutput() > 0);
+    });
+    linkOpened_ = true;
+    thread_->start();
+    return true;
 }
 
 void TMB::stopLink() {
@@ -390,22 +471,105 @@ void TMB::bytesArrived(std::span<const std::uint8_t> bytes) {
 
 void TMB::deviceLost(int error) {
     if (!linkOpened_) return;
-    // Closed as the Close button would close it; the red lamp and its tooltip say why.
     const QString reason =
         port_ + QStringLiteral(" was lost: ") +
         (error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("the device hung up")) +
         QStringLiteral(" (unplugged, or the far end closed).");
+    const QString name = qs(mb::port::deviceName(portInfo_.path));
     const bool wasOpen = MBPortOpen();
-    openButton_->setChecked(false);
-    closeSequence();
-    // The lost device leaves the list, but it is still the engineer's port: it stays the remembered one,
-    // preselected again once it is back and saved so at exit.
-    const QString remembered = lastUsedPort_;
-    MBRefreshPortList();
-    lastUsedPort_ = remembered;
+    failureNotice_ = lossText(name);
+    if (!mb::port::comesBackAsItself(portInfo_)) {
+        // Nothing to wait for: closed as the Close button would close it; the red lamp says why.
+        openButton_->setChecked(false);
+        closeSequence();
+        rebuildPortList();
+        portError_ = reason;
+        setPortLamp(kRed, reason);
+        afterOpenOrClose(wasOpen);
+        return;
+    }
+    // The engine closes as for the Close button, but the button stays down: the user still wants this
+    // port, and the link reopens it when it comes back (the same by-id adapter, else the same path).
+    stopLink();
+    waitingFor_ = qs(mb::port::rememberedName(portInfo_));
+    waitNotice_ = name + QStringLiteral(" lost: waiting for it to come back.");
     portError_ = reason;
-    setPortLamp(kRed, reason);
+    noticeTimer_->stop();
+    engine_.portClosing(); // its handlers may press Close, which ends the wait at once
+    if (!waitingFor_.isEmpty()) {
+        setPortLamp(kRed, reason);
+        rebuildPortList();
+    }
     afterOpenOrClose(wasOpen);
+}
+
+void TMB::tryReconnect() {
+    const int row = mb::port::findRemembered(entries_, waitingFor_.toStdString());
+    if (row < 0 || entries_[static_cast<std::size_t>(row)].held) return; // not back yet
+    const mb::port::PortEntry back = entries_[static_cast<std::size_t>(row)];
+    const std::string name = mb::port::deviceName(back.info.path);
+    mb::port::ProbeResult why = back.probe;
+    // Back but not usable yet (udev may still be setting its permissions): the next change retries.
+    if (why.error.kind == mb::port::OpenFailure::None && startLink(qs(back.info.path), &why.error)) {
+        port_ = qs(back.info.path);
+        portInfo_ = back.info;
+        waitingFor_.clear();
+        portError_.clear();
+        failureNotice_.clear();
+        engine_.portOpening();
+        thereWasOpenEvent_ = true;
+        engine_.portOpened();
+        setPortLamp(kGreen, QString());
+        reconnectNotice_ = QStringLiteral("Reconnected to %1 at %2.")
+                               .arg(qs(name), QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+        noticeTimer_->start(kReconnectedShownMs);
+        rebuildPortList();
+        // The poll cycle resumes as after Open.
+        afterOpenOrClose(false);
+        return;
+    }
+    waitNotice_ = QStringLiteral("Still waiting: ") + qs(mb::port::shortReason(name, why));
+    portError_ = qs(why.error.reason);
+    setPortLamp(kRed, portError_);
+    showNotice();
+}
+
+void TMB::stopWaiting() {
+    waitingFor_.clear();
+    setPortLamp(buttonFace(this), QString());
+    rebuildPortList();
+}
+
+void TMB::showNotice() {
+    QString text, tip = portError_;
+    QColor colour = kNoticeBad;
+    if (!waitingFor_.isEmpty()) {
+        text = waitNotice_;
+    } else if (noticeTimer_->isActive()) {
+        text = reconnectNotice_;
+        colour = kNoticeGood;
+    } else if (!MBPortOpen()) {
+        text = failureNotice_;
+        // Nothing failed yet, but the chosen port cannot be opened: say why before the user tries.
+        const int row = portList_->currentRow();
+        if (text.isEmpty() && row >= 0 && row < static_cast<int>(entries_.size()) &&
+            !entries_[static_cast<std::size_t>(row)].usable()) {
+            const mb::port::PortEntry& e = entries_[static_cast<std::size_t>(row)];
+            text = qs(mb::port::shortReason(mb::port::deviceName(e.info.path), e.probe));
+            tip = qs(e.probe.error.reason);
+        }
+    }
+    QPalette p = notice_->palette();
+    p.setColor(QPalette::WindowText, colour);
+    notice_->setPalette(p);
+    notice_->setText(text);
+    notice_->setToolTip(text.isEmpty() || tip.isEmpty() ? text : tip);
+    // The panel grows below its usual face by as many lines as the text needs (three at most).
+    const int lines = notice_->fontMetrics().lineSpacing();
+    const int h = text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);
+    notice_->resize(notice_->width(), h);
+    notice_->setVisible(!text.isEmpty());
+    setFixedSize(153, 145 + (h > 0 ? h + 8 : 0));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -478,7 +642,7 @@ void TMB::lampsReset() {
     rxLampTimer_->stop();
     setBackground(rxLamp_, buttonFace(this));
     showStatusLamp();
-    if (!MBPortOpen()) setPortLamp(buttonFace(this), QString());
+    if (!MBPortOpen() && waitingFor_.isEmpty()) setPortLamp(buttonFace(this), QString());
 }
 
 void TMB::statusShown(mb::TMBStatus, const std::string&) {

@@ -3,6 +3,7 @@
 // Open/Close, baud box) that owns one serial port, runs the link protocol engine on it in the GUI
 // thread and receives through its TCommThread while the port is open.
 #include "link/core/linkengine.h"
+#include "link/portdiscovery.h"
 #include "link/serialport_posix.h"
 
 #include <QGroupBox>
@@ -17,12 +18,14 @@
 class QComboBox;
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QSocketNotifier;
 class QTimer;
 class TCommThread;
 class TMBClickLabel;
 class TMBShape;
+class TPortWatch;
 class TPreciseTimer;
 
 class TMB : public QGroupBox, private mb::LinkHost {
@@ -38,6 +41,8 @@ public:
     // ---- Port ----
     QString Port() const { return port_; }
     void setPort(const QString& p) { port_ = p; }
+    // The port the user last picked or opened, as its by-id link where it has one. A port that is
+    // missing from the list does not replace it.
     QString MBLastUsedPort() const { return lastUsedPort_; }
     void setMBLastUsedPort(const QString& p) { lastUsedPort_ = p; }
     mb::TMBBaud MBBaud() const { return engine_.MBBaud(); }
@@ -51,16 +56,22 @@ public:
     bool MBPortOpen() const { return engine_.MBPortOpen(); }
     bool MBThereWasOpenEvent() const { return thereWasOpenEvent_; }
     void setMBThereWasOpenEvent(bool v) { thereWasOpenEvent_ = v; }
-    // Closes the port as the Close button would; nothing happens while it is closed.
+    // Closes the port as the Close button would, and stops waiting for a lost one to return; nothing
+    // happens while it is closed.
     void MBClosePort();
-    // Opens `port` as a user would: selects it in the list (refreshing the list first if it is not
-    // there) and presses Open. Returns whether the port is open afterwards.
+    // Opens `port` (a path or a by-id link) as a user would: selects it in the list (refreshing the
+    // list first if it is not there) and presses Open. Returns whether the port is open afterwards.
     bool MBOpenPort(const QString& port);
     // Rebuilds the port list as the Refresh button does.
     void MBRefreshPortList();
     // Why the last open failed or the device was lost, for an engineer (also the port lamp's tooltip);
     // empty after a successful open.
     QString MBPortErrorText() const { return portError_; }
+    // The lost port the link waits for, to reopen it when it returns (the Open button stays down);
+    // empty when not waiting.
+    QString MBWaitingForPort() const { return waitingFor_; }
+    // The port list as shown, row by row.
+    const std::vector<mb::port::PortEntry>& MBPortEntries() const { return entries_; }
 
     // ---- Panel ----
     bool MBBaudEditVisible() const { return baudEditVisible_; }
@@ -126,10 +137,17 @@ private:
 
     void buildPanel();
     void deferredSetUp();
+    void rebuildPortList();
+    void portsChanged();
+    void watchPorts();
     void openClicked(bool down);
     void openSequence();
     void closeSequence();
+    bool startLink(const QString& path, mb::port::OpenError* err);
     void stopLink();
+    void tryReconnect();
+    void stopWaiting();
+    void showNotice();
     void afterOpenOrClose(bool wasOpen);
     void bytesArrived(std::span<const std::uint8_t> bytes);
     void deviceLost(int error);
@@ -143,10 +161,17 @@ private:
     QSocketNotifier* writeNotifier_ = nullptr;
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete
     bool linkOpened_ = false;
+    TPortWatch* watch_;
+    std::vector<mb::port::PortEntry> entries_; // the port list's rows
 
     QString port_ = QStringLiteral("COM1");
     QString lastUsedPort_;
+    mb::port::PortInfo portInfo_; // the open port: after a loss, what must come back
+    QString waitingFor_;          // its remembered name while waiting for it; empty otherwise
     QString portError_;
+    QString failureNotice_; // the last failed open or loss in one sentence; cleared by an open
+    QString waitNotice_;
+    QString reconnectNotice_;
     std::uint32_t queueIn_ = 8192;
     std::uint32_t queueOut_ = 8192;
     bool refreshOnStartup_ = true;
@@ -173,4 +198,6 @@ private:
     QLabel* lastStatus_;
     QLabel* bitsPerSecond_;
     QComboBox* baudBox_;
+    QLabel* notice_;      // below the panel: why the port is not open, waiting, reconnected
+    QTimer* noticeTimer_; // how long "reconnected" stays
 };

@@ -340,3 +340,19 @@ TEST_F(ConfigE2E, AfterARefusalTheWindowClosesAsTheOperatorWouldAndKeepsItsSetti
     EXPECT_TRUE(text.contains(QByteArray("MBLastUsedPort=") + QByteArray::fromStdString(sim->devicePath())));
     QApplication::setQuitOnLastWindowClosed(true);
 }
+
+TEST_F(ConfigE2E, AnInstrumentThatComesBackOnItsPathIsPolledAgain) {
+    const std::string link = dir.filePath("vx2207-sim.tty").toStdString();
+    start({"--link", link, "--exit-with-parent"});
+    qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(link));
+    ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(link)));
+    ASSERT_TRUE(nextReply());
+    sim.reset(); // unplugged: the simulator ends and takes its link along
+    QTRY_VERIFY_WITH_TIMEOUT(!w->MB1->MBWaitingForPort().isEmpty(), kWaitMs);
+    QSignalSpy replies(w.get(), &TForm_Main::replyShown);
+    sim = std::make_unique<SimProcess>(VX2207_SIM,
+                                       std::vector<std::string>{"--link", link, "--exit-with-parent"});
+    ASSERT_TRUE(sim->started());
+    EXPECT_TRUE(replies.wait(kWaitMs)); // the poll cycle resumed by itself
+    EXPECT_TRUE(w->MB1->MBPortOpen());
+}

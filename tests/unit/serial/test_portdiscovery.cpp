@@ -2,6 +2,7 @@
 #include "link/portdiscovery.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace mb::port;
@@ -16,23 +17,48 @@ TEST(PortDiscovery, NaturalOrderOfDevicePaths) {
     EXPECT_TRUE(naturalLess("/dev/ttyS1", "/dev/ttyS01") != naturalLess("/dev/ttyS01", "/dev/ttyS1"));
 }
 
-TEST(PortDiscovery, HighestFirstThenTheOpenPort) {
-    const std::vector<std::string> present = {"/dev/ttyS1", "/dev/ttyS3", "/dev/ttyS12"};
-    auto probe = [&](const std::string& p) {
-        return p != "/dev/ttyS3" && std::find(present.begin(), present.end(), p) != present.end();
+TEST(PortDiscovery, HighestFirstKeepsWhatCannotBeOpenedThenTheHeldPort) {
+    // ttyS3 is held open by this component (a probe cannot open it), ttyS5 is not there, ttyS7 is
+    // not ours to open, ttyS9 is held by another program.
+    auto probe = [](const std::string& p) {
+        const int error = p == "/dev/ttyS5"   ? ENOENT
+                          : p == "/dev/ttyS7" ? EACCES
+                          : p == "/dev/ttyS9" ? EBUSY
+                                              : 0;
+        return error ? ProbeResult{describeOpenError(p, error), {}} : ProbeResult{};
     };
-    // ttyS3 is held open by this component: the probe cannot open it, so it comes last.
-    EXPECT_EQ(buildPortList({"/dev/ttyS1", "/dev/ttyS3", "/dev/ttyS12", "/dev/ttyS5", "/dev/ttyS1"}, probe,
-                            "/dev/ttyS3"),
-              (std::vector<std::string>{"/dev/ttyS12", "/dev/ttyS1", "/dev/ttyS3"}));
+    const auto list = buildPortList({{"/dev/ttyS1"},
+                                     {"/dev/ttyS3"},
+                                     {"/dev/ttyS12"},
+                                     {"/dev/ttyS5"},
+                                     {"/dev/ttyS7"},
+                                     {"/dev/ttyS9"},
+                                     {"/dev/ttyS1"}},
+                                    probe, "/dev/ttyS3");
+    const std::vector<std::pair<std::string, OpenFailure>> expected = {
+        {"/dev/ttyS12", OpenFailure::None},
+        {"/dev/ttyS9", OpenFailure::Busy},
+        {"/dev/ttyS7", OpenFailure::NoPermission},
+        {"/dev/ttyS1", OpenFailure::None},
+        {"/dev/ttyS3", OpenFailure::None}};
+    ASSERT_EQ(list.size(), expected.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        EXPECT_EQ(list[i].info.path, expected[i].first) << i;
+        EXPECT_EQ(list[i].probe.error.kind, expected[i].second) << i;
+        EXPECT_EQ(list[i].held, i + 1 == list.size()) << i;
+    }
+    EXPECT_NE(shortReason("ttyS7", list[2].probe).find("dialout"), std::string::npos);
     EXPECT_TRUE(buildPortList({}, probe, "").empty());
 }
 
 TEST(PortDiscovery, ExtraPortsFromTheEnvironment) {
     ::setenv("MB_EXTRA_PORTS", "/tmp/vx-a::/tmp/vx-b:/tmp/vx-a", 1);
-    const std::vector<std::string> c = candidatePorts();
+    const std::vector<PortInfo> c = candidatePorts();
     ::unsetenv("MB_EXTRA_PORTS");
-    EXPECT_EQ(std::count(c.begin(), c.end(), "/tmp/vx-a"), 1);
-    EXPECT_EQ(std::count(c.begin(), c.end(), "/tmp/vx-b"), 1);
-    EXPECT_EQ(std::count(c.begin(), c.end(), ""), 0);
+    auto count = [&c](const std::string& p) {
+        return std::count_if(c.begin(), c.end(), [&p](const PortInfo& i) { return i.path == p; });
+    };
+    EXPECT_EQ(count("/tmp/vx-a"), 1);
+    EXPECT_EQ(count("/tmp/vx-b"), 1);
+    EXPECT_EQ(count(""), 0);
 }

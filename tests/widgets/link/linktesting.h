@@ -31,6 +31,14 @@ inline std::vector<std::uint8_t> reply(std::uint8_t address, std::uint8_t status
     return lineCode(f);
 }
 
+// The row of the port list that opens `path`; -1 when it is not listed.
+inline int rowOf(const TMB& mb, const std::string& path) {
+    const auto& e = mb.MBPortEntries();
+    for (std::size_t i = 0; i < e.size(); ++i)
+        if (e[i].info.path == path) return static_cast<int>(i);
+    return -1;
+}
+
 struct OpenLink {
     PtyPair pty;
     std::unique_ptr<TMB> mb;

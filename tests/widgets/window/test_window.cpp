@@ -24,6 +24,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "ptypair.h"
+
 namespace {
 
 const QString kEnglishCaption = "Configuration software for VX2207 V   V2015-02-27   Velmar Kft.";
@@ -158,6 +160,25 @@ TEST_F(Window, BadSettingsFilesGiveDefaults) {
     // Duplicate keys: the first counts.
     write("[Language]\nGsSelectedLanguage=english\nGsSelectedLanguage=magyar\n");
     EXPECT_EQ(open()->GsSelectedLanguage, "english");
+}
+
+TEST_F(Window, TheRememberedPortChangesOnlyWhenTheUserOpensAnother) {
+    // The remembered adapter is not plugged in; the port list preselects what is there instead.
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ::setenv("MB_EXTRA_PORTS", pty.slavePath().c_str(), 1);
+    const QByteArray absent = "/dev/serial/by-id/usb-vx-adapter-if00-port0";
+    for (const bool opened : {false, true}) {
+        write("[Com]\nMBLastUsedPort=" + absent + "\n");
+        auto w = open();
+        auto* button = child<QPushButton>(*w, "SpeedButton_Open");
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
+        if (opened) ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(pty.slavePath())));
+        w->FormClose();
+        const QByteArray stored = opened ? QByteArray::fromStdString(pty.slavePath()) : absent;
+        EXPECT_TRUE(read().contains("MBLastUsedPort=" + stored + "\n")) << read().toStdString();
+    }
+    ::unsetenv("MB_EXTRA_PORTS");
 }
 
 TEST_F(Window, UnwritableSettingsPlaceClosesQuietly) {

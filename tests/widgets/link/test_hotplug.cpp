@@ -1,0 +1,162 @@
+// Ports that come and go while the panel is up, over pseudo-terminals the tests make and links to
+// them: the list follows without Refresh, a lost port is reopened when it returns (or not, after
+// Close), and ports that cannot be opened stay listed, greyed, with the reason.
+#include "link/serialport_posix.h"
+#include "linktesting.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Folder {
+    fs::path dir = fs::path(testing::TempDir()) / ("vx_hotplug_" + std::to_string(::getpid()));
+    Folder() {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~Folder() { fs::remove_all(dir); }
+    std::string path(const char* name) const { return (dir / name).string(); }
+    // Points the link at the terminal (replacing what it pointed to), or removes it.
+    void link(const std::string& at, const PtyPair* to) const {
+        fs::remove(at);
+        if (to) fs::create_symlink(to->slavePath(), at);
+    }
+};
+
+std::unique_ptr<TMB> panel(const std::string& extraPorts) {
+    ::setenv("MB_EXTRA_PORTS", extraPorts.c_str(), 1);
+    auto mb = std::make_unique<TMB>();
+    auto* refresh = mb->findChild<QPushButton*>("Button_Refresh");
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 5000); }();
+    return mb;
+}
+
+QString notice(const TMB& mb) {
+    const auto* l = mb.findChild<QLabel*>("Label_PortNotice");
+    return l->isHidden() ? QString() : l->text();
+}
+
+} // namespace
+
+TEST(HotPlug, TheListFollowsPathsThatComeAndGoAndPreselectsTheRememberedOne) {
+    Folder f;
+    PtyPair a, b;
+    const std::string la = f.path("a.tty"), lb = f.path("b.tty");
+    auto mb = panel(la + ":" + lb);
+    mb->setMBLastUsedPort(QString::fromStdString(la));
+    auto* list = mb->findChild<QListWidget*>("ListBox_Ports");
+    const struct {
+        const char* step;
+        const std::string& at;
+        const PtyPair* to;
+        bool aListed, bListed;
+        const std::string* current;
+    } steps[] = {
+        {"b appears", lb, &b, false, true, &lb},
+        {"the remembered a appears", la, &a, true, true, &la},
+        {"a goes", la, nullptr, false, true, &lb},
+        {"a comes back", la, &a, true, true, &la},
+    };
+    for (const auto& s : steps) {
+        f.link(s.at, s.to);
+        QTRY_VERIFY_WITH_TIMEOUT((rowOf(*mb, la) >= 0) == s.aListed && (rowOf(*mb, lb) >= 0) == s.bListed,
+                                 2000);
+        EXPECT_EQ(list->currentRow(), rowOf(*mb, *s.current)) << s.step;
+        EXPECT_EQ(mb->MBLastUsedPort().toStdString(), la) << s.step;
+    }
+    ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(HotPlug, ALostPortReopensWhenItsPathReturnsUnlessClosed) {
+    for (const bool closeWhileWaiting : {false, true}) {
+        SCOPED_TRACE(closeWhileWaiting ? "Close while waiting" : "left waiting");
+        Folder f;
+        const std::string port = f.path("vx.tty");
+        auto first = std::make_unique<PtyPair>();
+        f.link(port, first.get());
+        auto mb = panel(port);
+        std::vector<bool> events;
+        // The poll cycle: a request every time the port opens.
+        mb->OnMBPortOpenedOrClosed = [&](bool open) {
+            events.push_back(open);
+            if (open) mb->MBMasterSend(0);
+        };
+        ASSERT_TRUE(mb->MBOpenPort(QString::fromStdString(port)));
+        EXPECT_FALSE(first->read(6).empty());
+
+        first.reset(); // the far end closes
+        QTRY_COMPARE_WITH_TIMEOUT(mb->MBWaitingForPort().toStdString(), port, 2000);
+        EXPECT_EQ(events, (std::vector<bool>{true, false}));
+        EXPECT_EQ(mb->findChild<QPushButton*>("SpeedButton_Open")->text(), "Close");
+        EXPECT_TRUE(notice(*mb).contains("waiting")) << notice(*mb).toStdString();
+        if (closeWhileWaiting) {
+            QTest::mouseClick(mb->findChild<QPushButton*>("SpeedButton_Open"), Qt::LeftButton);
+            EXPECT_TRUE(mb->MBWaitingForPort().isEmpty());
+            EXPECT_TRUE(notice(*mb).contains("was lost")) << notice(*mb).toStdString();
+        }
+
+        PtyPair second;
+        f.link(port, &second);
+        if (closeWhileWaiting) {
+            // Listed again, and left alone.
+            QTRY_VERIFY_WITH_TIMEOUT(rowOf(*mb, port) >= 0 && mb->MBPortEntries()[rowOf(*mb, port)].usable(),
+                                     2000);
+            EXPECT_FALSE(mb->MBPortOpen());
+            EXPECT_EQ(events, (std::vector<bool>{true, false}));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(mb->MBPortOpen(), 2000);
+            EXPECT_FALSE(second.read(6).empty()); // polling resumed
+            EXPECT_EQ(events, (std::vector<bool>{true, false, true}));
+            EXPECT_TRUE(notice(*mb).startsWith("Reconnected")) << notice(*mb).toStdString();
+            EXPECT_EQ(rowOf(*mb, port), static_cast<int>(mb->MBPortEntries().size()) - 1);
+        }
+        mb->OnMBPortOpenedOrClosed = nullptr;
+        mb->MBClosePort();
+    }
+    ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(HotPlug, PortsThatCannotBeOpenedStayGreyedWithTheReason) {
+    Folder f;
+    PtyPair held;
+    mb::port::SerialPort other; // another program holding the port
+    ASSERT_TRUE(other.open(held.slavePath(), {}, nullptr));
+    const std::string locked = f.path("locked.tty");
+    const struct {
+        const char* what;
+        std::string path;
+        const char* reason;
+        bool asRoot; // root opens any file whatever its permissions
+    } cases[] = {
+        {"no permission", locked, "dialout", false},
+        {"busy", held.slavePath(), "busy", true},
+    };
+    auto mb = panel(locked + ":" + held.slavePath());
+    auto* list = mb->findChild<QListWidget*>("ListBox_Ports");
+    std::ofstream(locked).put('x');
+    ::chmod(locked.c_str(), 0); // appears after the list was built: the watch sees it
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.asRoot && ::geteuid() == 0) {
+            std::printf("[   NOTE   ] %s: not checked, the tests run as root\n", c.what);
+            continue;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rowOf(*mb, c.path) >= 0, 2000);
+        const int row = rowOf(*mb, c.path);
+        EXPECT_FALSE(mb->MBPortEntries()[row].usable());
+        EXPECT_EQ(list->item(row)->foreground().color(),
+                  mb->palette().color(QPalette::Disabled, QPalette::Text));
+        EXPECT_TRUE(list->item(row)->toolTip().contains(c.reason))
+            << list->item(row)->toolTip().toStdString();
+        list->setCurrentRow(row);
+        EXPECT_TRUE(notice(*mb).contains(c.reason)) << notice(*mb).toStdString();
+        EXPECT_GT(mb->height(), 145);
+    }
+    ::unsetenv("MB_EXTRA_PORTS");
+}
