@@ -55,15 +55,18 @@ TMB::TMB(QWidget* parent) : QGroupBox(parent) {
     statisticsTimer_ = makeTimer(false);
     txLampTimer_ = makeTimer(true);
     rxLampTimer_ = makeTimer(true);
-    connect(timeOutTimer_, &TPreciseTimer::timeout, this,
-            [this] { engine_.timerExpired(mb::LinkTimer::TimeOut); });
+    connect(timeOutTimer_, &TPreciseTimer::timeout, this, [this] {
+        inputAt_ = timeOutTimer_->deadline();
+        engine_.timerExpired(mb::LinkTimer::TimeOut);
+        inputAt_.reset();
+    });
     connect(delayedSendTimer_, &TPreciseTimer::timeout, this,
             [this] { engine_.timerExpired(mb::LinkTimer::DelayedSend); });
     connect(statisticsTimer_, &QTimer::timeout, this, [this] {
         if (engine_.statisticsTick()) deferredSetUp();
     });
-    connect(txLampTimer_, &QTimer::timeout, this, [this] { setBackground(txLamp_, buttonFace(this)); });
-    connect(rxLampTimer_, &QTimer::timeout, this, [this] { setBackground(rxLamp_, buttonFace(this)); });
+    connect(txLampTimer_, &QTimer::timeout, this, [this] { lampTimeOut(txLamp_, txLampTimer_, txFlashAt_); });
+    connect(rxLampTimer_, &QTimer::timeout, this, [this] { lampTimeOut(rxLamp_, rxLampTimer_, rxFlashAt_); });
 
     buildPanel();
     engine_.OnMBMasterEndOfEvent = [this](mb::TMBStatus s, const std::string& text) {
@@ -161,9 +164,13 @@ void TMB::buildPanel() {
     bitsPerSecond_ = label("Label_BitsPerSecond", QString(), 5, 120, 143, 15);
     bitsPerSecond_->setAlignment(Qt::AlignCenter);
     // These change with the traffic. On the panel's plain face an opaque label looks the same as a
-    // transparent one and spares the group box a repaint beneath it on every frame.
-    for (QLabel* l : {txCounter_, rxCounter_, speed_, lastStatus_, bitsPerSecond_})
+    // transparent one and spares the group box a repaint beneath it on every frame; a fixed size spares
+    // a layout request for every new text.
+    for (QLabel* l : {txCounter_, rxCounter_, speed_, lastStatus_, bitsPerSecond_}) {
         l->setAutoFillBackground(true);
+        l->setFixedSize(l->size());
+        l->setTextFormat(Qt::PlainText);
+    }
 
     baudBox_ = new QComboBox(this);
     baudBox_->setObjectName(QStringLiteral("ComboBox_Baud"));
@@ -331,6 +338,7 @@ void TMB::closeSequence() {
 }
 
 void TMB::stopLink() {
+    inputAt_.reset(); // a port opened again from a handler starts afresh
     if (!linkOpened_) return;
     linkOpened_ = false;
     thread_->disconnectCallbacks();
@@ -352,7 +360,10 @@ void TMB::afterOpenOrClose(bool wasOpen) {
 
 void TMB::bytesArrived(std::span<const std::uint8_t> bytes) {
     // The engine's closing may run a handler before the link stops; it must see no more bytes.
-    if (linkOpened_ && engine_.MBPortOpen()) engine_.bytesReceived(bytes.data(), bytes.size());
+    if (!linkOpened_ || !engine_.MBPortOpen()) return;
+    inputAt_ = thread_->batchTime();
+    engine_.bytesReceived(bytes.data(), bytes.size());
+    inputAt_.reset();
 }
 
 void TMB::deviceLost(int error) {
@@ -401,7 +412,13 @@ void TMB::startTimer(mb::LinkTimer t, unsigned ms) {
         timeOutTimer_->start(interval);
         break;
     case mb::LinkTimer::DelayedSend:
-        delayedSendTimer_->start(interval);
+        // The poll cycle's pause runs from the end of the transaction: the reply's last character taken
+        // in or the last time-out due. Past already (a slow display), the request goes at once, still
+        // only one.
+        if (inputAt_)
+            delayedSendTimer_->startAt(*inputAt_ + std::chrono::milliseconds(interval));
+        else
+            delayedSendTimer_->start(interval);
         break;
     case mb::LinkTimer::Statistics:
         statisticsTimer_->start(interval);
@@ -423,16 +440,30 @@ void TMB::stopTimer(mb::LinkTimer t) {
     }
 }
 
+// A lamp is flashed for every byte a frame sends: it lights once and goes out 100 ms after the last
+// flash. Its timer runs exactly while it is lit, and is restarted only when it falls due too early, not
+// for every byte.
+void TMB::flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& at) {
+    at = std::chrono::steady_clock::now();
+    if (timer->isActive()) return;
+    setBackground(lamp, kOrange);
+    timer->start(kFlashMs);
+}
+
+void TMB::lampTimeOut(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point at) {
+    const auto left = at + std::chrono::milliseconds(kFlashMs) - std::chrono::steady_clock::now();
+    if (left > std::chrono::steady_clock::duration::zero())
+        timer->start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    else
+        setBackground(lamp, buttonFace(this));
+}
+
 void TMB::flashTx() {
-    txLampTimer_->stop();
-    setBackground(txLamp_, kOrange);
-    txLampTimer_->start(100);
+    flash(txLamp_, txLampTimer_, txFlashAt_);
 }
 
 void TMB::flashRx() {
-    rxLampTimer_->stop();
-    setBackground(rxLamp_, kOrange);
-    rxLampTimer_->start(100);
+    flash(rxLamp_, rxLampTimer_, rxFlashAt_);
 }
 
 void TMB::txLampOff() {

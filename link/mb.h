@@ -8,9 +8,11 @@
 #include <QGroupBox>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -136,6 +138,9 @@ private:
     void showBaud();
     void showStatusLamp();
     void setPortLamp(const QColor& c, const QString& tip);
+    static constexpr int kFlashMs = 100;
+    void flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& at);
+    void lampTimeOut(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point at);
 
     mb::LinkEngine engine_{*this};
     mb::port::SerialPort serial_;
@@ -143,6 +148,9 @@ private:
     QSocketNotifier* writeNotifier_ = nullptr;
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete
     bool linkOpened_ = false;
+    // While the engine handles an input (bytes read, a time-out due): when that input happened. A pause
+    // asked for meanwhile counts from then, not from whenever the handling (a display) got round to it.
+    std::optional<std::chrono::steady_clock::time_point> inputAt_;
 
     QString port_ = QStringLiteral("COM1");
     QString lastUsedPort_;
@@ -158,6 +166,7 @@ private:
     QTimer* statisticsTimer_;
     QTimer* txLampTimer_;
     QTimer* rxLampTimer_;
+    std::chrono::steady_clock::time_point txFlashAt_{}, rxFlashAt_{};
 
     QLabel* txLamp_;
     QLabel* rxLamp_;

@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdint>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -28,6 +29,7 @@ TPreciseTimer::~TPreciseTimer() {
 void TPreciseTimer::start(int ms) {
     interval_ = ms < 0 ? 0 : ms;
     active_ = true;
+    deadline_ = Clock::now() + std::chrono::milliseconds(interval_);
     if (!notifier_) { // no timerfd: Qt's own timer, whole milliseconds
         fallback_->start(interval_);
         return;
@@ -39,7 +41,29 @@ void TPreciseTimer::start(int ms) {
     ::timerfd_settime(fd_, 0, &when, nullptr);
 }
 
+void TPreciseTimer::startAt(Clock::time_point deadline) {
+    const auto now = Clock::now();
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(std::max(deadline - now, Clock::duration{}));
+    interval_ = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 0x7fffffff));
+    active_ = true;
+    deadline_ = deadline;
+    if (!notifier_) {
+        fallback_->start(interval_);
+        return;
+    }
+    // An absolute time on the same clock: a deadline already past expires at once.
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    if (ns <= 0) when.it_value.tv_nsec = 1; // 0 would disarm it
+    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
+}
+
 void TPreciseTimer::stop() {
+    // Nothing armed, nothing to forget: an expiry already taken in found it inactive or fired it.
+    if (!active_) return;
     active_ = false;
     if (!notifier_) {
         fallback_->stop();
