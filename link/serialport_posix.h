@@ -25,10 +25,19 @@ struct LineSettings {
 
 class SerialPort : public FdChannel {
 public:
+    ~SerialPort() override { SerialPort::close(); }
     // Opens the device exclusively (TIOCEXCL and an advisory lock, so another name of the same device
-    // is refused as well), sets 8N1 raw binary at the given rate without flow control, lowers DTR and
-    // RTS and discards whatever the queues held. On failure nothing stays open.
+    // is refused as well), sets 8N1 raw binary at the given rate without flow control, asks the driver
+    // for low-latency delivery where it takes the request, lowers DTR and RTS and discards whatever the
+    // queues held. On failure nothing stays open.
     bool open(const std::string& path, const LineSettings& line, OpenError* err);
+    // Gives the driver back the latency it had, then closes.
+    void close() override;
+    // Whether this open set the driver's low-latency flag (and close will clear it again).
+    bool lowLatencySet() const { return lowLatencySet_; }
+
+private:
+    bool lowLatencySet_ = false;
 };
 
 // Opens the device exclusively and closes it at once, applying no settings: true if it could be used.
