@@ -1,10 +1,7 @@
 #include "common/pictureformat.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <vector>
 
 namespace vx {
 
@@ -16,16 +13,18 @@ std::string& separatorStorage() {
 
 bool isDigitPlaceholder(char c) { return c == '0' || c == '#'; }
 
-// printf into a std::string of whatever size the value needs.
-template <typename... Args>
-std::string printfString(const char* fmt, Args... args) {
+// The exact decimal expansion rounded to `places` (ties to even), as printf's "%.*f" or "%.*E" would
+// write it in the C locale. Not printf itself: QApplication sets LC_NUMERIC from the desktop, where
+// printf writes a decimal comma, and it is many times slower.
+std::string decimalText(double v, int places, std::chars_format format) {
     char small[64];
-    const int n = std::snprintf(small, sizeof small, fmt, args...);
-    if (n < 0) return {};
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
-    std::vector<char> big(static_cast<size_t>(n) + 1);
-    std::snprintf(big.data(), big.size(), fmt, args...);
-    return std::string(big.data(), static_cast<size_t>(n));
+    auto r = std::to_chars(small, small + sizeof small, v, format, places);
+    if (r.ec == std::errc{}) return std::string(small, r.ptr);
+    // Magnitudes reach 1e18 only in exponent form, so the places are what can make it long.
+    std::string big(static_cast<size_t>(places) + 32, '\0');
+    r = std::to_chars(big.data(), big.data() + big.size(), v, format, places);
+    big.resize(r.ec == std::errc{} ? static_cast<size_t>(r.ptr - big.data()) : 0);
+    return big;
 }
 } // namespace
 
@@ -48,14 +47,15 @@ std::string formatPicture(double v, std::string_view pattern) {
         if (isDigitPlaceholder(c)) ++fracPlaces;
 
     if (std::fabs(v) >= 1e18) {
-        std::string s = printfString("%.*E", fracPlaces > 0 ? fracPlaces : 1, v);
+        std::string s = decimalText(v, fracPlaces > 0 ? fracPlaces : 1, std::chars_format::scientific);
+        if (const size_t e = s.find('e'); e != std::string::npos) s[e] = 'E';
         const size_t p = s.find('.');
         if (p != std::string::npos) s.replace(p, 1, decimalSeparator());
         return s;
     }
 
     // Exact decimal expansion rounded by printf: ties go to even, as everywhere on screen.
-    const std::string digits = printfString("%.*f", fracPlaces, std::fabs(v));
+    const std::string digits = decimalText(std::fabs(v), fracPlaces, std::chars_format::fixed);
     const size_t point = digits.find('.');
     std::string intDigits = digits.substr(0, point);
     std::string fracDigits = point == std::string::npos ? std::string{} : digits.substr(point + 1);
@@ -163,10 +163,12 @@ bool parseDecimal(std::string_view text, double* out) {
         }
     }
     if (!seenDigit) return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(norm.c_str(), &end);
-    if (end != norm.c_str() + norm.size() || errno == ERANGE || !std::isfinite(v)) return false;
+    // from_chars, not strtod: the C library's locale may want a decimal comma (see decimalText).
+    std::string_view number = norm;
+    if (!number.empty() && number.front() == '+') number.remove_prefix(1);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+    if (ec != std::errc{} || end != number.data() + number.size() || !std::isfinite(v)) return false;
     *out = v;
     return true;
 }

@@ -1,7 +1,9 @@
 #include "common/pictureformat.h"
 
+#include <clocale>
 #include <gtest/gtest.h>
 #include <limits>
+#include <string>
 
 namespace {
 struct SeparatorGuard {
@@ -78,4 +80,23 @@ TEST(ParseDecimal, AcceptsNumbersOnly) {
     EXPECT_DOUBLE_EQ(v, 1.5);
     EXPECT_TRUE(vx::parseDecimal("2.25", &v));
     EXPECT_DOUBLE_EQ(v, 2.25);
+}
+
+// The program runs with the desktop's C locale (QApplication sets it), where printf and strtod use a
+// decimal comma: numbers on screen and in the editor must not depend on it.
+TEST(PictureFormat, TheCLibrarysLocaleChangesNothing) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "hu_HU.UTF-8")) GTEST_SKIP() << "no hu_HU.UTF-8 locale on this machine";
+    SeparatorGuard comma(",");
+    EXPECT_EQ(vx::formatPicture(12.345, "#0.000"), "12,345");
+    EXPECT_EQ(vx::formatPicture(-0.5, "0.00"), "-0,50");
+    EXPECT_EQ(vx::formatPicture(1234567, "0 000 000"), "1 234 567");
+    EXPECT_EQ(vx::formatPicture(1e300, "0.000"), "1,000E+300");
+    double v = 0;
+    EXPECT_TRUE(vx::parseDecimal("-12,5", &v));
+    EXPECT_DOUBLE_EQ(v, -12.5);
+    EXPECT_TRUE(vx::parseDecimal("+2.25e1", &v));
+    EXPECT_DOUBLE_EQ(v, 22.5);
+    EXPECT_FALSE(vx::parseDecimal("1e-999", &v));
+    std::setlocale(LC_ALL, saved.c_str());
 }
