@@ -65,8 +65,8 @@ TMB::TMB(QWidget* parent) : QGroupBox(parent) {
     connect(statisticsTimer_, &QTimer::timeout, this, [this] {
         if (engine_.statisticsTick()) deferredSetUp();
     });
-    connect(txLampTimer_, &QTimer::timeout, this, [this] { lampTimeOut(txLamp_, txLampTimer_, txFlashAt_); });
-    connect(rxLampTimer_, &QTimer::timeout, this, [this] { lampTimeOut(rxLamp_, rxLampTimer_, rxFlashAt_); });
+    connect(txLampTimer_, &QTimer::timeout, this, [this] { setBackground(txLamp_, buttonFace(this)); });
+    connect(rxLampTimer_, &QTimer::timeout, this, [this] { setBackground(rxLamp_, buttonFace(this)); });
 
     buildPanel();
     engine_.OnMBMasterEndOfEvent = [this](mb::TMBStatus s, const std::string& text) {
@@ -440,30 +440,22 @@ void TMB::stopTimer(mb::LinkTimer t) {
     }
 }
 
-// A lamp is flashed for every byte a frame sends: it lights once and goes out 100 ms after the last
-// flash. Its timer runs exactly while it is lit, and is restarted only when it falls due too early, not
-// for every byte.
-void TMB::flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& at) {
-    at = std::chrono::steady_clock::now();
-    if (timer->isActive()) return;
+// A lamp is flashed for every byte a frame sends, all within microseconds: it is lit and its timer
+// restarted once per burst, so it goes out 100 ms after the burst rather than after its last byte.
+void TMB::flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& litAt) {
+    const auto now = std::chrono::steady_clock::now();
+    if (timer->isActive() && now - litAt < std::chrono::milliseconds(1)) return;
+    litAt = now;
     setBackground(lamp, kOrange);
     timer->start(kFlashMs);
 }
 
-void TMB::lampTimeOut(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point at) {
-    const auto left = at + std::chrono::milliseconds(kFlashMs) - std::chrono::steady_clock::now();
-    if (left > std::chrono::steady_clock::duration::zero())
-        timer->start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
-    else
-        setBackground(lamp, buttonFace(this));
-}
-
 void TMB::flashTx() {
-    flash(txLamp_, txLampTimer_, txFlashAt_);
+    flash(txLamp_, txLampTimer_, txLitAt_);
 }
 
 void TMB::flashRx() {
-    flash(rxLamp_, rxLampTimer_, rxFlashAt_);
+    flash(rxLamp_, rxLampTimer_, rxLitAt_);
 }
 
 void TMB::txLampOff() {

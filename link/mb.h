@@ -139,8 +139,7 @@ private:
     void showStatusLamp();
     void setPortLamp(const QColor& c, const QString& tip);
     static constexpr int kFlashMs = 100;
-    void flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& at);
-    void lampTimeOut(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point at);
+    void flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& litAt);
 
     mb::LinkEngine engine_{*this};
     mb::port::SerialPort serial_;
@@ -166,7 +165,7 @@ private:
     QTimer* statisticsTimer_;
     QTimer* txLampTimer_;
     QTimer* rxLampTimer_;
-    std::chrono::steady_clock::time_point txFlashAt_{}, rxFlashAt_{};
+    std::chrono::steady_clock::time_point txLitAt_{}, rxLitAt_{};
 
     QLabel* txLamp_;
     QLabel* rxLamp_;
