@@ -62,20 +62,16 @@ void TPreciseTimer::startAt(Clock::time_point deadline) {
 }
 
 void TPreciseTimer::stop() {
-    // Nothing armed, nothing to forget: an expiry already taken in found it inactive or fired it.
-    if (!active_) return;
+    // Only marked stopped: an expiry the kernel still delivers finds it inactive and fires nothing, and
+    // the next start re-arms it anyway. The reply time-out stops on every reply and starts again 50 ms
+    // later; disarming it in between would cost a system call per cycle for nothing.
     active_ = false;
-    if (!notifier_) {
-        fallback_->stop();
-        return;
-    }
-    const itimerspec off{}; // disarms it and forgets an expiry not yet read
-    ::timerfd_settime(fd_, 0, &off, nullptr);
+    if (!notifier_) fallback_->stop();
 }
 
 void TPreciseTimer::expired() {
     if (notifier_) {
-        // Re-arming or stopping resets the count, so an expiry overtaken by either reads nothing.
+        // Re-arming resets the count, so an expiry it overtook reads nothing.
         std::uint64_t expirations = 0;
         if (::read(fd_, &expirations, sizeof expirations) != static_cast<ssize_t>(sizeof expirations)) return;
     }
