@@ -322,7 +322,7 @@ TEST(TMBLink, PauseRunsFromTheEndOfTheTransactionWhateverTheDisplayTakes) {
     TMB& mb = *link.mb;
     ASSERT_TRUE(mb.MBPortOpen());
     InstantResponder far(link.pty);
-    constexpr int kCycles = 200, kLong = 4;
+    constexpr int kCycles = 200, kLong = 10;
     // What the display takes at the end of each transaction: nothing or 40 ms in turn, then 70 ms.
     auto displayMs = [](int cycle) { return cycle < kCycles ? (cycle % 2) * 40 : 70; };
     int ended = 0;
@@ -366,13 +366,13 @@ TEST(TMBLink, PauseRunsFromTheEndOfTheTransactionWhateverTheDisplayTakes) {
     };
     // What the link itself adds to the pause is under a millisecond. A loaded machine holds up many a
     // wake-up by more than that, so the bound is on the quickest tenth, and the display's own time is
-    // ruled out by comparing the medians: had it counted, slow cycles would take 40 ms longer.
+    // ruled out by comparing medians: had it counted, slow cycles would take 40 ms longer.
     EXPECT_LE(quantile(all, 10), 51ms) << "median " << quantile(all, 50).count() << " us";
-    EXPECT_LT(quantile(slow, 50), quantile(quick, 50) + 5ms);
+    EXPECT_LT(quantile(slow, 50), quantile(quick, 50) + 15ms);
     // A display longer than the pause: the request follows it at once, not 50 ms later.
-    EXPECT_LT(quantile(longer, 50), 70ms + 25ms);
+    EXPECT_LT(quantile(longer, 50), 70ms + 45ms);
     const auto afterSilence = requests[kCycles + kLong + 1] - requests[kCycles + kLong];
     const auto timeOut = milliseconds(mb.engine().MBCalculatedTimeOfSending() + 60);
     EXPECT_GE(afterSilence, timeOut + 50ms - 2ms);
-    EXPECT_LT(afterSilence, timeOut + 50ms + 25ms);
+    EXPECT_LT(afterSilence, timeOut + 50ms + 35ms); // 40 ms more had the display counted
 }
