@@ -182,10 +182,7 @@ RunFigures runConfigurator(bool maker, unsigned baud, double seconds) {
     QTemporaryDir dir;
     TForm_Main::Options o;
     o.settingsPath = dir.filePath("bench.ini");
-    if (maker)
-        o.arguments = QStringList{"/QARNEL"};
-    else
-        o.arguments = QStringList{};
+    o.arguments = maker ? QStringList{"/QARNEL"} : QStringList{};
     TForm_Main w(std::move(o));
     TForm_DUTHiba dialog(&w);
     w.setFirmwareDialog(&dialog);
