@@ -67,7 +67,9 @@ void TForm_Main::connectExchangeHandlers() {
     connect(Button_GyariAlapSkala, &QPushButton::clicked, this, &TForm_Main::Button_GyariAlapSkalaClick);
     connect(Button_MinMaxTorles0, &QPushButton::clicked, this, &TForm_Main::Button_MinMaxTorles0Click);
     connect(Button_MinMaxTorles1, &QPushButton::clicked, this, &TForm_Main::Button_MinMaxTorles1Click);
-    // Rewritten on every reply: opaque, so the boxes beneath them are not repainted each time.
+    // Rewritten on every reply: opaque, so the boxes beneath them are not repainted each time; fixed in
+    // size, as they are placed, so a new text asks for no layout pass; plain text, so it is not
+    // searched for markup first.
     for (QLabel* live : {Label_ADErtek,
                          Label_ADErtekAtlagolt,
                          Label_ADErtek2,
@@ -90,8 +92,13 @@ void TForm_Main::connectExchangeHandlers() {
                          Label_PWMErtek2,
                          Label_ErositesCH0,
                          Label_ErositesCH1,
-                         Label_uDivider})
+                         Label_uDivider,
+                         Label_uADSamples,
+                         Label_ErrorNumber}) {
         live->setAutoFillBackground(true);
+        live->setFixedSize(live->size());
+        live->setTextFormat(Qt::PlainText);
+    }
 }
 
 // ---- poll cycle

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <vector>
 
 namespace vx {
 
@@ -16,14 +15,18 @@ bool isDigitPlaceholder(char c) {
     return c == '0' || c == '#';
 }
 
-// Decimal text of v with the C library's locale left out of it: QApplication sets LC_NUMERIC from the
-// desktop, and a Hungarian one would make printf write a comma where the digits are split below.
-// Fixed notation is the exact decimal expansion rounded half to even, as everywhere on screen.
-std::string charsOf(double v, std::chars_format format, int precision) {
-    std::vector<char> buf(static_cast<size_t>(precision) + 400); // room for 1e308 in fixed notation
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v, format, precision);
-    if (r.ec != std::errc{}) return {};
-    return std::string(buf.data(), r.ptr);
+// The exact decimal expansion rounded to `places` (ties to even), as printf's "%.*f" or "%.*E" would
+// write it in the C locale. Not printf itself: QApplication sets LC_NUMERIC from the desktop, where
+// printf writes a decimal comma, and it is many times slower.
+std::string decimalText(double v, int places, std::chars_format format) {
+    char small[64];
+    auto r = std::to_chars(small, small + sizeof small, v, format, places);
+    if (r.ec == std::errc{}) return std::string(small, r.ptr);
+    // Magnitudes reach 1e18 only in exponent form, so the places are what can make it long.
+    std::string big(static_cast<size_t>(places) + 32, '\0');
+    r = std::to_chars(big.data(), big.data() + big.size(), v, format, places);
+    big.resize(r.ec == std::errc{} ? static_cast<size_t>(r.ptr - big.data()) : 0);
+    return big;
 }
 } // namespace
 
@@ -49,15 +52,15 @@ std::string formatPicture(double v, std::string_view pattern) {
         if (isDigitPlaceholder(c)) ++fracPlaces;
 
     if (std::fabs(v) >= 1e18) {
-        std::string s = charsOf(v, std::chars_format::scientific, fracPlaces > 0 ? fracPlaces : 1);
-        for (char& c : s)
-            if (c == 'e') c = 'E';
+        std::string s = decimalText(v, fracPlaces > 0 ? fracPlaces : 1, std::chars_format::scientific);
+        if (const size_t e = s.find('e'); e != std::string::npos) s[e] = 'E';
         const size_t p = s.find('.');
         if (p != std::string::npos) s.replace(p, 1, decimalSeparator());
         return s;
     }
 
-    const std::string digits = charsOf(std::fabs(v), std::chars_format::fixed, fracPlaces);
+    // Exact decimal expansion rounded by printf: ties go to even, as everywhere on screen.
+    const std::string digits = decimalText(std::fabs(v), fracPlaces, std::chars_format::fixed);
     const size_t point = digits.find('.');
     std::string intDigits = digits.substr(0, point);
     std::string fracDigits = point == std::string::npos ? std::string{} : digits.substr(point + 1);
@@ -170,13 +173,12 @@ bool parseDecimal(std::string_view text, double* out) {
         }
     }
     if (!seenDigit) return false;
-    // from_chars reads the C locale's notation whatever LC_NUMERIC says; it takes no '+' of its own.
-    const char* first = norm.data();
-    const char* last = norm.data() + norm.size();
-    if (*first == '+') ++first;
+    // from_chars, not strtod: the C library's locale may want a decimal comma (see decimalText).
+    std::string_view number = norm;
+    if (!number.empty() && number.front() == '+') number.remove_prefix(1);
     double v = 0;
-    const auto r = std::from_chars(first, last, v);
-    if (r.ec != std::errc{} || r.ptr != last || !std::isfinite(v)) return false;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+    if (ec != std::errc{} || end != number.data() + number.size() || !std::isfinite(v)) return false;
     *out = v;
     return true;
 }

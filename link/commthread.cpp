@@ -55,6 +55,7 @@ void TCommThread::handOver() {
     {
         std::lock_guard lock(slotMutex_);
         batch.swap(slot_);
+        batchTime_ = slotTime_;
         lost = slotLost_;
         error = slotError_;
     }
@@ -126,12 +127,14 @@ void TCommThread::run() {
         if (w == Wake::Failed) return waitFailed();
         if (w == Wake::Stop) return;
         const mb::port::ReadResult r = channel_.read(buf);
+        const auto readAt = std::chrono::steady_clock::now();
         // A hang-up or error that leaves nothing to read would wake the poll forever: that is a loss too.
         const bool lost = r.lost || ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && r.count == 0);
         if (!lost && r.count == 0) continue;
         {
             std::lock_guard lock(slotMutex_);
             slot_.assign(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(r.count));
+            slotTime_ = readAt;
             slotLost_ = lost;
             slotError_ = r.error;
         }

@@ -11,6 +11,7 @@
 
 #include <QThread>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,6 +41,8 @@ public:
     // GUI thread: disconnects, signals the stop event and waits for the thread to end. May be called
     // from inside a callback; the thread object must then outlive the callback (delete it later).
     void stop();
+    // While the receive callback runs: when the batch it was given was read from the port.
+    std::chrono::steady_clock::time_point batchTime() const { return batchTime_; }
 
 protected:
     void run() override;
@@ -56,10 +59,12 @@ private:
 
     std::mutex slotMutex_;
     std::vector<std::uint8_t> slot_;
+    std::chrono::steady_clock::time_point slotTime_{};
     bool slotLost_ = false;
     int slotError_ = 0;
 
     bool connected_ = false; // GUI thread only
+    std::chrono::steady_clock::time_point batchTime_{};
     ReceiveCallback onReceive_;
     LostCallback onLost_;
 };

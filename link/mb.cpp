@@ -75,8 +75,11 @@ TMB::TMB(QWidget* parent) : QGroupBox(parent) {
     statisticsTimer_ = makeTimer(false);
     txLampTimer_ = makeTimer(true);
     rxLampTimer_ = makeTimer(true);
-    connect(timeOutTimer_, &TPreciseTimer::timeout, this,
-            [this] { engine_.timerExpired(mb::LinkTimer::TimeOut); });
+    connect(timeOutTimer_, &TPreciseTimer::timeout, this, [this] {
+        inputAt_ = timeOutTimer_->deadline();
+        engine_.timerExpired(mb::LinkTimer::TimeOut);
+        inputAt_.reset();
+    });
     connect(delayedSendTimer_, &TPreciseTimer::timeout, this,
             [this] { engine_.timerExpired(mb::LinkTimer::DelayedSend); });
     connect(statisticsTimer_, &QTimer::timeout, this, [this] {
@@ -194,9 +197,13 @@ void TMB::buildPanel() {
     bitsPerSecond_ = label("Label_BitsPerSecond", QString(), 5, 120, 143, 15);
     bitsPerSecond_->setAlignment(Qt::AlignCenter);
     // These change with the traffic. On the panel's plain face an opaque label looks the same as a
-    // transparent one and spares the group box a repaint beneath it on every frame.
-    for (QLabel* l : {txCounter_, rxCounter_, speed_, lastStatus_, bitsPerSecond_})
+    // transparent one and spares the group box a repaint beneath it on every frame; a fixed size spares
+    // a layout request for every new text.
+    for (QLabel* l : {txCounter_, rxCounter_, speed_, lastStatus_, bitsPerSecond_}) {
         l->setAutoFillBackground(true);
+        l->setFixedSize(l->size());
+        l->setTextFormat(Qt::PlainText);
+    }
 
     baudBox_ = new QComboBox(this);
     baudBox_->setObjectName(QStringLiteral("ComboBox_Baud"));
@@ -445,6 +452,7 @@ bool TMB::startLink(const QString& path, mb::port::OpenError* err) {
 }
 
 void TMB::stopLink() {
+    inputAt_.reset(); // a port opened again from a handler starts afresh
     if (!linkOpened_) return;
     linkOpened_ = false;
     thread_->disconnectCallbacks();
@@ -466,7 +474,10 @@ void TMB::afterOpenOrClose(bool wasOpen) {
 
 void TMB::bytesArrived(std::span<const std::uint8_t> bytes) {
     // The engine's closing may run a handler before the link stops; it must see no more bytes.
-    if (linkOpened_ && engine_.MBPortOpen()) engine_.bytesReceived(bytes.data(), bytes.size());
+    if (!linkOpened_ || !engine_.MBPortOpen()) return;
+    inputAt_ = thread_->batchTime();
+    engine_.bytesReceived(bytes.data(), bytes.size());
+    inputAt_.reset();
 }
 
 void TMB::deviceLost(int error) {
@@ -598,7 +609,13 @@ void TMB::startTimer(mb::LinkTimer t, unsigned ms) {
         timeOutTimer_->start(interval);
         break;
     case mb::LinkTimer::DelayedSend:
-        delayedSendTimer_->start(interval);
+        // The poll cycle's pause runs from the end of the transaction: the reply's last character taken
+        // in or the last time-out due. Past already (a slow display), the request goes at once, still
+        // only one.
+        if (inputAt_)
+            delayedSendTimer_->startAt(*inputAt_ + std::chrono::milliseconds(interval));
+        else
+            delayedSendTimer_->start(interval);
         break;
     case mb::LinkTimer::Statistics:
         statisticsTimer_->start(interval);
@@ -620,16 +637,22 @@ void TMB::stopTimer(mb::LinkTimer t) {
     }
 }
 
+// A lamp is flashed for every byte a frame sends, all within microseconds: it is lit and its timer
+// restarted once per burst, so it goes out 100 ms after the burst rather than after its last byte.
+void TMB::flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& litAt) {
+    const auto now = std::chrono::steady_clock::now();
+    if (timer->isActive() && now - litAt < std::chrono::milliseconds(1)) return;
+    litAt = now;
+    setBackground(lamp, kOrange);
+    timer->start(kFlashMs);
+}
+
 void TMB::flashTx() {
-    txLampTimer_->stop();
-    setBackground(txLamp_, kOrange);
-    txLampTimer_->start(100);
+    flash(txLamp_, txLampTimer_, txLitAt_);
 }
 
 void TMB::flashRx() {
-    rxLampTimer_->stop();
-    setBackground(rxLamp_, kOrange);
-    rxLampTimer_->start(100);
+    flash(rxLamp_, rxLampTimer_, rxLitAt_);
 }
 
 void TMB::txLampOff() {

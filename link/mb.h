@@ -9,9 +9,11 @@
 #include <QGroupBox>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -154,6 +156,8 @@ private:
     void showBaud();
     void showStatusLamp();
     void setPortLamp(const QColor& c, const QString& tip);
+    static constexpr int kFlashMs = 100;
+    void flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& litAt);
 
     mb::LinkEngine engine_{*this};
     mb::port::SerialPort serial_;
@@ -163,6 +167,9 @@ private:
     bool linkOpened_ = false;
     TPortWatch* watch_;
     std::vector<mb::port::PortEntry> entries_; // the port list's rows
+    // While the engine handles an input (bytes read, a time-out due): when that input happened. A pause
+    // asked for meanwhile counts from then, not from whenever the handling (a display) got round to it.
+    std::optional<std::chrono::steady_clock::time_point> inputAt_;
 
     QString port_ = QStringLiteral("COM1");
     QString lastUsedPort_;
@@ -183,6 +190,7 @@ private:
     QTimer* statisticsTimer_;
     QTimer* txLampTimer_;
     QTimer* rxLampTimer_;
+    std::chrono::steady_clock::time_point txLitAt_{}, rxLitAt_{};
 
     QLabel* txLamp_;
     QLabel* rxLamp_;

@@ -7,6 +7,7 @@
 //   driver queue sizes      none: Linux ttys have fixed queues, the requested sizes are kept only
 //   purge both queues       TCFLSH(TCIOFLUSH), after the set-up, so stale bytes never reach the decoder
 //   DTR and RTS low         TIOCMBIC(TIOCM_DTR|TIOCM_RTS) (ignored by devices without modem lines)
+//   receive latency         TIOCGSERIAL/TIOCSSERIAL ASYNC_LOW_LATENCY, undone on close (see below)
 //   wait for an event       poll() on the descriptor and the stop event, in TCommThread
 //   bytes waiting / read    non-blocking read() of whatever is there
 //   write                   non-blocking write(); the rest is kept and flushed when writable
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -47,6 +49,27 @@ bool rateClose(std::uint32_t asked, std::uint32_t got) {
     // A UART divisor rarely hits the rate exactly; 2% is what an asynchronous line tolerates.
     const double diff = static_cast<double>(asked) - static_cast<double>(got);
     return std::abs(diff) <= 0.02 * static_cast<double>(asked);
+}
+
+// A USB adapter holds what it receives for its latency timer before passing it on: 16 ms by default
+// on an FTDI chip, a sixth of a poll cycle at 115200 bit/s. The low-latency flag has ftdi_sio set that
+// timer to 1 ms. The serial core (on-board UARTs) keeps the flag without acting on it, several USB
+// drivers take the request and drop it, and pseudo-terminals refuse it: none of that is an error.
+// True when the flag was set here and reads back set, so that closing has something to undo.
+bool requestLowLatency(int fd) {
+    serial_struct s{};
+    if (::ioctl(fd, TIOCGSERIAL, &s) != 0 || (s.flags & ASYNC_LOW_LATENCY)) return false;
+    s.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &s) != 0) return false;
+    serial_struct now{};
+    return ::ioctl(fd, TIOCGSERIAL, &now) == 0 && (now.flags & ASYNC_LOW_LATENCY);
+}
+
+void clearLowLatency(int fd) {
+    serial_struct s{};
+    if (::ioctl(fd, TIOCGSERIAL, &s) != 0 || !(s.flags & ASYNC_LOW_LATENCY)) return;
+    s.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &s); // a device already gone keeps nothing anyway
 }
 
 } // namespace
@@ -136,15 +159,23 @@ bool SerialPort::open(const std::string& path, const LineSettings& line, OpenErr
         return false;
     }
 
+    const bool lowered = requestLowLatency(fd);
     ::ioctl(fd, TCFLSH, TCIOFLUSH);
     const int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(fd, TIOCMBIC, &lines); // a pseudo-terminal has no modem lines: nothing to lower
     adopt(fd);
+    lowLatencySet_ = lowered;
     return true;
 }
 
 void SerialPort::close() {
-    if (fd() >= 0) ::ioctl(fd(), TCFLSH, TCIOFLUSH);
+    if (fd() >= 0) {
+        // The driver's own latency back first; then what it still holds for sending is discarded, as the
+        // last close of a tty otherwise waits until its output has drained, up to 30 s at a slow rate.
+        if (lowLatencySet_) clearLowLatency(fd());
+        ::ioctl(fd(), TCFLSH, TCIOFLUSH);
+    }
+    lowLatencySet_ = false;
     FdChannel::close();
 }
 

@@ -25,14 +25,21 @@ struct LineSettings {
 
 class SerialPort : public FdChannel {
 public:
-    // Opens the device exclusively (TIOCEXCL and an advisory lock, so another name of the same device
-    // is refused as well), sets 8N1 raw binary at the given rate without flow control, lowers DTR and
-    // RTS and discards whatever the queues held. On failure nothing stays open.
-    bool open(const std::string& path, const LineSettings& line, OpenError* err);
-    // Discards what the driver still holds for sending, then closes: the last close of a tty otherwise
-    // waits until its output has drained, up to 30 s for a request queued at a slow rate.
-    void close() override;
     ~SerialPort() override { SerialPort::close(); }
+    // Opens the device exclusively (TIOCEXCL and an advisory lock, so another name of the same device
+    // is refused as well), sets 8N1 raw binary at the given rate without flow control, asks the driver
+    // for low-latency delivery where it takes the request, lowers DTR and RTS and discards whatever the
+    // queues held. On failure nothing stays open.
+    bool open(const std::string& path, const LineSettings& line, OpenError* err);
+    // Gives the driver back the latency it had, discards what it still holds for sending, then closes:
+    // the last close of a tty otherwise waits until its output has drained, up to 30 s for a request
+    // queued at a slow rate.
+    void close() override;
+    // Whether this open set the driver's low-latency flag (and close will clear it again).
+    bool lowLatencySet() const { return lowLatencySet_; }
+
+private:
+    bool lowLatencySet_ = false;
 };
 
 // Opens the device exclusively and closes it at once, applying no settings: true if it could be used.

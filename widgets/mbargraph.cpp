@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -12,10 +13,24 @@ QColor toQColor(TMBGColor c) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
 }
 
+bool drawn(const vx::BarShape& s) {
+    return s.visible && s.rect.width > 0 && s.rect.height > 0;
+}
+
+QRect qrect(const vx::BarRect& r) {
+    return QRect(r.left, r.top, r.width, r.height);
+}
+
+// Whether two shapes put the same pixels on screen (a hidden one draws nothing, wherever it lies).
+bool samePixels(const vx::BarShape& a, const vx::BarShape& b) {
+    if (!drawn(a) || !drawn(b)) return drawn(a) == drawn(b);
+    return a.rect == b.rect && a.fill == b.fill;
+}
+
 // A rectangle shape: 1-pixel black outline, the fill inside it.
 void drawShape(QPainter& p, const vx::BarShape& s) {
     const vx::BarRect& r = s.rect;
-    if (!s.visible || r.width <= 0 || r.height <= 0) return;
+    if (!drawn(s)) return;
     p.fillRect(r.left, r.top, r.width, r.height, Qt::black);
     if (r.width > 2 && r.height > 2)
         p.fillRect(r.left + 1, r.top + 1, r.width - 2, r.height - 2, toQColor(s.fill));
@@ -135,6 +150,7 @@ template <typename T> void TMBarGraph::setAndRelay(T& field, T value) {
 void TMBarGraph::updateBars(bool forced) {
     vx::BarGraphInput in{width(), height(), m_props, m_displayValue, 0, 0, forced};
     bool captionChanged = false;
+    const int previousTextWidth = m_textWidth;
     if (m_props.showText && m_props.mode == modeUnsigned && m_props.orientation == orientationHorizontal) {
         // Reformatted on every update (the raw value may change while the bar stays full), but
         // measured only when the text differs.
@@ -142,17 +158,45 @@ void TMBarGraph::updateBars(bool forced) {
         if (caption != m_captionUtf8) {
             m_captionUtf8 = std::move(caption);
             m_caption = QString::fromUtf8(m_captionUtf8);
-            m_textWidth = QFontMetrics(font()).horizontalAdvance(m_caption);
+            m_textWidth = captionWidth();
             captionChanged = true;
         }
         in.textWidth = m_textWidth;
         in.textHeight = m_textHeight;
     }
-    vx::BarGraphLayout next = vx::layoutBarGraph(m_layout, in);
-    if (captionChanged || !(next == m_layout)) {
-        m_layout = next;
+    const vx::BarGraphLayout next = vx::layoutBarGraph(m_layout, in);
+    const vx::BarLabel& was = m_layout.label;
+    const vx::BarLabel& now = next.label;
+    const bool labelMoved =
+        was.visible != now.visible ||
+        (now.visible && (was.left != now.left || was.top != now.top || was.colour != now.colour));
+    const bool repaint = captionChanged || labelMoved || !samePixels(m_layout.negative, next.negative) ||
+                         !samePixels(m_layout.positive, next.positive) ||
+                         !samePixels(m_layout.zero, next.zero);
+    // The value moves many a bar by less than a pixel: nothing to paint then. When it does show, only
+    // the inside changes; the sunken frame (costly to draw through the style) stays as it is, unless a
+    // label reaches onto it.
+    const QRect inside = contentsRect();
+    auto within = [&](const vx::BarGraphLayout& l, int textWidth) {
+        for (const vx::BarShape* s : {&l.negative, &l.positive, &l.zero})
+            if (drawn(*s) && !inside.contains(qrect(s->rect))) return false;
+        return !l.label.visible || inside.contains(QRect(l.label.left, l.label.top, textWidth, m_textHeight));
+    };
+    const bool insideOnly = repaint && within(m_layout, previousTextWidth) && within(next, m_textWidth);
+    m_layout = next;
+    if (insideOnly)
+        update(inside);
+    else if (repaint)
         update();
-    }
+}
+
+int TMBarGraph::captionWidth() {
+    // Measuring shapes the text; a noisy value comes back to the same few captions over and over.
+    if (const auto it = m_widths.find(m_captionUtf8); it != m_widths.end()) return it->second;
+    if (m_widths.size() >= 512) m_widths.clear();
+    const int w = QFontMetrics(font()).horizontalAdvance(m_caption);
+    m_widths.emplace(m_captionUtf8, w);
+    return w;
 }
 
 void TMBarGraph::resizeEvent(QResizeEvent* event) {
@@ -168,15 +212,16 @@ void TMBarGraph::changeEvent(QEvent* event) {
         const QFontMetrics fm(font());
         m_textHeight = fm.height();
         m_textAscent = fm.ascent();
-        m_textWidth = fm.horizontalAdvance(m_caption);
+        m_widths.clear();
+        m_textWidth = captionWidth();
         updateBars(true);
     }
 }
 
-void TMBarGraph::paintEvent(QPaintEvent*) {
+void TMBarGraph::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Button));
-    drawFrame(&p);
+    if (!contentsRect().contains(event->rect())) drawFrame(&p);
     drawShape(p, m_layout.negative);
     drawShape(p, m_layout.positive);
     drawShape(p, m_layout.zero);

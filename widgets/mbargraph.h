@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 class TMBarGraph : public QFrame {
     Q_OBJECT
@@ -54,6 +55,7 @@ protected:
 
 private:
     void updateBars(bool forced);
+    int captionWidth();
     template <typename T> void setAndRelay(T& field, T value);
 
     vx::BarGraphProps m_props;
@@ -66,4 +68,5 @@ private:
     int m_textWidth = 0;
     int m_textHeight = 0;
     int m_textAscent = 0;
+    std::unordered_map<std::string, int> m_widths; // caption -> width in the control's font
 };

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <gtest/gtest.h>
 #include <limits>
+#include <string>
 
 namespace {
 struct SeparatorGuard {

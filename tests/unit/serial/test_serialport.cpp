@@ -196,3 +196,19 @@ TEST(FdChannel, WritesNeverBlockAndKeepOrder) {
     a.close();
     EXPECT_FALSE(a.write(std::vector<std::uint8_t>{1}));
 }
+
+TEST(SerialPort, ADriverRefusingLowLatencyOpensAndClosesAsBefore) {
+    PtyPair pty; // a pseudo-terminal has no serial driver settings: it refuses the request
+    ASSERT_TRUE(pty.ok());
+    SerialPort port;
+    for (int round = 0; round < 2; ++round) {
+        OpenError err;
+        ASSERT_TRUE(port.open(pty.slavePath(), {}, &err)) << err.reason;
+        EXPECT_FALSE(port.lowLatencySet());
+        ASSERT_TRUE(port.write(std::vector<std::uint8_t>{0x42}));
+        EXPECT_EQ(pty.read(1), std::vector<std::uint8_t>{0x42});
+        port.close();
+        EXPECT_EQ(port.fd(), -1);
+        EXPECT_FALSE(port.lowLatencySet());
+    }
+}

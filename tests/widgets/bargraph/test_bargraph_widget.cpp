@@ -6,11 +6,14 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QScreen>
+#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 TEST(BarGraphWidget, ConstructionValuesAndClamps) {
@@ -113,6 +116,56 @@ TEST(BarGraphWidget, RendersBarsOutlineAndBackground) {
         for (int y = 2; y < 15; ++y)
             if (qGray(textImg.pixel(x, y)) < 100) ++dark;
     EXPECT_GT(dark, 5);
+}
+
+// A value change repaints only when pixels move, and then only inside the frame unless the label
+// reaches onto it: after any run of values the screen holds what a full painting of the end state shows.
+TEST(BarGraphWidget, PartialRepaintsLeaveTheScreenAsAFullPaintingWould) {
+    struct Case {
+        const char* name;
+        std::function<void(TMBarGraph&)> setUp;
+        std::vector<double> values;
+    };
+    const std::vector<Case> cases = {
+        {"text follows the bar", [](TMBarGraph&) {}, {0.05, 0.9, 0.31, 0.3101, 1.5, 0.0, 0.6, 0.0}},
+        {"text beyond the end", [](TMBarGraph& g) { g.setMBGTextPosition(tpOutside); }, {0.97, 0.2, 0.93}},
+        {"text fixed over the frame",
+         [](TMBarGraph& g) {
+             g.setMBGTextPosition(tpFix);
+             g.setMBGTextLeft(92);
+             g.setMBGTextTop(-4);
+         },
+         {0.1, 0.55, 1.0, 0.1}},
+        {"signed",
+         [](TMBarGraph& g) {
+             g.setMBGMode(modeSigned);
+             g.setMBGShowText(false);
+         },
+         {-0.5, 0.4, 0.0, -1.0, 0.401, 0.0}},
+        {"vertical",
+         [](TMBarGraph& g) {
+             g.setMBGOrientation(orientationVertical);
+             g.resize(17, 80);
+         },
+         {0.2, 0.8, 0.2, 0.0}},
+    };
+    for (const Case& c : cases) {
+        QWidget top;
+        top.resize(150, 110);
+        auto* g = new TMBarGraph(&top);
+        g->move(20, 10);
+        c.setUp(*g);
+        top.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&top)) << c.name;
+        for (double v : c.values) {
+            g->setMBGValue(v);
+            QCoreApplication::processEvents(); // each change painted before the next
+            const QImage screen =
+                top.screen()->grabWindow(top.winId(), g->x(), g->y(), g->width(), g->height()).toImage();
+            const QImage full = g->grab().toImage();
+            EXPECT_EQ(screen.convertToFormat(full.format()), full) << c.name << " at " << v;
+        }
+    }
 }
 
 // Writes a gallery of the modes to the file named by VX_BARGRAPH_GALLERY, for looking at.

@@ -7,9 +7,11 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <algorithm>
 #include <asm/termbits.h> // termios2: the port asks for any rate, so read it back exactly
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <thread>
@@ -24,6 +26,58 @@ void sendRequest(TMB& mb, std::uint8_t command, const std::vector<std::uint8_t>&
     mb.MBTXPutBytes(data);
     mb.MBMasterSend(0);
 }
+
+// A far side on its own thread that answers every request at once (or, while silent, never), noting
+// when each request's first character came and when each reply was about to leave.
+class InstantResponder {
+public:
+    explicit InstantResponder(PtyPair& pty) : pty_(pty), thread_([this] { run(); }) {}
+    ~InstantResponder() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::atomic<bool> silent{false};
+    std::vector<steady_clock::time_point> requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    std::vector<steady_clock::time_point> replies() {
+        std::lock_guard lock(mutex_);
+        return replies_;
+    }
+
+private:
+    void run() {
+        const std::vector<std::uint8_t> answer = reply(1, 0, {});
+        bool inFrame = false;
+        while (!stop_) {
+            pollfd p{pty_.masterFd(), POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            std::uint8_t buf[512];
+            const ssize_t n = ::read(pty_.masterFd(), buf, sizeof buf);
+            const auto at = steady_clock::now();
+            for (ssize_t i = 0; i < n; ++i) {
+                if (!inFrame) {
+                    std::lock_guard lock(mutex_);
+                    requests_.push_back(at);
+                }
+                inFrame = (buf[i] & 0x60) != 0x60; // a frame's last character ends it
+                if (inFrame || silent) continue;
+                {
+                    std::lock_guard lock(mutex_);
+                    replies_.push_back(steady_clock::now());
+                }
+                pty_.write(answer);
+            }
+        }
+    }
+
+    PtyPair& pty_;
+    std::mutex mutex_;
+    std::vector<steady_clock::time_point> requests_, replies_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -287,4 +341,68 @@ TEST(TMBLink, FarSideVanishingEndsTheTransactionAndClosesQuietly) {
     QTest::qWait(500);
     EXPECT_LT(cpuSeconds() - before, 0.05);
     EXPECT_EQ(link.ends.size(), 1u);
+}
+
+// The poll cycle's 50 ms pause counts from the end of the transaction (the reply's last character taken
+// in, or the last time-out due), not from the end of its handler: a display that takes a while inside
+// the pause costs the line nothing, one longer than the pause sends the next request at once, and there
+// is never a second request outstanding nor a skipped one.
+TEST(TMBLink, PauseRunsFromTheEndOfTheTransactionWhateverTheDisplayTakes) {
+    OpenLink link;
+    TMB& mb = *link.mb;
+    ASSERT_TRUE(mb.MBPortOpen());
+    InstantResponder far(link.pty);
+    constexpr int kCycles = 200, kLong = 10;
+    // What the display takes at the end of each transaction: nothing or 40 ms in turn, then 70 ms.
+    auto displayMs = [](int cycle) { return cycle < kCycles ? (cycle % 2) * 40 : 70; };
+    int ended = 0;
+    mb.OnMBMasterEndOfEvent = [&](mb::TMBStatus s, const std::string&) {
+        link.ends.push_back(s);
+        std::this_thread::sleep_for(milliseconds(displayMs(ended))); // the window busy showing the reply
+        if (++ended == kCycles + kLong) return;
+        mb.MBClearTXDataBuffer();
+        mb.MBMasterSend(50);
+    };
+    mb.MBClearTXDataBuffer();
+    mb.MBMasterSend(0);
+    QTRY_COMPARE_WITH_TIMEOUT(ended, kCycles + kLong, 60000);
+
+    // Silent once: the pause counts from the time-out, not from the end of the 40 ms display after it.
+    mb.setMBMasterTimeOut(60);
+    mb.setMBMasterMaxTryNumber(1);
+    far.silent = true;
+    mb.OnMBMasterEndOfEvent = [&](mb::TMBStatus s, const std::string&) {
+        link.ends.push_back(s);
+        std::this_thread::sleep_for(milliseconds(40));
+        if (s == mb::stTimeOut) mb.MBMasterSend(50);
+    };
+    mb.MBMasterSend(0);
+    QTRY_COMPARE_WITH_TIMEOUT(far.requests().size(), std::size_t{kCycles + kLong + 2}, 5000);
+
+    const auto requests = far.requests(), replies = far.replies();
+    ASSERT_EQ(replies.size(), std::size_t{kCycles + kLong}); // one request per reply: none doubled or skipped
+    ASSERT_EQ(link.ends.size(), replies.size() + 1);
+    std::vector<microseconds> quick, slow, all, longer;
+    for (int i = 0; i + 1 < kCycles + kLong; ++i) {
+        const auto gap = duration_cast<microseconds>(requests[i + 1] - replies[i]);
+        const milliseconds display(displayMs(i));
+        EXPECT_GE(gap, std::max(milliseconds(50), display)) << "cycle " << i; // the pause is never cut short
+        (display > 50ms ? longer : display > 0ms ? slow : quick).push_back(gap);
+        if (display <= 50ms) all.push_back(gap);
+    }
+    auto quantile = [](std::vector<microseconds> v, int percent) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() * static_cast<std::size_t>(percent) / 100];
+    };
+    // What the link itself adds to the pause is under a millisecond. A loaded machine holds up many a
+    // wake-up by more than that, so the bound is on the quickest tenth, and the display's own time is
+    // ruled out by comparing medians: had it counted, slow cycles would take 40 ms longer.
+    EXPECT_LE(quantile(all, 10), 51ms) << "median " << quantile(all, 50).count() << " us";
+    EXPECT_LT(quantile(slow, 50), quantile(quick, 50) + 15ms);
+    // A display longer than the pause: the request follows it at once, not 50 ms later.
+    EXPECT_LT(quantile(longer, 50), 70ms + 45ms);
+    const auto afterSilence = requests[kCycles + kLong + 1] - requests[kCycles + kLong];
+    const auto timeOut = milliseconds(mb.engine().MBCalculatedTimeOfSending() + 60);
+    EXPECT_GE(afterSilence, timeOut + 50ms - 2ms);
+    EXPECT_LT(afterSilence, timeOut + 50ms + 35ms); // 40 ms more had the display counted
 }
