@@ -13,8 +13,7 @@ TEST(LinkAgainstSim, EveryTransactionEndsExactlyOnceThroughCorruptedReplies) {
     ASSERT_TRUE(sim.started());
     qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim.devicePath()));
     TMB mb;
-    // A damaged reply is retried after the time-out; long enough that a good reply is never late on a busy
-    // machine (a late reply ends an idle link once more, as it should, and the counts would differ).
+    // A damaged reply is retried after the time-out, long enough that a sound reply is seldom late.
     mb.setMBMasterTimeOut(150);
     constexpr int kCycles = 300;
     int sent = 0, ended = 0, retried = 0, retries = 0, notOk = 0, lateEnds = 0;
