@@ -35,8 +35,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the program's version and exit."));
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral(
+            "Record the measured values to FILE (CSV, full stop as the decimal separator) from the "
+            "first good reply on, as the Tools menu's recording does."),
+        QStringLiteral("FILE"));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(record);
     for (const ToolkitOption& t : kToolkitOptions) {
         QCommandLineOption o(QString::fromLatin1(t.name));
         if (t.takesValue) o.setValueName(QStringLiteral("value"));
@@ -55,7 +62,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(version))
         return {CommandLine::Action::Print, kProgram + QStringLiteral(" ") + QStringLiteral(VX_VERSION "\n"),
                 0};
-    return {};
+    CommandLine run;
+    run.recordFile = parser.value(record);
+    return run;
 }
 
 } // namespace vx::app

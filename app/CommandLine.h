@@ -13,6 +13,8 @@ struct CommandLine {
     // What to print: on standard output for Print, on standard error for Fail.
     QString text;
     int exitStatus = 0;
+    // --record FILE: record to FILE from the first good reply on (empty: not asked).
+    QString recordFile;
 };
 
 // arguments as the program received them, its own name first.

@@ -5,6 +5,7 @@
 #include "app/Exchange.h"
 #include "app/ServicePages.h"
 #include "app/tools/SettingsBackup.h"
+#include "app/tools/Traffic.h"
 #include "link/core/mbtypes.h"
 
 #include <QString>
@@ -40,6 +41,9 @@ class TSpeedButton;
 
 class TForm_DUTHiba;
 class TMB;
+namespace vx::app::tools {
+class ToolWindows;
+}
 
 class TForm_Main : public QWidget {
     Q_OBJECT
@@ -139,6 +143,10 @@ public:
     QMenu *Menu_Instrument = nullptr, *Menu_Tools = nullptr;
     QAction *Action_SaveSettings = nullptr, *Action_LoadSettings = nullptr;
     QLabel* Label_SettingsDiffer = nullptr;
+    // The trend, the recording and the traffic monitor (tools/ToolWindows.h), made with the menu bar.
+    vx::app::tools::ToolWindows* Tools = nullptr;
+    // The text of the selected language.
+    QString inLanguage(const char* english, const char* hungarian) const;
 
     // The service pages (MainService.cpp).
     void PageControl1Change();
@@ -290,6 +298,10 @@ signals:
     void replyShown();
     // After the texts of a language were applied, for the added windows to follow.
     void languageApplied();
+    // Each attempt on the link as it ended: a retried attempt (transactionEnded false) or the
+    // transaction's end. Read-only, for the traffic monitor and the trend; emitted before the window
+    // reacts, the frames valid only during the call.
+    void linkExchanged(const vx::app::tools::LinkExchange& exchange, bool transactionEnded);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -318,7 +330,6 @@ private:
     void buildMenuBar();
     void applyMenuTexts();
     void updateSettingsMarks(const vx::instrument::Request& request);
-    QString inLanguage(const char* english, const char* hungarian) const;
     QString settingName(vx::app::tools::SettingField field) const;
     vx::app::tools::Backup settingsBackup() const;
     vx::app::OutputCalibrationValues outputCalibrationValues() const;
@@ -327,6 +338,8 @@ private:
 
     void resetWorkingState();
     void connectExchangeHandlers();
+    void linkAttemptSent();
+    void reportLinkExchange(vx::app::tools::Outcome outcome, std::uint8_t slaveError, bool transactionEnded);
     std::array<std::pair<std::uint8_t, TSpeedButton*>, 6> commandButtons() const;
     void showReply(const vx::app::ReplyView& view);
     void acknowledgeCommands(std::uint8_t flags);
@@ -347,6 +360,10 @@ private:
     std::optional<std::tuple<vx::app::tools::SettingsValues, vx::app::tools::SettingsValues, int, QString>>
         marksKey_;
     bool closed_ = false;
+    // What the traffic monitor is told about the attempt under way (steady clock, ns).
+    std::int64_t attemptSentNs_ = -1;
+    std::uint32_t badFramesAtSend_ = 0;
+    bool transactionOpen_ = false;
     // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).
     std::array<QString, 44> texts_{};
 };

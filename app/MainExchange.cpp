@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QDate>
+#include <QDateTime>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QSlider>
 #include <QTextEdit>
 
+#include <chrono>
 #include <span>
 #include <utility>
 
@@ -57,6 +59,10 @@ void TForm_Main::connectExchangeHandlers() {
     MB1->OnMBPortOpenedOrClosed = [this](bool open) { MB1MBPortOpenedOrClosed(open); };
     MB1->OnMBMasterEndOfEvent = [this](mb::TMBStatus status, const std::string& text) {
         MB1MBMasterEndOfEvent(status, text);
+    };
+    // Only watched: when each request goes out, for the traffic monitor's attempts and round trips.
+    MB1->engine().OnMBStatusNowChanged = [this](mb::TMBStatusNow now, const std::string&) {
+        if (now == mb::stnSending) linkAttemptSent();
     };
     for (QLineEdit* edit : {Edit_InputLow, Edit_InputHigh, Edit_OutputLow, Edit_OutputHigh})
         edit->installEventFilter(this);
@@ -110,6 +116,22 @@ void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
 }
 
 void TForm_Main::MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string& /*MBStatusString*/) {
+    switch (MBStatus) {
+    case mb::stOK:
+        reportLinkExchange(vx::app::tools::Outcome::Ok, 0, true);
+        break;
+    case mb::stSlaveError:
+        reportLinkExchange(vx::app::tools::Outcome::SlaveError, MB1->engine().rxBuffer().frame()[2], true);
+        break;
+    case mb::stTimeOut:
+        reportLinkExchange(MB1->engine().MBBadFrames() != badFramesAtSend_ ? vx::app::tools::Outcome::CrcError
+                                                                           : vx::app::tools::Outcome::TimeOut,
+                           0, true);
+        break;
+    case mb::stClosedPort:
+        reportLinkExchange(vx::app::tools::Outcome::ClosedPort, 0, true);
+        break;
+    }
     if (MBStatus == mb::stOK) DecodeReply();
     const bool show = MBStatus == mb::stOK || MakerAccess;
     PageControl1->setVisible(show);
@@ -118,6 +140,44 @@ void TForm_Main::MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string
     if (MBStatus == mb::stOK) emit replyShown();
     // After a refusal nothing more goes out; the program is ending.
     if (MB1->MBPortOpen() && !FirmwareRefused) BuildRequest();
+}
+
+void TForm_Main::linkAttemptSent() {
+    // A request going out within a transaction means the one before it got no good reply.
+    if (transactionOpen_)
+        reportLinkExchange(MB1->engine().MBBadFrames() != badFramesAtSend_ ? vx::app::tools::Outcome::CrcError
+                                                                           : vx::app::tools::Outcome::TimeOut,
+                           0, false);
+    transactionOpen_ = true;
+    attemptSentNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+    badFramesAtSend_ = MB1->engine().MBBadFrames();
+}
+
+void TForm_Main::reportLinkExchange(vx::app::tools::Outcome outcome, std::uint8_t slaveError,
+                                    bool transactionEnded) {
+    const bool sent = transactionOpen_ || (outcome == vx::app::tools::Outcome::Ok && attemptSentNs_ >= 0);
+    vx::app::tools::LinkExchange e;
+    e.wallMs = QDateTime::currentMSecsSinceEpoch();
+    e.outcome = outcome;
+    e.slaveError = slaveError;
+    if (sent) {
+        const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+        e.roundTripUs = (now - attemptSentNs_) / 1000;
+        const mb::TxFrameBuffer& tx = MB1->engine().txBuffer();
+        e.request = std::span(tx.frame(), tx.dataNumber() + 5u);
+        // A retry's number is already counted up when its request goes out.
+        e.attempt = static_cast<std::uint8_t>(MB1->MBMasterTryNumber() - (transactionEnded ? 0 : 1));
+    }
+    if (outcome == vx::app::tools::Outcome::Ok || outcome == vx::app::tools::Outcome::SlaveError) {
+        const mb::RxFrameBuffer& rx = MB1->engine().rxBuffer();
+        e.reply = std::span(rx.frame(), rx.receivedNumber() + 5u);
+    }
+    if (transactionEnded) transactionOpen_ = false;
+    emit linkExchanged(e, transactionEnded);
 }
 
 void TForm_Main::BuildRequest() {

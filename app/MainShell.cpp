@@ -2,6 +2,7 @@
 // access mode and the window caption.
 #include "app/Main.h"
 
+#include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 #include "common/profilefile.h"
 #include "link/mb.h"
@@ -127,6 +128,7 @@ TForm_Main::~TForm_Main() {
     // The link may still report while it closes; by then this window is being taken apart.
     MB1->OnMBMasterEndOfEvent = nullptr;
     MB1->OnMBPortOpenedOrClosed = nullptr;
+    MB1->engine().OnMBStatusNowChanged = nullptr;
     MB1->MBClosePort();
     // Taking the pages apart changes the active page; the page-switch rule must not run on a window
     // that is already gone.
@@ -196,6 +198,7 @@ void TForm_Main::FormClose() {
     closed_ = true;
     MBClosePort();
     SaveSettings();
+    if (Tools) Tools->closeWindows();
 }
 
 void TForm_Main::MBClosePort() {
@@ -227,6 +230,8 @@ void TForm_Main::SaveSettings() {
     vx::writeProfileString(path, "Date", "Date", stamp.toStdString());
     vx::writeProfileString(path, "Com", "MBLastUsedPort", MBLastUsedPort().toStdString());
     vx::writeProfileString(path, "Language", "GsSelectedLanguage", GsSelectedLanguage.toStdString());
+    // The added windows' sections come after the window's own.
+    if (Tools) Tools->saveSettings(path);
 }
 
 void TForm_Main::showEvent(QShowEvent* event) {

@@ -4,11 +4,13 @@
 #include "app/Main.h"
 
 #include "app/tools/SettingsBackup.h"
+#include "app/tools/ToolWindows.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
@@ -269,6 +271,7 @@ void TForm_Main::buildMenuBar() {
     Action_LoadSettings->setShortcut(QKeySequence::Open);
     // The added windows put their entries here.
     Menu_Tools = MenuBar_Main->addMenu(QString());
+    Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
     // Above the client area, so the specified controls keep their places.
     applyMenuTexts();
     if (auto* box = qobject_cast<QBoxLayout*>(layout())) {

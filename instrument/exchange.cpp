@@ -1,6 +1,7 @@
 #include "instrument/exchange.h"
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <type_traits>
@@ -9,85 +10,89 @@ namespace vx::instrument {
 namespace {
 
 // The field order of both payloads exists only here; every direction walks these two lists.
-// A visitor gets each field in payload order; a double field travels as a single.
+// A visitor gets each field's name and the field in payload order; a double field travels as a single.
+constexpr const char* kLowNames[kCalibrationPairs] = {"Low1", "Low2", "Low3", "Low4", "Low5", "Low6", "Low7"};
+constexpr const char* kHighNames[kCalibrationPairs] = {"High1", "High2", "High3", "High4",
+                                                       "High5", "High6", "High7"};
+
 template <typename R, typename V> constexpr void visitRequest(R& r, V& v) {
-    v(r.uPWMForce);
-    v(r.CommandFlags);
+    v("uPWMForce", r.uPWMForce);
+    v("CommandFlags", r.CommandFlags);
     for (std::size_t k = 0; k < 2; ++k) {
-        v(r.Low[k]);
-        v(r.High[k]);
+        v(kLowNames[k], r.Low[k]);
+        v(kHighNames[k], r.High[k]);
     }
-    v(r.uOut4mA);
-    v(r.uOut20mA);
-    v(r.uOut2V);
-    v(r.uOut10V);
-    v(r.Year);
-    v(r.Month);
-    v(r.Day);
-    v(r.DirectControl);
-    v(r.OutputCheckPercent);
-    v(r.GainForceCode);
-    v(r.DividerForceCode);
+    v("uOut4mA", r.uOut4mA);
+    v("uOut20mA", r.uOut20mA);
+    v("uOut2V", r.uOut2V);
+    v("uOut10V", r.uOut10V);
+    v("Year", r.Year);
+    v("Month", r.Month);
+    v("Day", r.Day);
+    v("DirectControl", r.DirectControl);
+    v("OutputCheckPercent", r.OutputCheckPercent);
+    v("GainForceCode", r.GainForceCode);
+    v("DividerForceCode", r.DividerForceCode);
     for (std::size_t k = 2; k < kCalibrationPairs; ++k) {
-        v(r.Low[k]);
-        v(r.High[k]);
+        v(kLowNames[k], r.Low[k]);
+        v(kHighNames[k], r.High[k]);
     }
-    v(r.InputTypeCode);
-    v(r.OutputTypeCode);
-    v(r.EditInputLow);
-    v(r.EditInputHigh);
-    v(r.EditOutputLow);
-    v(r.EditOutputHigh);
-    v(r.Reserved);
-    v(r.RangeForceCode);
-    v(r.ModbusProtocol);
-    v(r.ModbusParity);
-    v(r.ModbusBaudRate);
-    v(r.ModbusAddress);
+    v("InputTypeCode", r.InputTypeCode);
+    v("OutputTypeCode", r.OutputTypeCode);
+    v("EditInputLow", r.EditInputLow);
+    v("EditInputHigh", r.EditInputHigh);
+    v("EditOutputLow", r.EditOutputLow);
+    v("EditOutputHigh", r.EditOutputHigh);
+    v("Reserved", r.Reserved);
+    v("RangeForceCode", r.RangeForceCode);
+    v("ModbusProtocol", r.ModbusProtocol);
+    v("ModbusParity", r.ModbusParity);
+    v("ModbusBaudRate", r.ModbusBaudRate);
+    v("ModbusAddress", r.ModbusAddress);
 }
 
 template <typename R, typename V> constexpr void visitReply(R& r, V& v) {
-    v(r.FirmwareYear);
-    v(r.FirmwareMonth);
-    v(r.FirmwareDay);
-    v(r.AdRaw0);
-    v(r.AdRaw1);
-    v(r.AdFiltered0);
-    v(r.AdFiltered1);
-    v(r.DataSourceRam1);
-    v(r.DataSourceRam2);
-    v(r.ReservedByte);
-    v(r.AcknowledgeFlags);
-    v(r.GainCh0);
-    v(r.GainCh1);
-    v(r.StatusFlags);
-    v(r.InputValue);
-    v(r.InputRangeIndex);
-    v(r.InputTypeCode);
-    v(r.OutputTypeCode);
-    v(r.OutputFraction);
-    v(r.WorkingMinutes);
-    v(r.CalibrationYear);
-    v(r.CalibrationMonth);
-    v(r.CalibrationDay);
-    v(r.Temperature);
-    v(r.TemperatureMin);
-    v(r.TemperatureMax);
-    v(r.uADSamples);
-    v(r.ErrorNumber);
-    v(r.PwmValue);
-    v(r.uDivider);
-    v(r.DeviceInputLow);
-    v(r.DeviceInputHigh);
-    v(r.DeviceOutputLow);
-    v(r.DeviceOutputHigh);
-    v(r.ScaleFraction);
-    v(r.ReservedSingle);
-    v(r.iTypeOfInstrument);
-    v(r.ModbusProtocol);
-    v(r.ModbusParity);
-    v(r.ModbusBaudRate);
-    v(r.ModbusAddress);
+    v("FirmwareYear", r.FirmwareYear);
+    v("FirmwareMonth", r.FirmwareMonth);
+    v("FirmwareDay", r.FirmwareDay);
+    v("AdRaw0", r.AdRaw0);
+    v("AdRaw1", r.AdRaw1);
+    v("AdFiltered0", r.AdFiltered0);
+    v("AdFiltered1", r.AdFiltered1);
+    v("DataSourceRam1", r.DataSourceRam1);
+    v("DataSourceRam2", r.DataSourceRam2);
+    v("ReservedByte", r.ReservedByte);
+    v("AcknowledgeFlags", r.AcknowledgeFlags);
+    v("GainCh0", r.GainCh0);
+    v("GainCh1", r.GainCh1);
+    v("StatusFlags", r.StatusFlags);
+    v("InputValue", r.InputValue);
+    v("InputRangeIndex", r.InputRangeIndex);
+    v("InputTypeCode", r.InputTypeCode);
+    v("OutputTypeCode", r.OutputTypeCode);
+    v("OutputFraction", r.OutputFraction);
+    v("WorkingMinutes", r.WorkingMinutes);
+    v("CalibrationYear", r.CalibrationYear);
+    v("CalibrationMonth", r.CalibrationMonth);
+    v("CalibrationDay", r.CalibrationDay);
+    v("Temperature", r.Temperature);
+    v("TemperatureMin", r.TemperatureMin);
+    v("TemperatureMax", r.TemperatureMax);
+    v("uADSamples", r.uADSamples);
+    v("ErrorNumber", r.ErrorNumber);
+    v("PwmValue", r.PwmValue);
+    v("uDivider", r.uDivider);
+    v("DeviceInputLow", r.DeviceInputLow);
+    v("DeviceInputHigh", r.DeviceInputHigh);
+    v("DeviceOutputLow", r.DeviceOutputLow);
+    v("DeviceOutputHigh", r.DeviceOutputHigh);
+    v("ScaleFraction", r.ScaleFraction);
+    v("ReservedSingle", r.ReservedSingle);
+    v("iTypeOfInstrument", r.iTypeOfInstrument);
+    v("ModbusProtocol", r.ModbusProtocol);
+    v("ModbusParity", r.ModbusParity);
+    v("ModbusBaudRate", r.ModbusBaudRate);
+    v("ModbusAddress", r.ModbusAddress);
 }
 
 template <typename T> constexpr std::size_t wireWidth() {
@@ -99,7 +104,7 @@ template <typename T> constexpr std::size_t wireWidth() {
 
 struct Sizer {
     std::size_t size = 0;
-    template <typename T> constexpr void operator()(const T&) { size += wireWidth<T>(); }
+    template <typename T> constexpr void operator()(const char*, const T&) { size += wireWidth<T>(); }
 };
 
 static_assert([] {
@@ -123,7 +128,7 @@ template <std::size_t N> struct Writer {
         for (std::size_t i = 0; i < width; ++i)
             out[at++] = static_cast<std::uint8_t>(bits >> (8 * i));
     }
-    template <typename T> void operator()(const T& field) {
+    template <typename T> void operator()(const char*, const T& field) {
         if constexpr (std::is_same_v<T, double>)
             put(std::bit_cast<std::uint32_t>(narrowToSingle(field)), 4);
         else
@@ -135,7 +140,7 @@ struct Reader {
     std::span<const std::uint8_t> in;
     std::size_t at = 0;
 
-    template <typename T> void operator()(T& field) {
+    template <typename T> void operator()(const char*, T& field) {
         constexpr std::size_t width = wireWidth<T>();
         std::uint32_t bits = 0;
         if (at + width <= in.size()) {
@@ -150,7 +155,36 @@ struct Reader {
     }
 };
 
+struct Namer {
+    std::vector<NamedField>& out;
+
+    template <typename T> void operator()(const char* name, const T& field) {
+        char buf[32];
+        std::to_chars_result r;
+        // A real is shown as the single it travels as, in its shortest exact form, with a full stop.
+        if constexpr (std::is_same_v<T, double>)
+            r = std::to_chars(buf, buf + sizeof buf, narrowToSingle(field));
+        else
+            r = std::to_chars(buf, buf + sizeof buf, +field);
+        out.push_back({name, std::string(buf, r.ptr)});
+    }
+};
+
 } // namespace
+
+std::vector<NamedField> requestFields(const Request& request) {
+    std::vector<NamedField> out;
+    Namer n{out};
+    visitRequest(request, n);
+    return out;
+}
+
+std::vector<NamedField> replyFields(const Reply& reply) {
+    std::vector<NamedField> out;
+    Namer n{out};
+    visitReply(reply, n);
+    return out;
+}
 
 float narrowToSingle(double v) {
     if (std::isnan(v)) return std::numeric_limits<float>::quiet_NaN();

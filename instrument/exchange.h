@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace vx::instrument {
 
@@ -105,6 +108,16 @@ std::array<std::uint8_t, kReplySize> encodeReply(const Reply& reply);
 // Bytes beyond the layout are ignored; fields beyond the bytes read 0.
 Request decodeRequest(std::span<const std::uint8_t> bytes);
 Reply decodeReply(std::span<const std::uint8_t> bytes);
+
+// Every field by its name in payload order, its value as text (decimal integers; reals as the single
+// they travel as, shortest exact form, full stop). For showing a recorded exchange to an engineer.
+struct NamedField {
+    std::string_view name; // e.g. "uPWMForce", "Low1"
+    std::string value;
+    bool operator==(const NamedField&) const = default;
+};
+std::vector<NamedField> requestFields(const Request& request);
+std::vector<NamedField> replyFields(const Reply& reply);
 
 // The single that a real travels as, never undefined: out-of-range magnitudes become infinities.
 float narrowToSingle(double v);

@@ -387,6 +387,7 @@ void LinkEngine::decodeFramed(const std::uint8_t* data, std::size_t size) {
             if (step == FrameDecoder::Step::None) continue;
         }
         if (step == FrameDecoder::Step::Reset) {
+            if (decoder_.count() > 0) ++badFrames_; // a frame was under way; lone end characters are noise
             resetReceive();
             continue;
         }

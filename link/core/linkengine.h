@@ -104,6 +104,9 @@ public:
     bool MBPortOpen() const { return portOpen_; }
     std::uint32_t MBNumberOfTxFrames() const { return txFrames_; }
     std::uint32_t MBNumberOfRxFrames() const { return rxFrames_; }
+    // Framed modes: frames that ended but failed the check (bad CRC, or too short to hold one), since
+    // the component was made. Read-only, for monitors; nothing resets it.
+    std::uint32_t MBBadFrames() const { return badFrames_; }
 
     // ---- Line ----
     TMBBaud MBBaud() const { return baudFromRate(baudRate_); }
@@ -213,6 +216,7 @@ private:
     bool portOpen_ = false;
     std::uint32_t txFrames_ = 0;
     std::uint32_t rxFrames_ = 0;
+    std::uint32_t badFrames_ = 0;
     std::uint32_t baudRate_ = 115200;
 
     std::uint8_t slaveAddress_ = 1;

@@ -45,4 +45,24 @@ TEST(CommandLine, HelpVersionUnknownOptionsAndEverythingElse) {
     }
 }
 
+TEST(CommandLine, RecordTakesAFile) {
+    struct Case {
+        QStringList args;
+        CommandLine::Action action;
+        const char* file;
+    };
+    const Case cases[] = {
+        {{"--record", "out.csv", "/QARNEL"}, CommandLine::Action::Run, "out.csv"},
+        {{"/QARNEL", "-record", "/tmp/a b.csv"}, CommandLine::Action::Run, "/tmp/a b.csv"},
+        {{"--record=x.csv"}, CommandLine::Action::Run, "x.csv"},
+        {{"/QARNEL"}, CommandLine::Action::Run, ""},
+        {{"--record"}, CommandLine::Action::Fail, ""},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = parseCommandLine(QStringList{"vx2207-config"} + c.args);
+        EXPECT_EQ(line.action, c.action) << c.args.join(' ').toStdString();
+        EXPECT_EQ(line.recordFile, QString::fromUtf8(c.file)) << c.args.join(' ').toStdString();
+    }
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -209,4 +210,35 @@ TEST(ExchangeReals, NarrowedToSinglesAndWidenedBack) {
     EXPECT_EQ(back.EditOutputLow, -std::numeric_limits<double>::infinity());
     EXPECT_TRUE(std::isnan(back.EditOutputHigh));
     EXPECT_EQ(narrowToSingle(3.0e38), 3.0e38f);
+}
+
+TEST(ExchangeNames, EveryFieldOnceByNameInPayloadOrder) {
+    Request q = initialRequest();
+    q.Low[6] = -7;
+    q.EditInputLow = 0.1;
+    const std::vector<NamedField> req = requestFields(q);
+    ASSERT_EQ(req.size(), 39u);
+    EXPECT_EQ(req.front(), (NamedField{"uPWMForce", "0"}));
+    EXPECT_EQ(req[2], (NamedField{"Low1", "0"}));
+    EXPECT_EQ(req[7], (NamedField{"uOut20mA", "65535"}));
+    EXPECT_EQ(req[11], (NamedField{"Month", "3"}));
+    // Reals as the single on the wire, shortest form; arrays by their 1-based names.
+    const auto find = [](const std::vector<NamedField>& fs, std::string_view name) {
+        for (const NamedField& f : fs)
+            if (f.name == name) return f.value;
+        return std::string("missing");
+    };
+    EXPECT_EQ(find(req, "Low7"), "-7");
+    EXPECT_EQ(find(req, "EditInputLow"), "0.1");
+    EXPECT_EQ(req.back().name, "ModbusAddress");
+
+    const std::vector<NamedField> rep = replyFields(sampleReply());
+    ASSERT_EQ(rep.size(), 41u);
+    EXPECT_EQ(rep.front().name, "FirmwareYear");
+    EXPECT_EQ(rep.back().name, "ModbusAddress");
+    std::vector<std::string_view> names;
+    for (const NamedField& f : rep)
+        names.push_back(f.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
 }

@@ -174,6 +174,23 @@ TEST_F(Master, SilentInstrumentIsAskedMaxTryTimesThenTimesOut) {
     EXPECT_EQ(ends[1], stOK);
 }
 
+TEST_F(Master, FramesFailingTheCheckAreCountedAndNoiseIsNot) {
+    open();
+    engine.MBMasterSend(0);
+    auto bad = reply(0, {1, 2, 3});
+    bad[bad.size() - 3] ^= 0x01; // a CRC character
+    // End characters with no frame begun.
+    const std::vector<std::uint8_t> lone = {0x60, 0x60};
+    feed(engine, lone);
+    EXPECT_EQ(engine.MBBadFrames(), 0u);
+    feed(engine, bad);
+    EXPECT_EQ(engine.MBBadFrames(), 1u);
+    EXPECT_TRUE(ends.empty());
+    feed(engine, reply(0));
+    EXPECT_EQ(engine.MBBadFrames(), 1u);
+    ASSERT_EQ(ends.size(), 1u);
+}
+
 TEST_F(Master, RetryResendsWithoutResettingTheAccumulator) {
     open();
     engine.MBMasterSend(0);

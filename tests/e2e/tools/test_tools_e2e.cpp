@@ -1,0 +1,105 @@
+// The recording and the traffic monitor against vx2207-sim over a real pseudo-terminal.
+#include "app/DUTHiba.h"
+#include "app/Main.h"
+#include "app/tools/ToolWindows.h"
+#include "app/tools/TrafficWindow.h"
+#include "link/mb.h"
+#include "sim/harness.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace vx::app::tools;
+using vx::sim::SimProcess;
+
+namespace {
+
+class ToolsE2E : public ::testing::Test {
+protected:
+    void start(const std::vector<std::string>& simArgs, QStringList args) {
+        sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs);
+        ASSERT_TRUE(sim->started());
+        QFile settings(dir.filePath("vx.ini"));
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[Language]\nGsSelectedLanguage=english\n");
+        settings.close();
+        TForm_Main::Options o;
+        o.settingsPath = dir.filePath("vx.ini");
+        o.arguments = std::move(args);
+        w = std::make_unique<TForm_Main>(std::move(o));
+        dialog = std::make_unique<TForm_DUTHiba>(w.get());
+        w->setFirmwareDialog(dialog.get());
+        w->FormActivate();
+        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
+        ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())));
+    }
+    void TearDown() override {
+        if (w) w->MB1->MBClosePort();
+        dialog.reset();
+        w.reset();
+        sim.reset();
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<TForm_Main> w;
+    std::unique_ptr<TForm_DUTHiba> dialog;
+};
+
+TEST_F(ToolsE2E, RecordArgumentWritesARowForEveryReplyWithWhatTheInstrumentSent) {
+    const QString path = dir.filePath("run.csv");
+    start({"--calibrated", "--signal", "12", "--noise", "0"}, {"--record", path});
+    std::vector<vx::instrument::Reply> sent;
+    QObject::connect(w.get(), &TForm_Main::replyShown, [&] { sent.push_back(w->LastReply); });
+    // A few seconds of polling.
+    QTRY_VERIFY_WITH_TIMEOUT(sent.size() >= 40, 20000);
+    w->MB1->MBClosePort();
+    w->Tools->stopRecording();
+
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_EQ(lines.size(),
+              static_cast<qsizetype>(sent.size()) + 2); // header, rows, nothing after the last CRLF
+    EXPECT_EQ(lines[0] + '\n', QByteArray::fromStdString(csvHeader()));
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const Measurement m = measure(sent[i]);
+        const QList<QByteArray> cells = lines[static_cast<qsizetype>(i) + 1].split(',');
+        ASSERT_EQ(cells.size(), 12) << i;
+        EXPECT_EQ(cells[1].toStdString(), csvNumber(m.input)) << i;
+        EXPECT_EQ(cells[2], "mA");
+        EXPECT_EQ(cells[3].toStdString(), csvNumber(m.output)) << i;
+        EXPECT_EQ(cells[9].toInt(), sent[i].AdFiltered0) << i;
+        EXPECT_NEAR(cells[1].toDouble(), 12.0, 0.01) << i; // the simulated calibrator's signal
+    }
+}
+
+TEST_F(ToolsE2E, DroppedRepliesAreTheTimeOutsOfTheFailureFilter) {
+    start({"--calibrated", "--drop", "0.2", "--seed", "7"}, {});
+    TrafficWindow* monitor = w->Tools->showMonitor();
+    monitor->CheckBox_FailuresOnly->setChecked(true);
+    QTRY_VERIFY_WITH_TIMEOUT(monitor->model()->rowCount() >= 2, 30000);
+    for (int row = 0; row < monitor->model()->rowCount(); ++row) {
+        const RecordedExchange* e = monitor->model()->exchangeAt(row);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->outcome, Outcome::TimeOut) << row;
+        EXPECT_EQ(e->requestLength, 107);
+        EXPECT_EQ(e->replyLength, 0);
+        EXPECT_GE(e->roundTripUs, 1'000'000); // the link's time-out
+    }
+    monitor->selectRow(0);
+    EXPECT_TRUE(monitor->Memo_Detail->toPlainText().contains("time-out"));
+    // The retry that follows a time-out is in the ring as the next attempt.
+    const RecordedExchange* failed = monitor->model()->exchangeAt(0);
+    QTRY_VERIFY_WITH_TIMEOUT(w->Tools->traffic().byNumber(failed->number + 1) != nullptr, 5000);
+    EXPECT_EQ(w->Tools->traffic().byNumber(failed->number + 1)->attempt, failed->attempt + 1);
+}
+
+} // namespace
