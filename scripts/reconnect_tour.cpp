@@ -6,6 +6,7 @@
 #include "app/Main.h"
 #include "link/mb.h"
 #include "link/serialport_posix.h"
+#include "scripts/tour.h"
 #include "sim/harness.h"
 
 #include <QApplication>
@@ -24,19 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool nextReply(TForm_Main& w, int timeoutMs = 5000) {
-    QEventLoop loop;
-    bool got = false;
-    const auto c = QObject::connect(&w, &TForm_Main::replyShown, &loop, [&] {
-        got = true;
-        loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(c);
-    return got;
-}
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
     QElapsedTimer t;

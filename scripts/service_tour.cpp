@@ -5,6 +5,7 @@
 //   vx_service_tour SIMULATOR OUTPUT_FOLDER [english|magyar]
 #include "app/Main.h"
 #include "link/mb.h"
+#include "scripts/tour.h"
 #include "sim/harness.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
@@ -24,19 +25,6 @@
 #include <cstdio>
 
 namespace {
-
-bool nextReply(TForm_Main& w, int timeoutMs = 5000) {
-    QEventLoop loop;
-    bool got = false;
-    const auto c = QObject::connect(&w, &TForm_Main::replyShown, &loop, [&] {
-        got = true;
-        loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(c);
-    return got;
-}
 
 void settle(TForm_Main& w, int replies = 3) {
     for (int i = 0; i < replies; ++i)

@@ -4,7 +4,7 @@
 #include "app/Main.h"
 #include "instrument/codes.h"
 #include "link/mb.h"
-#include "sim/harness.h"
+#include "simwindow.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -27,7 +27,6 @@
 #include <unistd.h>
 
 namespace ins = vx::instrument;
-using vx::sim::SimProcess;
 
 namespace {
 
@@ -35,32 +34,14 @@ std::string number(double v) {
     return QByteArray::number(v, 'g', 10).toStdString(); // a full stop whatever the locale
 }
 
-class CalibrationBench : public ::testing::Test {
+class CalibrationBench : public ::testing::Test, protected SimWindow {
 protected:
     void start(std::vector<std::string> simArgs) {
         simArgs.insert(simArgs.end(), {"--noise", "0", "--meter", path("meter"), "--control", path("control"),
                                        "--exit-with-parent"});
-        sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs);
-        ASSERT_TRUE(sim->started());
-        TForm_Main::Options o;
-        o.settingsPath = dir.filePath("vx.ini");
-        o.arguments = QStringList{"/QARNEL"};
-        w = std::make_unique<TForm_Main>(std::move(o));
-        w->FormActivate();
-        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
-        ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())));
-        ASSERT_TRUE(reply());
-    }
-    void TearDown() override {
-        if (w) w->MB1->MBClosePort();
-        w.reset();
-        sim.reset();
+        ASSERT_TRUE(SimWindow::start(simArgs, {"/QARNEL"}, nullptr));
     }
     std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
-    bool reply() {
-        QSignalSpy spy(w.get(), &TForm_Main::replyShown);
-        return spy.wait(5000);
-    }
     // Waits, reply by reply, until the condition holds.
     template <typename F> bool until(F condition, int replies = 100) {
         for (int i = 0; i < replies; ++i) {
@@ -144,10 +125,6 @@ protected:
             400))
             << signal;
     }
-
-    QTemporaryDir dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TForm_Main> w;
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 // Safe settings writes and the settings backup against vx2207-sim: what the instrument ends up holding.
 #include "app/Main.h"
 #include "link/mb.h"
-#include "sim/harness.h"
+#include "simwindow.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
@@ -16,37 +16,15 @@
 
 namespace {
 
-class SettingsSafety : public ::testing::Test {
+class SettingsSafety : public ::testing::Test, protected SimWindow {
 protected:
     void SetUp() override {
-        sim =
-            std::make_unique<vx::sim::SimProcess>(VX2207_SIM, std::vector<std::string>{"--exit-with-parent"});
-        ASSERT_TRUE(sim->started());
-        QFile settings(dir.filePath("vx.ini"));
-        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[Language]\nGsSelectedLanguage=english\n");
-        settings.close();
-        TForm_Main::Options o;
-        o.settingsPath = settings.fileName();
-        o.arguments = QStringList{};
-        w = std::make_unique<TForm_Main>(std::move(o));
-        w->FormActivate();
-        w->ConfirmWrite = [this](const QString& text) {
-            asked << text;
-            return answer;
-        };
-        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
-        ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())));
-        ASSERT_TRUE(reply());
-    }
-    void TearDown() override {
-        if (w) w->MB1->MBClosePort();
-        w.reset();
-        sim.reset();
-    }
-    bool reply() {
-        QSignalSpy spy(w.get(), &TForm_Main::replyShown);
-        return spy.wait(5000);
+        ASSERT_TRUE(SimWindow::start({"--exit-with-parent"}, {}, "english", [this](TForm_Main& window) {
+            window.ConfirmWrite = [this](const QString& text) {
+                asked << text;
+                return answer;
+            };
+        }));
     }
     // Writes what the editor holds and waits for the read-back.
     bool write() {
@@ -56,9 +34,6 @@ protected:
             if (!reply()) return false;
         return reply();
     }
-    QTemporaryDir dir;
-    std::unique_ptr<vx::sim::SimProcess> sim;
-    std::unique_ptr<TForm_Main> w;
     QStringList asked;
     bool answer = false;
 };

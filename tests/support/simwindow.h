@@ -1,0 +1,55 @@
+#pragma once
+// The configurator's window against a running vx2207-sim, as the end-to-end fixtures start it: a
+// settings file of its own, the simulator's device in the port list, the port open and one good reply
+// shown.
+#include "app/Main.h"
+#include "link/mb.h"
+#include "sim/harness.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SimWindow {
+    QTemporaryDir dir;
+    std::unique_ptr<vx::sim::SimProcess> sim;
+    std::unique_ptr<TForm_Main> w;
+
+    ~SimWindow() { stop(); }
+    // language: the one the settings file selects; null leaves the file out (the program's default).
+    // The window's handlers may be set in `prepare` before the port opens. False if anything failed.
+    template <typename Prepare = void (*)(TForm_Main&)>
+    bool start(
+        const std::vector<std::string>& simArgs, QStringList args, const char* language,
+        Prepare prepare = [](TForm_Main&) {}) {
+        sim = std::make_unique<vx::sim::SimProcess>(VX2207_SIM, simArgs);
+        if (!sim->started()) return false;
+        if (language) {
+            QFile settings(dir.filePath("vx.ini"));
+            if (!settings.open(QIODevice::WriteOnly)) return false;
+            settings.write(QByteArray("[Language]\nGsSelectedLanguage=") + language + "\n");
+        }
+        TForm_Main::Options o;
+        o.settingsPath = dir.filePath("vx.ini");
+        o.arguments = std::move(args);
+        w = std::make_unique<TForm_Main>(std::move(o));
+        w->FormActivate();
+        prepare(*w);
+        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
+        return w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())) && reply();
+    }
+    // Waits for the next good reply to be on screen.
+    bool reply(int timeoutMs = 5000) {
+        QSignalSpy spy(w.get(), &TForm_Main::replyShown);
+        return spy.wait(timeoutMs);
+    }
+    void stop() {
+        if (w) w->MB1->MBClosePort();
+        w.reset();
+        sim.reset();
+    }
+};
