@@ -1,6 +1,7 @@
 #include "link/portsession.h"
 
 #include "link/commthread.h"
+#include "link/logging.h"
 #include "link/portwatch.h"
 #include "link/precisetimer.h"
 
@@ -18,6 +19,12 @@ constexpr int kReconnectedShownMs = 5000;
 
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// Characters on the line for the trace, as hex pairs.
+QByteArray hex(const std::uint8_t* data, std::size_t size) {
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size))
+        .toHex(' ');
 }
 
 QString lossText(const QString& name) {
@@ -64,7 +71,13 @@ TPortSession::~TPortSession() {
 
 bool TPortSession::advance(mb::port::LifeEvent event) {
     const std::optional<State> next = mb::port::nextLifeState(state_, event);
-    if (!next) return false;
+    if (!next) {
+        qCDebug(lcPort, "%s ignored while %s", mb::port::lifeEventName(event),
+                mb::port::lifeStateName(state_));
+        return false;
+    }
+    qCDebug(lcPort, "%s: %s -> %s", mb::port::lifeEventName(event), mb::port::lifeStateName(state_),
+            mb::port::lifeStateName(*next));
     const bool changed = *next != state_;
     state_ = *next;
     if (changed) emit stateChanged(state_);
@@ -132,6 +145,7 @@ void TPortSession::rebuildPortList() {
 
 void TPortSession::portsChanged() {
     rebuildPortList();
+    qCDebug(lcPort, "ports changed: %zu listed", entries_.size());
     if (state_ == State::LostWaiting) tryReconnect();
 }
 
@@ -159,6 +173,7 @@ void TPortSession::open() {
         chosen = entries_[static_cast<std::size_t>(chosen_)].info;
         port_ = qs(chosen.path);
     }
+    qCDebug(lcPort, "opening %s at %u bit/s", qUtf8Printable(port_), unsigned{engine_.baudRateValue()});
     engine_.portOpening();
 
     mb::port::OpenError err;
@@ -180,6 +195,7 @@ void TPortSession::open() {
     if (err.kind == mb::port::OpenFailure::Busy) why.holders = mb::port::portHolders(port_.toStdString());
     portError_ = qs(err.reason + (why.holders.empty() ? "" : " Held by " + why.holders + "."));
     failureNotice_ = qs(mb::port::shortReason(mb::port::deviceName(chosen.path), why));
+    qCDebug(lcPort, "%s", qUtf8Printable(portError_));
     advance(mb::port::LifeEvent::OpenFailed);
     engine_.portOpenFailed();
     setPortLamp(PortLamp::Failed, portError_);
@@ -253,6 +269,7 @@ void TPortSession::bytesArrived(std::span<const std::uint8_t> bytes) {
     // The engine's closing may run a handler before the link stops; it must see no more bytes.
     if (!linkOpened() || !engine_.MBPortOpen()) return;
     inputAt_ = thread_->batchTime();
+    qCDebug(lcLink, "received %zu characters: %s", bytes.size(), hex(bytes.data(), bytes.size()).constData());
     engine_.bytesReceived(bytes.data(), bytes.size());
     inputAt_.reset();
 }
@@ -269,6 +286,7 @@ void TPortSession::deviceLost(int error) {
     const QString name = qs(mb::port::deviceName(portInfo_.path));
     const bool wasOpen = engine_.MBPortOpen();
     failureNotice_ = lossText(name);
+    qCDebug(lcPort, "%s", qUtf8Printable(reason));
     if (!mb::port::comesBackAsItself(portInfo_)) {
         // Nothing to wait for: closed as the Close button would close it; the red lamp says why.
         if (!advance(mb::port::LifeEvent::DeviceGone)) return;
@@ -302,6 +320,7 @@ void TPortSession::tryReconnect() {
     const mb::port::PortEntry back = entries_[static_cast<std::size_t>(row)];
     const std::string name = mb::port::deviceName(back.info.path);
     mb::port::ProbeResult why = back.probe;
+    qCDebug(lcPort, "reopening %s", back.info.path.c_str());
     // Back but not usable yet (udev may still be setting its permissions): the next change retries.
     if (why.error.kind == mb::port::OpenFailure::None && startLink(qs(back.info.path), &why.error)) {
         port_ = qs(back.info.path);
@@ -324,6 +343,7 @@ void TPortSession::tryReconnect() {
     advance(mb::port::LifeEvent::OpenFailed);
     waitNotice_ = QStringLiteral("Still waiting: ") + qs(mb::port::shortReason(name, why));
     portError_ = qs(why.error.reason);
+    qCDebug(lcPort, "not yet: %s", qUtf8Printable(portError_));
     setPortLamp(PortLamp::Failed, portError_);
     updateNotice();
 }
@@ -371,6 +391,8 @@ void TPortSession::writesDone() {
     if (!linkOpened() || outgoing_.empty()) return;
     // Queued, not checked: a device that refuses bytes is gone, and the receive thread's hang-up closes
     // the link once. Failing the send here as well would end the transaction twice.
+    qCDebug(lcLink, "sent %zu characters: %s", outgoing_.size(),
+            hex(outgoing_.data(), outgoing_.size()).constData());
     serial_.write(outgoing_);
     outgoing_.clear();
     if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
@@ -409,6 +431,11 @@ void TPortSession::stopTimer(mb::LinkTimer t) {
         statisticsTimer_->stop();
         break;
     }
+}
+
+void TPortSession::statusShown(mb::TMBStatus, const std::string& text) {
+    qCDebug(lcLink, "outcome: %s, attempt %u", text.c_str(), unsigned{engine_.MBMasterTryNumber()});
+    emit statusChanged();
 }
 
 void TPortSession::lampsReset() {

@@ -125,7 +125,7 @@ private:
     void flashRx() override { emit rxFlashed(); }
     void txLampOff() override { emit txLampCleared(); }
     void lampsReset() override;
-    void statusShown(mb::TMBStatus, const std::string&) override { emit statusChanged(); }
+    void statusShown(mb::TMBStatus status, const std::string& text) override;
     void attemptShown(std::uint8_t attempt) override { emit attemptChanged(attempt); }
     void countersChanged() override { emit countersUpdated(); }
     void speedChanged() override { emit speedUpdated(); }

@@ -1,9 +1,11 @@
 // The port session on its own, without a panel: its life's events over a pseudo-terminal reached through
 // a link, lost when the far end closes and back when the link points to a new one.
+#include "link/logging.h"
 #include "link/portsession.h"
 #include "ptypair.h"
 
 #include <QTest>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -75,6 +77,42 @@ TEST(PortSession, OpensLosesWaitsReconnectsAndClosesWithoutAWindow) {
 
     ::unsetenv("MB_EXTRA_PORTS");
     fs::remove_all(dir);
+}
+
+// The trace a user's report carries: silent by default, the port's life and the frames after --verbose.
+TEST(PortSession, TraceIsSilentUntilAskedFor) {
+    EXPECT_FALSE(lcPort().isDebugEnabled());
+    EXPECT_FALSE(lcLink().isDebugEnabled());
+    vx::enableVerboseLogging();
+    ASSERT_TRUE(lcPort().isDebugEnabled() && lcLink().isDebugEnabled());
+
+    static std::vector<std::string> trace;
+    trace.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& c, const QString& m) {
+            trace.push_back(std::string(c.category) + " " + m.toStdString());
+        });
+    PtyPair pty;
+    ::setenv("MB_EXTRA_PORTS", pty.slavePath().c_str(), 1);
+    {
+        TPortSession s;
+        ASSERT_TRUE(s.openPort(QString::fromStdString(pty.slavePath())));
+        s.engine().MBMasterSend(0);
+        EXPECT_TRUE(eventually([&] { return !pty.read(6, 100).empty(); }));
+        s.close();
+    }
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    ::unsetenv("MB_EXTRA_PORTS");
+
+    const auto has = [](const std::string& text) {
+        return std::any_of(trace.begin(), trace.end(),
+                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    };
+    for (const std::string& line : std::vector<std::string>{
+             "vx.port open asked: closed -> opening", "vx.port opening " + pty.slavePath(),
+             "vx.port close asked: open -> closed", "vx.link sent ", "vx.link outcome: Closed Port"})
+        EXPECT_TRUE(has(line)) << line;
 }
 
 } // namespace
