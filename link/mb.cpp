@@ -515,7 +515,7 @@ void TMB::deviceLost(int error) {
 }
 
 void TMB::tryReconnect() {
-    const int row = mb::port::findRemembered(entries_, waitingFor_.toStdString());
+    const int row = mb::port::findSameDevice(entries_, portInfo_);
     if (row < 0 || entries_[static_cast<std::size_t>(row)].held) return; // not back yet
     const mb::port::PortEntry back = entries_[static_cast<std::size_t>(row)];
     const std::string name = mb::port::deviceName(back.info.path);
