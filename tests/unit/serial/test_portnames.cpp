@@ -135,3 +135,40 @@ TEST(PortNames, TheWatchLooksWhereDevicesAndExtraPathsAppear) {
     for (const auto& l : lost)
         EXPECT_EQ(comesBackAsItself(l.port, (t.root / "dev").string()), l.waited) << l.port.path;
 }
+
+TEST(PortNames, OnlyTheSameDeviceIsReopenedByItself) {
+    const PortInfo serial{
+        "/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_A50285BI-if00", "", "", "A50285BI", 0x0403,
+        0x6001,         "/dev/serial/by-path/pci-usb-0:1:1.0"};
+    PortInfo noSerial = serial;
+    noSerial.serialNumber = "0001"; // shared by every adapter of its kind
+    const PortInfo pty{"/tmp/bench/vx2207-sim.tty"};
+    const auto with = [](PortInfo p, auto change) {
+        change(p);
+        return p;
+    };
+    struct Case {
+        const char* name;
+        const PortInfo& lost;
+        PortInfo back;
+        bool same;
+    } cases[] = {
+        {"same adapter, another node and socket", serial,
+         with(serial, [](PortInfo& p) { p.path = "/dev/ttyUSB3", p.byPath = "elsewhere"; }), true},
+        {"another serial number", serial, with(serial, [](PortInfo& p) { p.serialNumber = "B1"; }), false},
+        {"another product", serial, with(serial, [](PortInfo& p) { p.productId = 0x6015; }), false},
+        {"no serial: same socket", noSerial, with(noSerial, [](PortInfo& p) { p.path = "/dev/ttyUSB1"; }),
+         true},
+        {"no serial: another socket, same by-id", noSerial,
+         with(noSerial, [](PortInfo& p) { p.byPath = "/dev/serial/by-path/pci-usb-0:1:2.0"; }), false},
+        {"no serial, no socket", with(noSerial, [](PortInfo& p) { p.byPath.clear(); }),
+         with(noSerial, [](PortInfo& p) { p.byPath.clear(); }), false},
+        {"the path the engineer gave", pty, pty, true},
+        {"another path", pty, PortInfo{"/tmp/bench/other.tty"}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isSameDevice(c.lost, c.back), c.same) << c.name;
+    std::vector<PortEntry> entries{{pty, {}, true}, {serial, {}, false}};
+    EXPECT_EQ(findSameDevice(entries, pty), -1) << "the held row is not the device back";
+    EXPECT_EQ(findSameDevice(entries, serial), 1);
+}
