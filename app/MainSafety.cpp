@@ -26,7 +26,8 @@ QString caption(const QAbstractButton* b) {
 void TForm_Main::connectCommandSafety() {
     Label_CommandNotice = new QLabel(client_);
     Label_CommandNotice->setObjectName(QStringLiteral("Label_CommandNotice"));
-    Label_CommandNotice->setGeometry(12, 290, 284, 80);
+    // In the system box's free band between the temperatures and the firmware lines.
+    Label_CommandNotice->setGeometry(14, 156, 278, 70);
     Label_CommandNotice->setWordWrap(true);
     Label_CommandNotice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label_CommandNotice->hide();
