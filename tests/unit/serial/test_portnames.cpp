@@ -137,38 +137,27 @@ TEST(PortNames, TheWatchLooksWhereDevicesAndExtraPathsAppear) {
 }
 
 TEST(PortNames, OnlyTheSameDeviceIsReopenedByItself) {
-    const PortInfo serial{
-        "/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_A50285BI-if00", "", "", "A50285BI", 0x0403,
-        0x6001,         "/dev/serial/by-path/pci-usb-0:1:1.0"};
-    PortInfo noSerial = serial;
-    noSerial.serialNumber = "0001"; // shared by every adapter of its kind
-    const PortInfo pty{"/tmp/bench/vx2207-sim.tty"};
-    const auto with = [](PortInfo p, auto change) {
-        change(p);
-        return p;
+    // Path, serial number, product, socket; vendor 0 means no USB device.
+    const auto port = [](const char* path, const char* serial, std::uint16_t vendor, std::uint16_t product,
+                         const char* socket) {
+        return PortInfo{path, "", "", "", serial, vendor, product, socket};
     };
-    struct Case {
-        const char* name;
-        const PortInfo& lost;
-        PortInfo back;
-        bool same;
-    } cases[] = {
-        {"same adapter, another node and socket", serial,
-         with(serial, [](PortInfo& p) { p.path = "/dev/ttyUSB3", p.byPath = "elsewhere"; }), true},
-        {"another serial number", serial, with(serial, [](PortInfo& p) { p.serialNumber = "B1"; }), false},
-        {"another product", serial, with(serial, [](PortInfo& p) { p.productId = 0x6015; }), false},
-        {"no serial: same socket", noSerial, with(noSerial, [](PortInfo& p) { p.path = "/dev/ttyUSB1"; }),
-         true},
-        {"no serial: another socket, same by-id", noSerial,
-         with(noSerial, [](PortInfo& p) { p.byPath = "/dev/serial/by-path/pci-usb-0:1:2.0"; }), false},
-        {"no serial, no socket", with(noSerial, [](PortInfo& p) { p.byPath.clear(); }),
-         with(noSerial, [](PortInfo& p) { p.byPath.clear(); }), false},
-        {"the path the engineer gave", pty, pty, true},
-        {"another path", pty, PortInfo{"/tmp/bench/other.tty"}, false},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(isSameDevice(c.lost, c.back), c.same) << c.name;
-    std::vector<PortEntry> entries{{pty, {}, true}, {serial, {}, false}};
+    const PortInfo own = port("/dev/ttyUSB0", "A50285BI", 0x0403, 0x6001, "usb-0:1");
+    const PortInfo shared = port("/dev/ttyUSB0", "0001", 0x0403, 0x6001, "usb-0:1"); // every unit's
+    const PortInfo pty = port("/tmp/bench/sim.tty", "", 0, 0, "");
+    const std::tuple<PortInfo, PortInfo, bool> cases[] = {
+        {own, port("/dev/ttyUSB3", "A50285BI", 0x0403, 0x6001, "usb-0:2"), true},
+        {own, port("/dev/ttyUSB0", "B1", 0x0403, 0x6001, "usb-0:1"), false},
+        {own, port("/dev/ttyUSB0", "A50285BI", 0x0403, 0x6015, "usb-0:1"), false},
+        {shared, port("/dev/ttyUSB1", "0001", 0x0403, 0x6001, "usb-0:1"), true},
+        {shared, port("/dev/ttyUSB0", "0001", 0x0403, 0x6001, "usb-0:2"), false},
+        {port("/dev/ttyUSB0", "", 0x0403, 0x6001, ""), port("/dev/ttyUSB0", "", 0x0403, 0x6001, ""), false},
+        {pty, pty, true},
+        {pty, port("/tmp/bench/other.tty", "", 0, 0, ""), false}};
+    for (const auto& [lost, back, same] : cases)
+        EXPECT_EQ(isSameDevice(lost, back), same)
+            << back.path << " " << back.serialNumber << " " << back.byPath;
+    const std::vector<PortEntry> entries{{pty, {}, true}, {own, {}, false}};
     EXPECT_EQ(findSameDevice(entries, pty), -1) << "the held row is not the device back";
-    EXPECT_EQ(findSameDevice(entries, serial), 1);
+    EXPECT_EQ(findSameDevice(entries, own), 1);
 }
