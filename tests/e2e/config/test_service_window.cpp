@@ -227,6 +227,9 @@ TEST_F(ServiceWindow, ServiceCommandsFormOneGroupThatMayBeAllUp) {
 TEST_F(ServiceWindow, CommandsComeBackUpOnAPortEventAndWhenNothingAnswers) {
     go(w->TabSheet_OutputCalibration);
     w->SpeedButton_OutputCalibrationNext->click();
+    w->EditorVariant = 1; // the editor holds another variant's settings: never written
+    w->SpeedButton_WriteSettings->click();
+    EXPECT_FALSE(w->SpeedButton_WriteSettings->Down());
     w->SpeedButton_FRAMTorlesReset->click(); // pressed while the connection answers
     w->MB1MBPortOpenedOrClosed(false);       // then lost
     EXPECT_EQ(w->OutputCalibrationStep(), 1) << "the wizard starts afresh";
