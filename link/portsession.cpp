@@ -314,7 +314,7 @@ void TPortSession::deviceLost(int error) {
 }
 
 void TPortSession::tryReconnect() {
-    const int row = mb::port::findRemembered(entries_, waitingFor_.toStdString());
+    const int row = mb::port::findSameDevice(entries_, portInfo_);
     if (row < 0 || entries_[static_cast<std::size_t>(row)].held) return; // not back yet
     if (!advance(mb::port::LifeEvent::PortAppeared)) return;
     const mb::port::PortEntry back = entries_[static_cast<std::size_t>(row)];
