@@ -60,6 +60,12 @@ QLineEdit* edit(QWidget* parent, const char* name) {
 rec::Language languageOf(const QComboBox* box) {
     return box->currentIndex() == 1 ? rec::Language::Hungarian : rec::Language::English;
 }
+// Shown, or brought to the front when it is already open behind another window.
+void bringUp(QWidget* w) {
+    if (!w->isVisible()) return w->show();
+    w->raise();
+    w->activateWindow();
+}
 void fillLanguages(QComboBox* box, bool hungarian) {
     box->addItems({QStringLiteral("English"), QStringLiteral("Magyar")});
     box->setCurrentIndex(hungarian ? 1 : 0);
@@ -75,6 +81,9 @@ RecordsWindow::RecordsWindow(TForm_Main& main, rec::History& history, const rec:
       exportFolder_(exportFolder) {
     setObjectName(QStringLiteral("Form_CalibrationRecord"));
     auto* top = new QVBoxLayout(this);
+    // A fixed minimum rather than one the layout keeps pushing to the window system.
+    top->setSizeConstraint(QLayout::SetNoConstraint);
+    setMinimumSize(520, 420);
     auto* form = new QFormLayout;
     top->addLayout(form);
     Edit_Serial = edit(this, "Edit_Serial");
@@ -484,6 +493,8 @@ HistoryWindow::HistoryWindow(TForm_Main& main, rec::History& history, const QStr
     : QWidget(nullptr, Qt::Window), main_(main), history_(history), exportFolder_(exportFolder) {
     setObjectName(QStringLiteral("Form_CalibrationHistory"));
     auto* top = new QVBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetNoConstraint);
+    setMinimumSize(420, 260);
     auto* search = new QHBoxLayout;
     Edit_SearchSerial = edit(this, "Edit_SearchSerial");
     Edit_From = edit(this, "Edit_From");
@@ -644,8 +655,7 @@ RecordsWindow* Records::showRun() {
             if (historyWindow_) historyWindow_->refresh();
         });
     }
-    run_->show();
-    run_->raise();
+    bringUp(run_);
     return run_;
 }
 
@@ -657,8 +667,7 @@ HistoryWindow* Records::showHistory() {
             if (RecordsWindow* w = showRun()) w->correct(run);
         });
     }
-    historyWindow_->show();
-    historyWindow_->raise();
+    bringUp(historyWindow_);
     return historyWindow_;
 }
 

@@ -1,5 +1,6 @@
 // The records' arithmetic: errors in percent of span with their sign, the decision rules at and
 // around their limits, the check points of each configuration, and the product profile.
+#include "app/records/VerifyProcedure.h"
 #include "records/profile.h"
 #include "records/run.h"
 
@@ -100,4 +101,37 @@ TEST(RecordsArithmetic, RulesReferencesAndProfile) {
     EXPECT_DOUBLE_EQ(p.tolerances.of(Quantity::InputVolt), 0.05);    // refused: not a full stop
     EXPECT_EQ(p.rule, (DecisionRule{DecisionRule::Kind::GuardBand, 0.01}));
     EXPECT_EQ(loadProfile(path + ".missing").rule, DecisionRule{});
+}
+
+TEST(RecordsArithmetic, InputReadingOnlyFreshAndSettled) {
+    const CheckPoint point{Quantity::InputCurrent, 6, 100, 20, 50, "mA"};
+    struct Reply {
+        int range;
+        double value;
+        bool rangeError;
+    };
+    struct Case {
+        std::vector<Reply> replies;
+        int taken; // index of the reply the reading comes from, -1 for none
+    } cases[] = {
+        {{{6, 20, false}, {6, 20, false}, {6, 20, false}}, 2}, // the first may answer an older request
+        {{{6, 20, false}, {6, 5, false}, {6, 20, false}, {6, 20, false}}, 3}, // not yet settled
+        {{{6, 20, false}, {6, 20, false}, {6, 20.0005, false}}, 2},           // within 0.002 % of the span
+        {{{6, 20, false}, {6, 20, false}, {6, 20.002, false}}, -1},
+        {{{6, 20, false}, {3, 20, false}, {6, 20, false}}, -1}, // another range in between
+        {{{6, 20, false}, {6, 20, false}, {6, 20, true}, {6, 20, false}}, -1},
+    };
+    for (const Case& c : cases) {
+        vx::app::records::SettledReading gate;
+        gate.arm(point);
+        int taken = -1;
+        for (std::size_t i = 0; i < c.replies.size() && taken < 0; ++i) {
+            vx::instrument::Reply r;
+            r.InputRangeIndex = static_cast<std::uint8_t>(c.replies[i].range);
+            r.InputValue = c.replies[i].value;
+            if (gate.offer(r, c.replies[i].rangeError)) taken = static_cast<int>(i);
+        }
+        EXPECT_EQ(taken, c.taken) << c.replies.size();
+        EXPECT_EQ(gate.armed(), taken < 0);
+    }
 }
