@@ -104,6 +104,9 @@ RecordsWindow::RecordsWindow(TForm_Main& main, rec::History& history, const rec:
     Table_References->verticalHeader()->hide();
     Table_References->horizontalHeader()->setStretchLastSection(true);
     Table_References->setMaximumHeight(110);
+    Table_References->setColumnWidth(0, 240);
+    Table_References->setColumnWidth(1, 130);
+    Table_References->setColumnWidth(2, 150);
     top->addWidget(Table_References);
     auto* refButtons = new QHBoxLayout;
     Button_AddReference = button(this, "Button_AddReference");
@@ -507,6 +510,9 @@ HistoryWindow::HistoryWindow(TForm_Main& main, rec::History& history, const QStr
     Tree_Runs->setObjectName(QStringLiteral("Tree_Runs"));
     Tree_Runs->setColumnCount(5);
     Tree_Runs->setUniformRowHeights(true);
+    Tree_Runs->setColumnWidth(0, 240);
+    Tree_Runs->setColumnWidth(1, 100);
+    Tree_Runs->setColumnWidth(2, 160);
     top->addWidget(Tree_Runs, 1);
     auto* bottom = new QHBoxLayout;
     ComboBox_CertificateLanguage = new QComboBox(this);
