@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,7 +63,8 @@ rec::Language languageOf(const QComboBox* box) {
 }
 // Shown, or brought to the front when it is already open behind another window.
 void bringUp(QWidget* w) {
-    if (!w->isVisible()) return w->show();
+    // Off screen (tests, screenshots) there is nothing to stack or focus.
+    if (!w->isVisible() || QGuiApplication::platformName() == QLatin1String("offscreen")) return w->show();
     w->raise();
     w->activateWindow();
 }
@@ -80,6 +82,8 @@ RecordsWindow::RecordsWindow(TForm_Main& main, rec::History& history, const rec:
     : QWidget(nullptr, Qt::Window), main_(main), history_(history), profile_(profile),
       exportFolder_(exportFolder) {
     setObjectName(QStringLiteral("Form_CalibrationRecord"));
+    // The program ends with its main window, whatever else is open.
+    setAttribute(Qt::WA_QuitOnClose, false);
     auto* top = new QVBoxLayout(this);
     // A fixed minimum rather than one the layout keeps pushing to the window system.
     top->setSizeConstraint(QLayout::SetNoConstraint);
@@ -197,6 +201,11 @@ RecordsWindow::RecordsWindow(TForm_Main& main, rec::History& history, const rec:
     newRecord();
     applyTexts();
     resize(760, 640);
+}
+
+void RecordsWindow::closeEvent(QCloseEvent* event) {
+    stopVerify();
+    QWidget::closeEvent(event);
 }
 
 QString RecordsWindow::tr2(const char* en, const char* hu) const {
@@ -495,6 +504,7 @@ QString RecordsWindow::saveRecord() {
 HistoryWindow::HistoryWindow(TForm_Main& main, rec::History& history, const QString& exportFolder)
     : QWidget(nullptr, Qt::Window), main_(main), history_(history), exportFolder_(exportFolder) {
     setObjectName(QStringLiteral("Form_CalibrationHistory"));
+    setAttribute(Qt::WA_QuitOnClose, false);
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetNoConstraint);
     setMinimumSize(420, 260);

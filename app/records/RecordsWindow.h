@@ -61,6 +61,10 @@ signals:
     void historyAsked();
     void saved(std::int64_t id);
 
+protected:
+    // A check left running would keep the instrument's range forced.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void replyShown();
     void recordPoint();
