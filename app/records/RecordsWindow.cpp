@@ -95,6 +95,7 @@ RecordsWindow::RecordsWindow(TForm_Main& main, rec::History& history, const rec:
     Edit_Ambient = edit(this, "Edit_Ambient");
     Label_Unit = new QLabel(this);
     Label_Unit->setObjectName(QStringLiteral("Label_Unit"));
+    Label_Unit->setText(QStringLiteral("—")); // until the instrument answers
     CheckBox_Trial = new QCheckBox(this);
     CheckBox_Trial->setObjectName(QStringLiteral("CheckBox_Trial"));
     form->addRow(QStringLiteral("1"), Edit_Serial);
