@@ -285,7 +285,7 @@ RunReport BenchRun::run() {
             return true;
         });
     }
-    state_.uPWMForce = 0; // the output back to the unit before the as-left readings
+    if (ok) state_.uPWMForce = 0; // the output back to the unit before the as-left readings
     if (options_.verify) timed(&report_.times.verify, [&] { return verifyInputs(&report_.asLeft); });
     unforce();
     report_.ok = ok;

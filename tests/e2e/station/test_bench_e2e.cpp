@@ -119,7 +119,26 @@ TEST_F(Bench, AMeterUnpluggedMidRunStopsItWithNothingStoredAndTheBenchLeftOff) {
     EXPECT_EQ(now.StatusFlags & instrument::kStatusInputUncalibrated, instrument::kStatusInputUncalibrated);
     EXPECT_EQ(now.ReservedSingle, 0.0);
 
+    // A source that stops answering in the middle of the input calibration: forcing and source dropped.
+    auto quiet =
+        vx::testing::openInstrument("source", "tcp:127.0.0.1:" + port_, [](std::unique_ptr<Transport> t) {
+            return std::make_unique<Unplugged>(std::move(t), 26);
+        });
+    ASSERT_TRUE(quiet);
+    meter = vx::testing::openInstrument("meter", dir_ + "/meter");
+    BenchRun second(*unit_, *meter, *quiet);
+    const RunReport r2 = second.run();
+    EXPECT_EQ(r2.error.rfind("source: connection lost waiting for the answer to SYST:ERR?", 0), 0u)
+        << r2.error;
+    EXPECT_FALSE(r2.inputLines.empty());
+    const app::RequestInputs& s = second.state();
+    EXPECT_EQ(s.uPWMForce + s.commandFlags + s.gainForceItem + s.dividerForceItem + s.rangeForceItem, 0);
+    EXPECT_EQ(after().StatusFlags & instrument::kStatusInputUncalibrated,
+              instrument::kStatusInputUncalibrated);
+    EXPECT_EQ(after().ReservedSingle, 0.0);
+
     // The source refuses a level beyond its range and keeps what it had.
+    source_ = vx::testing::openInstrument("source", "tcp:127.0.0.1:" + port_);
     EXPECT_FALSE(source_->source(Quantity::Voltage, 200.0));
     EXPECT_EQ(source_->error(), "source: reports error -222,\"Data out of range\"");
     EXPECT_EQ(after().ReservedSingle, 0.0);
