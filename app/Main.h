@@ -41,6 +41,9 @@ class TSpeedButton;
 
 class TForm_DUTHiba;
 class TMB;
+namespace vx::app::bench {
+class BenchStation;
+}
 namespace vx::app::tools {
 class ToolWindows;
 }
@@ -145,6 +148,8 @@ public:
     QLabel* Label_SettingsDiffer = nullptr;
     // The trend, the recording and the traffic monitor (tools/ToolWindows.h), made with the menu bar.
     vx::app::tools::ToolWindows* Tools = nullptr;
+    // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.
+    vx::app::bench::BenchStation* Bench = nullptr;
     // The text of the selected language.
     QString inLanguage(const char* english, const char* hungarian) const;
 

@@ -4,6 +4,7 @@
 #include "app/Main.h"
 
 #include "app/tools/SettingsBackup.h"
+#include "app/bench/BenchStation.h"
 #include "app/tools/ToolWindows.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -272,6 +273,7 @@ void TForm_Main::buildMenuBar() {
     // The added windows put their entries here.
     Menu_Tools = MenuBar_Main->addMenu(QString());
     Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
+    Bench = new vx::app::bench::BenchStation(*this);
     // Above the client area, so the specified controls keep their places.
     applyMenuTexts();
     if (auto* box = qobject_cast<QBoxLayout*>(layout())) {

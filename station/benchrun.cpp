@@ -61,43 +61,51 @@ bool BenchRun::applyPwm(int value) {
     return fail("unit: does not drive the PWM value " + std::to_string(state_.uPWMForce));
 }
 
-std::optional<double> BenchRun::settledMeter(Quantity quantity) {
-    ++report_.times.meterPoints;
+std::optional<double> settledReading(ScpiInstrument& meter, Quantity quantity, double relative, int readings,
+                                     std::string* error, int* taken) {
     std::optional<double> previous;
-    for (int i = 0; i < options_.meterReadings; ++i) {
-        const auto t = Clock::now();
-        const auto v = meter_.measure(quantity);
-        report_.times.meterWait += since(t);
-        ++report_.times.meterReadings;
+    for (int i = 0; i < readings; ++i) {
+        const auto v = meter.measure(quantity);
+        if (taken) ++*taken;
         if (!v) {
-            fail(meter_.error());
+            *error = meter.error();
             return std::nullopt;
         }
-        if (previous && std::fabs(*v - *previous) <= options_.meterSettle * std::max(std::fabs(*v), 1e-6))
-            return v;
+        if (previous && std::fabs(*v - *previous) <= relative * std::max(std::fabs(*v), 1e-6)) return v;
         previous = v;
     }
-    fail("meter: the reading does not settle");
+    *error = meter.role() + ": the reading does not settle";
     return std::nullopt;
+}
+
+bool applySource(ScpiInstrument& source, const SourceSetting& s) {
+    switch (s.kind) {
+    case SourceSetting::Kind::Off:
+        return source.off();
+    case SourceSetting::Kind::Short:
+        return source.source(Quantity::Voltage, 0.0);
+    case SourceSetting::Kind::Voltage:
+        return source.source(Quantity::Voltage, s.value);
+    case SourceSetting::Kind::Current:
+        return source.source(Quantity::Current, s.value);
+    }
+    return false;
+}
+
+std::optional<double> BenchRun::settledMeter(Quantity quantity) {
+    ++report_.times.meterPoints;
+    const auto t = Clock::now();
+    std::string error;
+    const auto v = settledReading(meter_, quantity, options_.meterSettle, options_.meterReadings, &error,
+                                  &report_.times.meterReadings);
+    report_.times.meterWait += since(t);
+    if (!v) fail(error);
+    return v;
 }
 
 bool BenchRun::setSource(const SourceSetting& s) {
     const auto t = Clock::now();
-    bool ok = false;
-    switch (s.kind) {
-    case SourceSetting::Kind::Off:
-        ok = source_.off();
-        break;
-    case SourceSetting::Kind::Short:
-        ok = source_.source(Quantity::Voltage, 0.0);
-        break;
-    case SourceSetting::Kind::Voltage:
-        ok = source_.source(Quantity::Voltage, s.value);
-        break;
-    case SourceSetting::Kind::Current:
-        ok = source_.source(Quantity::Current, s.value);
-        break;
-    }
+    const bool ok = applySource(source_, s);
     report_.times.sourceWait += since(t);
     ++report_.times.sourceSettings;
     return ok || fail(source_.error());

@@ -18,6 +18,13 @@
 
 namespace vx::station {
 
+// A meter reading once two in a row agree within `relative` of the reading (at most `readings`); the
+// meter's error otherwise (*error).
+std::optional<double> settledReading(ScpiInstrument& meter, Quantity quantity, double relative, int readings,
+                                     std::string* error, int* taken = nullptr);
+// Puts the source into the setting: off, 0 V, or a level with its output on. False with the source's error.
+bool applySource(ScpiInstrument& source, const SourceSetting& setting);
+
 // The unit's side: one poll cycle, the pause before the request included. Nothing when no good reply
 // came (error() says why).
 class UnitLink {
