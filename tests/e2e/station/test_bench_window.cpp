@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -52,9 +53,15 @@ TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnfor
     ASSERT_TRUE(sw.reply());
     EXPECT_EQ(w.LastReply.ReservedSingle, 0.5);
     if (qEnvironmentVariableIsSet("VX_BENCH_SHOTS")) {
-        const QString dir = qEnvironmentVariable("VX_BENCH_SHOTS");
-        w.grab().save(dir + "/bench-main.png");
-        win->grab().save(dir + "/bench-window.png");
+        // The README's picture of a run under way: the window and the bench window beside it.
+        const QPixmap main = w.grab(), bench = win->grab();
+        QPixmap both(main.width() + bench.width(), std::max(main.height(), bench.height()));
+        both.fill(Qt::white);
+        QPainter painter(&both);
+        painter.drawPixmap(0, 0, main);
+        painter.drawPixmap(main.width(), 0, bench);
+        painter.end();
+        both.save(qEnvironmentVariable("VX_BENCH_SHOTS") + "/bench-run.png");
     }
     win->findChild<QPushButton*>("Button_BenchStop")->click();
     EXPECT_FALSE(bench.running());
