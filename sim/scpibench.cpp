@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vx::sim {
@@ -199,7 +200,15 @@ bool ScpiPort::open(const ScpiPlace& place, std::string* error) {
     master_ = pty.master;
     slave_ = pty.slave;
     device_ = pty.path;
-    ::unlink(place.link.c_str()); // a link left by an earlier run
+    // A link left by an earlier run is replaced; any other file there is not ours to remove.
+    struct stat st {};
+    if (::lstat(place.link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            *error = place.link + " exists and is not a symbolic link";
+            return false;
+        }
+        ::unlink(place.link.c_str());
+    }
     if (::symlink(device_.c_str(), place.link.c_str()) != 0) {
         *error = "cannot link " + place.link + ": " + std::strerror(errno);
         return false;
