@@ -42,6 +42,9 @@ class TSpeedButton;
 
 class TForm_DUTHiba;
 class TMB;
+namespace vx::app::bench {
+class BenchStation;
+}
 namespace vx::app::tools {
 class ToolWindows;
 }
@@ -155,6 +158,8 @@ public:
     vx::app::tools::ToolWindows* Tools = nullptr;
     // Calibration records and their history (records/RecordsWindow.h), maker mode only.
     vx::app::records::Records* Records = nullptr;
+    // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.
+    vx::app::bench::BenchStation* Bench = nullptr;
     // The text of the selected language.
     QString inLanguage(const char* english, const char* hungarian) const;
 

@@ -5,6 +5,7 @@
 
 #include "app/records/RecordsWindow.h"
 #include "app/tools/SettingsBackup.h"
+#include "app/bench/BenchStation.h"
 #include "app/tools/ToolWindows.h"
 #include "app/tools/ToolsLog.h"
 #include "widgets/radiogroup.h"
@@ -306,6 +307,7 @@ void TForm_Main::buildMenuBar() {
     Menu_Tools = MenuBar_Main->addMenu(QString());
     Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
     Records = new vx::app::records::Records(*this);
+    Bench = new vx::app::bench::BenchStation(*this);
     // Above the client area, so the specified controls keep their places.
     applyMenuTexts();
     if (auto* box = qobject_cast<QBoxLayout*>(layout())) {
