@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -299,8 +300,11 @@ void TForm_Main::SaveSettingsBackupAsked() {
                                                       inLanguage("Settings files", "Beállításfájlok") +
                                                           QStringLiteral(" (*.json)"));
     if (path.isEmpty()) return;
-    if (const QString error = SaveSettingsBackup(path); !error.isEmpty())
+    if (const QString error = SaveSettingsBackup(path); !error.isEmpty()) {
         QMessageBox::warning(this, title, error);
+        return;
+    }
+    Tools->note(inLanguage("Settings saved to %1", "Beállítások mentve: %1").arg(QFileInfo(path).fileName()));
 }
 
 void TForm_Main::RestoreSettingsBackupAsked() {
@@ -314,6 +318,9 @@ void TForm_Main::RestoreSettingsBackupAsked() {
         QMessageBox::warning(this, title, error);
         return;
     }
+    Tools->note(
+        inLanguage("Settings loaded from %1 into the editor", "Beállítások betöltve a szerkesztőbe: %1")
+            .arg(QFileInfo(path).fileName()));
     const QString changed = differences.isEmpty()
                                 ? inLanguage("The editor already held these settings.",
                                              "A szerkesztő már ezeket a beállításokat tartalmazta.")
