@@ -4,6 +4,7 @@
 #include "link/commthread.h"
 #include "link/mbpanel.h"
 #include "link/portdiscovery.h"
+#include "link/porthelp.h"
 #include "link/portwatch.h"
 #include "link/precisetimer.h"
 
@@ -561,6 +562,10 @@ void TMB::showNotice() {
         colour = kNoticeGood;
     } else if (!MBPortOpen()) {
         text = failureNotice_;
+        if (text.isEmpty() && entries_.empty()) {
+            text = qs(mb::port::noPortNotice());
+            tip = qs(mb::port::noPortHelp());
+        }
         // Nothing failed yet, but the chosen port cannot be opened: say why before the user tries.
         const int row = portList_->currentRow();
         if (text.isEmpty() && row >= 0 && row < static_cast<int>(entries_.size()) &&
