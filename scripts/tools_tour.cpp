@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -34,8 +36,8 @@ int main(int argc, char** argv) {
     font.setPixelSize(11);
     QApplication::setFont(font);
 
-    vx::sim::SimProcess sim(argv[1], {"--calibrated", "--signal", "sine:4:20:6", "--drop", "0.05",
-                                      "--exit-with-parent"});
+    vx::sim::SimProcess sim(
+        argv[1], {"--calibrated", "--signal", "sine:4:20:6", "--drop", "0.05", "--exit-with-parent"});
     if (!sim.started()) {
         std::fprintf(stderr, "vx_tools_tour: the simulator did not start\n");
         return 1;
@@ -47,8 +49,9 @@ int main(int argc, char** argv) {
     settings.close();
     TForm_Main::Options options;
     options.settingsPath = settings.fileName();
-    options.arguments = QStringList{QStringLiteral("--record"),
-                                    dir.filePath(QStringLiteral("VX2207-bench-A-long-recording-name-2026-12-09.csv"))};
+    options.arguments =
+        QStringList{QStringLiteral("--record"),
+                    dir.filePath(QStringLiteral("VX2207-bench-A-long-recording-name-2026-12-09.csv"))};
     TForm_Main w(std::move(options));
     w.show();
     w.FormActivate();
@@ -59,8 +62,8 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     const auto shot = [&](QWidget* widget, const QString& name) {
-        const QString file = out + QLatin1Char('/') + name + QLatin1Char('-') + QString::fromLatin1(language) +
-                             QStringLiteral(".png");
+        const QString file = out + QLatin1Char('/') + name + QLatin1Char('-') +
+                             QString::fromLatin1(language) + QStringLiteral(".png");
         if (!widget->grab().save(file)) status = 1;
         std::printf("%s\n", qPrintable(file));
     };
@@ -86,18 +89,22 @@ int main(int argc, char** argv) {
     monitor->hide();
 
     // The backup: the save dialog, then the file loaded back; each modal window is grabbed and answered.
-    const QString backup = dir.filePath(QStringLiteral("backup.json"));
     int step = 0;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal) return;
-        if (auto* files = qobject_cast<QFileDialog*>(modal)) {
-            shot(files, step == 0 ? QStringLiteral("backup-save-dialog") : QStringLiteral("backup-load-dialog"));
-            files->selectFile(backup);
-            files->accept();
+        if (auto* files = qobject_cast<QFileDialog*>(modal); files && step < 4) {
+            shot(files,
+                 step == 0 ? QStringLiteral("backup-save-dialog") : QStringLiteral("backup-load-dialog"));
+            // Into the tour's own folder: the save under the name it suggests, the load of what it wrote.
+            const QString name = step == 0 ? QFileInfo(files->selectedFiles().value(0)).fileName()
+                                           : QDir(dir.path()).entryList({QStringLiteral("*.json")}).value(0);
+            if (auto* edit = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(dir.filePath(name));
+            QMetaObject::invokeMethod(files, "accept"); // a slot, protected as a function
         } else {
-            shot(modal, QStringLiteral("backup-loaded"));
+            if (step < 4) shot(modal, QStringLiteral("backup-loaded"));
             modal->close();
         }
         ++step;

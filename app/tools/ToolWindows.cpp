@@ -74,7 +74,9 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
     for (QAction* a : {Action_Trend, Action_Monitor, Action_Record})
         a->setShortcutContext(Qt::ApplicationShortcut);
 
-    auto* corner = new QWidget(main.MenuBar_Main);
+    corner_ = new QWidget(main.MenuBar_Main);
+    corner_->setObjectName(QStringLiteral("Widget_StatusArea"));
+    QWidget* corner = corner_;
     auto* cornerLayout = new QHBoxLayout(corner);
     cornerLayout->setContentsMargins(0, 0, 0, 0);
     Label_Note = new QLabel(corner);
@@ -135,6 +137,17 @@ void ToolWindows::watchLink() {
     Label_Note->setText(fm.elidedText(text, Qt::ElideMiddle, std::max(160, main_.width() / 2)));
     Label_Note->setToolTip(text);
     Label_Note->setVisible(!text.isEmpty());
+    fitCorner();
+}
+
+void ToolWindows::fitCorner() {
+    const bool any = !Label_Note->isHidden() || !Label_Recording->isHidden();
+    const QSize hint = corner_->sizeHint();
+    if (any == !corner_->isHidden() && (!any || hint == cornerHint_)) return;
+    cornerHint_ = hint;
+    // The menu bar places its corner again only when the corner is shown or hidden.
+    corner_->hide();
+    corner_->setVisible(any);
 }
 
 void ToolWindows::applyTexts() {
@@ -353,6 +366,7 @@ void ToolWindows::showRecordingState() {
     } else {
         Label_Recording->hide();
     }
+    fitCorner();
 }
 
 } // namespace vx::app::tools

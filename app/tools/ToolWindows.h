@@ -99,6 +99,7 @@ private:
     void recordingFailed();
     void showRecordingState();
     void watchLink();
+    void fitCorner();
     std::optional<QRect> storedGeometry(const char* section) const;
     void placeWindow(QWidget* window, const char* section, QSize defaultSize);
 
@@ -112,6 +113,8 @@ private:
     QString pendingRecord_;
     QTimer* recordTimer_ = nullptr;
     QTimer* linkTimer_ = nullptr;
+    QWidget* corner_ = nullptr;
+    QSize cornerHint_;
     QString lastNote_;
     bool writePending_ = false; // the settings write was down at the last reply
     QPointer<QMessageBox> recordMessage_;
