@@ -562,10 +562,6 @@ void TMB::showNotice() {
         colour = kNoticeGood;
     } else if (!MBPortOpen()) {
         text = failureNotice_;
-        if (text.isEmpty() && entries_.empty()) {
-            text = qs(mb::port::noPortNotice());
-            tip = qs(mb::port::noPortHelp());
-        }
         // Nothing failed yet, but the chosen port cannot be opened: say why before the user tries.
         const int row = portList_->currentRow();
         if (text.isEmpty() && row >= 0 && row < static_cast<int>(entries_.size()) &&
@@ -573,6 +569,12 @@ void TMB::showNotice() {
             const mb::port::PortEntry& e = entries_[static_cast<std::size_t>(row)];
             text = qs(mb::port::shortReason(mb::port::deviceName(e.info.path), e.probe));
             tip = qs(e.probe.error.reason);
+        }
+        // Not one port that opens: say what to do rather than leave two greyed buttons.
+        const auto opens = [](const mb::port::PortEntry& e) { return e.usable(); };
+        if (text.isEmpty() && std::none_of(entries_.begin(), entries_.end(), opens)) {
+            text = qs(mb::port::noPortNotice());
+            tip = qs(mb::port::noPortHelp());
         }
     }
     QPalette p = notice_->palette();
