@@ -61,13 +61,20 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     QString usage = parser.helpText();
     usage.replace(QStringLiteral("<executable_name>"), kProgram);
 
+    const auto answer = [](CommandLine::Action action, const QString& text, int exitStatus) {
+        CommandLine c;
+        c.action = action;
+        c.text = text;
+        c.exitStatus = exitStatus;
+        return c;
+    };
     if (!parser.parse(arguments))
-        return {CommandLine::Action::Fail,
-                kProgram + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n') + usage, 2};
-    if (parser.isSet(help)) return {CommandLine::Action::Print, usage, 0};
+        return answer(CommandLine::Action::Fail,
+                      kProgram + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n') + usage, 2);
+    if (parser.isSet(help)) return answer(CommandLine::Action::Print, usage, 0);
     if (parser.isSet(version))
-        return {CommandLine::Action::Print, kProgram + QStringLiteral(" ") + QStringLiteral(VX_VERSION "\n"),
-                0};
+        return answer(CommandLine::Action::Print,
+                      kProgram + QStringLiteral(" ") + QStringLiteral(VX_VERSION "\n"), 0);
     CommandLine run;
     run.recordFile = parser.value(record);
     run.verbose = parser.isSet(verbose);

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -338,7 +339,11 @@ void TForm_Main::SaveSettingsBackupAsked() {
     const QString error = SaveSettingsBackup(path);
     qCDebug(lcTools, "settings saved to %s: %s", qUtf8Printable(path),
             error.isEmpty() ? "done" : qUtf8Printable(error));
-    if (!error.isEmpty()) QMessageBox::warning(this, title, error);
+    if (!error.isEmpty()) {
+        QMessageBox::warning(this, title, error);
+        return;
+    }
+    Tools->note(inLanguage("Settings saved to %1", "Beállítások mentve: %1").arg(QFileInfo(path).fileName()));
 }
 
 void TForm_Main::RestoreSettingsBackupAsked() {
@@ -355,6 +360,9 @@ void TForm_Main::RestoreSettingsBackupAsked() {
         QMessageBox::warning(this, title, error);
         return;
     }
+    Tools->note(
+        inLanguage("Settings loaded from %1 into the editor", "Beállítások betöltve a szerkesztőbe: %1")
+            .arg(QFileInfo(path).fileName()));
     const QString changed = differences.isEmpty()
                                 ? inLanguage("The editor already held these settings.",
                                              "A szerkesztő már ezeket a beállításokat tartalmazta.")

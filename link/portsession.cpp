@@ -1,4 +1,5 @@
 #include "link/portsession.h"
+#include "link/porthelp.h"
 
 #include "link/commthread.h"
 #include "link/logging.h"
@@ -370,6 +371,12 @@ void TPortSession::updateNotice() {
             const mb::port::PortEntry& e = entries_[static_cast<std::size_t>(chosen_)];
             n.text = qs(mb::port::shortReason(mb::port::deviceName(e.info.path), e.probe));
             n.tip = qs(e.probe.error.reason);
+        }
+        // Not one port that opens: say what to do rather than leave two greyed buttons.
+        const auto opens = [](const mb::port::PortEntry& e) { return e.usable(); };
+        if (n.text.isEmpty() && std::none_of(entries_.begin(), entries_.end(), opens)) {
+            n.text = qs(mb::port::noPortNotice());
+            n.tip = qs(mb::port::noPortHelp());
         }
     }
     if (n.text.isEmpty() || n.tip.isEmpty()) n.tip = n.text;

@@ -2,7 +2,8 @@
 # Renders the configurator's windows under Xvfb to PNG files in build/screenshots/: the main window in both
 # languages, with and without the maker-level switch, under a dark palette, on a 1024x768 screen and at
 # twice the scale on a 1280x800 one, the firmware-mismatch dialog, the service pages walked against a live
-# simulator, the simulator unplugged and plugged back in, and the calibration records with a certificate.
+# simulator, the added tools (trend, traffic monitor, recording, backup dialogs) against one, the
+# simulator unplugged and plugged back in, and the calibration records with a certificate.
 set -euo pipefail
 dir=${1:-build/release}
 exe="$dir/app/vx2207-config"
@@ -46,9 +47,11 @@ for language in english magyar; do
     echo "$out/dialog-$language.png"
 done
 
-cmake --build "$dir" --target vx_service_tour vx_reconnect_tour vx2207-sim >/dev/null
+cmake --build "$dir" --target vx_service_tour vx_reconnect_tour vx_tools_tour vx2207-sim >/dev/null
 for language in english magyar; do
     xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_service_tour" "$dir/sim/vx2207-sim" "$out" "$language"
+    # The trend, the traffic monitor, the recording indicator and the backup's dialogs.
+    xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_tools_tour" "$dir/sim/vx2207-sim" "$out" "$language"
 done
 # The instrument unplugged and plugged back in: polling, waiting for it, reconnected.
 xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_reconnect_tour" "$dir/sim/vx2207-sim" "$out"

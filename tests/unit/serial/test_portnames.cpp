@@ -13,6 +13,14 @@ using namespace mb::port;
 
 namespace {
 
+// A port known by its path (and by-id name) alone.
+PortInfo portAt(std::string path, std::string byId = {}) {
+    PortInfo p;
+    p.path = std::move(path);
+    p.byId = std::move(byId);
+    return p;
+}
+
 struct FakeTree {
     fs::path root = fs::path(testing::TempDir()) / ("vx_portnames_" + std::to_string(::getpid()));
     FakeTree() {
@@ -81,9 +89,9 @@ TEST(PortNames, ShortNamesAndTooltips) {
     EXPECT_EQ(describePort(usb), "/dev/ttyUSB0\n/dev/serial/by-id/usb-FTDI-if00\nFTDI FT232R USB UART\n"
                                  "Serial number A50285BI\nUSB 0403:6001\n" +
                                      usb.probe.error.reason);
-    EXPECT_EQ(shortName({"/dev/pts/3"}), "pts/3");
-    EXPECT_EQ(shortName({"/home/me/build/run/vx2207-sim.tty"}), "vx2207-sim.tty");
-    EXPECT_EQ(describePort({{"/dev/pts/3"}}), "/dev/pts/3");
+    EXPECT_EQ(shortName(portAt("/dev/pts/3")), "pts/3");
+    EXPECT_EQ(shortName(portAt("/home/me/build/run/vx2207-sim.tty")), "vx2207-sim.tty");
+    EXPECT_EQ(describePort(PortEntry{portAt("/dev/pts/3"), {}, false}), "/dev/pts/3");
 }
 
 TEST(PortNames, ABusyPortNamesItsHolders) {
@@ -128,10 +136,10 @@ TEST(PortNames, TheWatchLooksWhereDevicesAndExtraPathsAppear) {
     const struct {
         PortInfo port;
         bool waited;
-    } lost[] = {{{t.dev("pts/7")}, false},
-                {{simLink}, true},
-                {{t.dev("ttyUSB0")}, true},
-                {{t.dev("pts/7"), t.byId("usb-x")}, true}};
+    } lost[] = {{portAt(t.dev("pts/7")), false},
+                {portAt(simLink), true},
+                {portAt(t.dev("ttyUSB0")), true},
+                {portAt(t.dev("pts/7"), t.byId("usb-x")), true}};
     for (const auto& l : lost)
         EXPECT_EQ(comesBackAsItself(l.port, (t.root / "dev").string()), l.waited) << l.port.path;
 }
