@@ -8,6 +8,7 @@
 #include "common/profilefile.h"
 #include "instrument/codes.h"
 #include "link/mb.h"
+#include "link/portsession.h"
 #include "widgets/speedbutton.h"
 
 #include <QAction>
@@ -92,11 +93,11 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
     cornerLayout->addWidget(Label_Recording);
     main.MenuBar_Main->setCornerWidget(corner, Qt::TopRightCorner);
 
-    // Whether a lost port is awaited is the link's; looking twice a second is enough for a notice.
-    linkTimer_ = new QTimer(this);
-    linkTimer_->setInterval(500);
-    connect(linkTimer_, &QTimer::timeout, this, &ToolWindows::watchLink);
-    linkTimer_->start();
+    // Whether a lost port is awaited is the port session's: follow its state, once the change it
+    // belongs to is complete (the awaited name is set after the state).
+    if (main.MB1)
+        connect(&main.MB1->session(), &TPortSession::stateChanged, this, &ToolWindows::watchLink,
+                Qt::QueuedConnection);
 
     recordTimer_ = new QTimer(this);
     recordTimer_->setInterval(250);

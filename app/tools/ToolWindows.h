@@ -112,7 +112,6 @@ private:
     bool trafficPaused_ = false;
     QString pendingRecord_;
     QTimer* recordTimer_ = nullptr;
-    QTimer* linkTimer_ = nullptr;
     QWidget* corner_ = nullptr;
     QSize cornerHint_;
     QString lastNote_;

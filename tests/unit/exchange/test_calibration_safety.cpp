@@ -83,6 +83,8 @@ TEST(CalibrationChecks, ImplausibleSetsNameTheirValuesAndPairs) {
         high[2] = h;
         const auto problems = implausibleInputConstants(low, high);
         EXPECT_EQ(problems.size(), plausible ? 0u : 1u) << l << " " << h;
-        if (!problems.empty()) EXPECT_EQ(problems[0].pair, 3);
+        if (!problems.empty()) {
+            EXPECT_EQ(problems[0].pair, 3);
+        }
     }
 }

@@ -83,7 +83,7 @@ TEST(PortNames, ByIdLinksAndTheRememberedPortAcrossReEnumeration) {
 
 TEST(PortNames, ShortNamesAndTooltips) {
     PortEntry usb{{"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI-if00", "FT232R USB UART", "FTDI", "A50285BI",
-                   0x0403, 0x6001},
+                   0x0403, 0x6001, {}},
                   {describeOpenError("/dev/ttyUSB0", EACCES), {}}};
     EXPECT_EQ(shortName(usb.info), "ttyUSB0 FT232R USB UART");
     EXPECT_EQ(describePort(usb), "/dev/ttyUSB0\n/dev/serial/by-id/usb-FTDI-if00\nFTDI FT232R USB UART\n"

@@ -78,7 +78,9 @@ TEST(SettingsSafety, SuspiciousSettingsWithTheirReasons) {
             EXPECT_FALSE(s.oldText.empty());
             // What may be written anyway is shown as written; the rest is never written.
             EXPECT_EQ(s.refused(), s.reason != SuspicionReason::ZeroSpan);
-            if (!s.refused()) EXPECT_EQ(s.newText, settingText(s.field, edited));
+            if (!s.refused()) {
+                EXPECT_EQ(s.newText, settingText(s.field, edited));
+            }
             EXPECT_EQ(s.allowed, s.field == SettingField::InputLow ? "-25.000 ... 25.000 mA"
                                  : c.outputType == 1               ? "0.000 ... 10.500 V"
                                                                    : s.allowed);

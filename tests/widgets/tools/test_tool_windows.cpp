@@ -298,7 +298,10 @@ TEST_F(ToolWindowsTest, TheIndicatorGivesWayInTheMiddleAndTheStatusAreaConfirms)
     EXPECT_LE(t.Label_Recording->fontMetrics().horizontalAdvance(shown), std::max(120, w->width() / 2));
     EXPECT_EQ(t.Label_Recording->toolTip(), path);
     t.stopRecording();
-    // The instrument's echo of the store bit confirms a settings write, once.
+    // The instrument's echo of the store bit confirms a settings write, once; commands go out only on
+    // a connection that has answered.
+    w->Commands.portOpened();
+    w->Commands.transactionEnded(vx::app::CommandGuard::Outcome::Reply);
     w->SpeedButton_WriteSettings->setDown(true);
     t.takeReply(reply(5), 1000, 0);
     EXPECT_TRUE(t.Label_Note->isHidden());
