@@ -33,7 +33,7 @@ std::unique_ptr<TMB> panel(const std::string& extraPorts) {
     ::setenv("MB_EXTRA_PORTS", extraPorts.c_str(), 1);
     auto mb = std::make_unique<TMB>();
     auto* refresh = mb->findChild<QPushButton*>("Button_Refresh");
-    [&] { QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 5000); }();
+    [&] { ASSERT_WAIT(refresh->isEnabled(), 5000); }();
     return mb;
 }
 
@@ -65,8 +65,7 @@ TEST(HotPlug, TheListFollowsPathsThatComeAndGoAndPreselectsTheRememberedOne) {
     };
     for (const auto& s : steps) {
         f.link(s.at, s.to);
-        QTRY_VERIFY_WITH_TIMEOUT((rowOf(*mb, la) >= 0) == s.aListed && (rowOf(*mb, lb) >= 0) == s.bListed,
-                                 2000);
+        ASSERT_WAIT((rowOf(*mb, la) >= 0) == s.aListed && (rowOf(*mb, lb) >= 0) == s.bListed, 2000);
         EXPECT_EQ(list->currentRow(), rowOf(*mb, *s.current)) << s.step;
         EXPECT_EQ(mb->MBLastUsedPort().toStdString(), la) << s.step;
     }
@@ -91,7 +90,7 @@ TEST(HotPlug, ALostPortReopensWhenItsPathReturnsUnlessClosed) {
         EXPECT_FALSE(first->read(6).empty());
 
         first.reset(); // the far end closes
-        QTRY_COMPARE_WITH_TIMEOUT(mb->MBWaitingForPort().toStdString(), port, 2000);
+        ASSERT_WAIT_EQ(mb->MBWaitingForPort().toStdString(), port, 2000);
         EXPECT_EQ(events, (std::vector<bool>{true, false}));
         EXPECT_EQ(mb->findChild<QPushButton*>("SpeedButton_Open")->text(), "Close");
         EXPECT_TRUE(notice(*mb).contains("waiting")) << notice(*mb).toStdString();
@@ -105,12 +104,11 @@ TEST(HotPlug, ALostPortReopensWhenItsPathReturnsUnlessClosed) {
         f.link(port, &second);
         if (closeWhileWaiting) {
             // Listed again, and left alone.
-            QTRY_VERIFY_WITH_TIMEOUT(rowOf(*mb, port) >= 0 && mb->MBPortEntries()[rowOf(*mb, port)].usable(),
-                                     2000);
+            ASSERT_WAIT(rowOf(*mb, port) >= 0 && mb->MBPortEntries()[rowOf(*mb, port)].usable(), 2000);
             EXPECT_FALSE(mb->MBPortOpen());
             EXPECT_EQ(events, (std::vector<bool>{true, false}));
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(mb->MBPortOpen(), 2000);
+            ASSERT_WAIT(mb->MBPortOpen(), 2000);
             EXPECT_FALSE(second.read(6).empty()); // polling resumed
             EXPECT_EQ(events, (std::vector<bool>{true, false, true}));
             EXPECT_TRUE(notice(*mb).startsWith("Reconnected")) << notice(*mb).toStdString();
@@ -147,7 +145,7 @@ TEST(HotPlug, PortsThatCannotBeOpenedStayGreyedWithTheReason) {
             std::printf("[   NOTE   ] %s: not checked, the tests run as root\n", c.what);
             continue;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(rowOf(*mb, c.path) >= 0, 2000);
+        ASSERT_WAIT(rowOf(*mb, c.path) >= 0, 2000);
         const int row = rowOf(*mb, c.path);
         EXPECT_FALSE(mb->MBPortEntries()[row].usable());
         EXPECT_EQ(list->item(row)->foreground().color(),

@@ -46,7 +46,7 @@ TEST(TMBPanel, FreshPanelAndItsDeferredSetUp) {
     EXPECT_EQ(mb.findChild<QLabel*>("Label_BitsPerSecond")->text(), "");
 
     // The first tick of the statistics timer fills the baud box and enables what waits for it.
-    QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 3000);
+    ASSERT_WAIT(refresh->isEnabled(), 3000);
     EXPECT_TRUE(baud->isEnabled());
     ASSERT_EQ(baud->count(), 21);
     EXPECT_EQ(baud->itemText(0), "75 baud");
@@ -72,7 +72,7 @@ TEST(TMBPanel, FreshPanelAndItsDeferredSetUp) {
     EXPECT_FALSE(bps->isHidden());
 
     // Later ticks write the speed with its bracket.
-    QTRY_VERIFY_WITH_TIMEOUT(mb.findChild<QLabel*>("Label_Speed")->text() == "0 frames / sec [0]", 3000);
+    ASSERT_WAIT(mb.findChild<QLabel*>("Label_Speed")->text() == "0 frames / sec [0]", 3000);
 }
 
 TEST(TMBPanel, RefreshIsBoldWhenTheListWaitsForTheUser) {
@@ -82,7 +82,7 @@ TEST(TMBPanel, RefreshIsBoldWhenTheListWaitsForTheUser) {
     mb.setMBRefreshListOnStartup(false);
     auto* refresh = mb.findChild<QPushButton*>("Button_Refresh");
     auto* list = mb.findChild<QListWidget*>("ListBox_Ports");
-    QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 3000);
+    ASSERT_WAIT(refresh->isEnabled(), 3000);
     EXPECT_TRUE(refresh->font().bold());
     EXPECT_EQ(list->count(), 0);
     EXPECT_FALSE(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled());
@@ -102,7 +102,7 @@ TEST(TMBPanel, PortListHighestFirstRemembersTheLastPortAndAppendsTheOpenOne) {
     TMB mb;
     mb.setMBLastUsedPort(lo);
     auto* list = mb.findChild<QListWidget*>("ListBox_Ports");
-    QTRY_VERIFY_WITH_TIMEOUT(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled(), 3000);
+    ASSERT_WAIT(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled(), 3000);
     auto row = [&](const QString& p) { return rowOf(mb, p.toStdString()); };
     EXPECT_GE(row(hi), 0);
     EXPECT_EQ(row(lo), row(hi) + 1);
@@ -159,13 +159,13 @@ TEST(TMBPanel, LampsCountersAndResetFollowTheTraffic) {
     EXPECT_EQ(background(tx), orange);
     EXPECT_EQ(attempt->x(), 139);
     EXPECT_EQ(link.child<QLabel>("Label_TxCounter")->text(), "1 frames");
-    QTRY_COMPARE_WITH_TIMEOUT(background(tx), face, 1000);
+    ASSERT_WAIT_EQ(background(tx), face, 1000);
     link.pty.drain();
     ASSERT_TRUE(link.pty.write(reply(1, 0, {})));
-    QTRY_COMPARE_WITH_TIMEOUT(link.ends.size(), 1u, 2000);
+    ASSERT_WAIT_EQ(link.ends.size(), 1u, 2000);
     EXPECT_EQ(background(rx), orange);
     EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), QColor(0, 255, 0));
-    QTRY_COMPARE_WITH_TIMEOUT(background(rx), face, 1000);
+    ASSERT_WAIT_EQ(background(rx), face, 1000);
 
     // A click on the attempt indicator resets the statistics, as the status lamp does.
     QTest::mouseClick(attempt, Qt::LeftButton);
