@@ -41,9 +41,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             "Record the measured values to FILE (CSV, full stop as the decimal separator) from the "
             "first good reply on, as the Tools menu's recording does."),
         QStringLiteral("FILE"));
+    const QCommandLineOption recordOverwrite(
+        QStringLiteral("record-overwrite"),
+        QStringLiteral("Let --record replace an existing FILE (otherwise the file is left as it is)."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(record);
+    parser.addOption(recordOverwrite);
     for (const ToolkitOption& t : kToolkitOptions) {
         QCommandLineOption o(QString::fromLatin1(t.name));
         if (t.takesValue) o.setValueName(QStringLiteral("value"));
@@ -64,6 +68,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                 0};
     CommandLine run;
     run.recordFile = parser.value(record);
+    run.recordOverwrite = parser.isSet(recordOverwrite);
     return run;
 }
 

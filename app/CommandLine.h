@@ -15,6 +15,8 @@ struct CommandLine {
     int exitStatus = 0;
     // --record FILE: record to FILE from the first good reply on (empty: not asked).
     QString recordFile;
+    // --record-overwrite: an existing FILE is emptied; without it, it is left alone and nothing recorded.
+    bool recordOverwrite = false;
 };
 
 // arguments as the program received them, its own name first.

@@ -135,6 +135,7 @@ public:
     std::unique_ptr<QMessageBox> WriteQuestion(const QString& text);
     // Set once a good reply has been decoded: the editor then has something to differ from.
     bool HaveReply = false;
+    int ShortReplies = 0;               // replies dropped for a payload shorter than the reply layout
     void SaveSettingsBackupAsked();     // asks for the file
     void RestoreSettingsBackupAsked();  // asks for the file, shows what changed
     std::vector<QLabel*> SettingsMarks; // by vx::app::tools::SettingField
