@@ -395,6 +395,7 @@ void TMB::openSequence() {
         noticeTimer_->stop();
         thereWasOpenEvent_ = true;
         engine_.portOpened();
+        showBaud(); // the rate in use, also when the port opens before the panel's deferred set-up
         showNotice();
         return;
     }
@@ -435,7 +436,8 @@ bool TMB::startLink(const QString& path, mb::port::OpenError* err) {
         thread_.reset();
         serial_.close();
         *err = mb::port::describeOpenError(path.toStdString(), error);
-        err->reason = path.toStdString() + " cannot be used: the receive thread cannot start (" + err->system + ").";
+        err->reason =
+            path.toStdString() + " cannot be used: the receive thread cannot start (" + err->system + ").";
         return false;
     }
     thread_->connectCallbacks([this](std::span<const std::uint8_t> b) { bytesArrived(b); },

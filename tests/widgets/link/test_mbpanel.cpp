@@ -183,3 +183,17 @@ TEST(TMBPanel, LampsCountersAndResetFollowTheTraffic) {
     EXPECT_EQ(link.child<TMBShape>("Shape_Port")->brushColor(), face);
     EXPECT_EQ(link.child<QLabel>("Label_LastStatus")->text(), "Last status: Closed Port");
 }
+
+TEST(TMBPanel, BitsPerSecondShownWhenThePortOpensWithinTheFirstSecond) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ::setenv("MB_EXTRA_PORTS", pty.slavePath().c_str(), 1);
+    TMB mb;
+    ASSERT_TRUE(mb.MBOpenPort(QString::fromStdString(pty.slavePath())));
+    auto* bps = mb.findChild<QLabel*>("Label_BitsPerSecond");
+    EXPECT_EQ(bps->text(), "115 200 bits / second");
+    QTest::qWait(1200); // past the deferred set-up, which keeps it
+    EXPECT_EQ(bps->text(), "115 200 bits / second");
+    mb.MBClosePort();
+    ::unsetenv("MB_EXTRA_PORTS");
+}
