@@ -1,4 +1,5 @@
 #include "link/mb.h"
+#include "link/plaintext.h"
 
 #include "common/pictureformat.h"
 #include "link/commthread.h"
@@ -118,6 +119,7 @@ void TMB::buildPanel() {
     auto label = [this](const char* name, const QString& text, int x, int y, int w, int h) {
         auto* l = new QLabel(text, this);
         l->setObjectName(QLatin1String(name));
+        l->setTextFormat(Qt::PlainText); // paths and adapter names are never markup
         l->setGeometry(x, y, w, h);
         return l;
     };
@@ -279,7 +281,7 @@ void TMB::showStatusLamp() {
 
 void TMB::setPortLamp(const QColor& c, const QString& tip) {
     portLamp_->setBrushColor(c);
-    portLamp_->setToolTip(tip);
+    portLamp_->setToolTip(mb::plainToolTip(tip));
     describe(portLamp_, c == kGreen ? QStringLiteral("open")
                         : c == kRed ? QStringLiteral("failed: ") + tip
                                     : QStringLiteral("closed"));
@@ -320,7 +322,7 @@ void TMB::rebuildPortList() {
         auto* item = new QListWidgetItem(qs(shortName(e.info)), portList_);
         item->setData(kPathRole, qs(e.info.path));
         item->setData(kNameRole, qs(rememberedName(e.info)));
-        item->setToolTip(qs(describePort(e)));
+        item->setToolTip(mb::plainToolTip(qs(describePort(e))));
         if (!e.usable()) item->setForeground(grey);
         if (e.usable() && firstUsable < 0) firstUsable = portList_->count() - 1;
     }
@@ -576,7 +578,7 @@ void TMB::showNotice() {
     p.setColor(QPalette::WindowText, colour);
     notice_->setPalette(p);
     notice_->setText(text);
-    notice_->setToolTip(text.isEmpty() || tip.isEmpty() ? text : tip);
+    notice_->setToolTip(mb::plainToolTip(text.isEmpty() || tip.isEmpty() ? text : tip));
     // The panel grows below its usual face by as many lines as the text needs (three at most).
     const int lines = notice_->fontMetrics().lineSpacing();
     const int h = text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);

@@ -73,6 +73,7 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
     Label_Recording = new QLabel(main.MenuBar_Main);
     Label_Recording->setObjectName(QStringLiteral("Label_Recording"));
     Label_Recording->setContentsMargins(8, 0, 8, 0);
+    Label_Recording->setTextFormat(Qt::PlainText); // it names the file
     main.MenuBar_Main->setCornerWidget(Label_Recording, Qt::TopRightCorner);
     Label_Recording->hide();
 
@@ -264,6 +265,7 @@ void ToolWindows::recordingFailed() {
     if (recordMessage_) recordMessage_->close();
     auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, &main_);
     box->setObjectName(QStringLiteral("MessageBox_RecordingStopped"));
+    box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

@@ -1,11 +1,14 @@
 // The link panel on the offscreen platform: texts, formats, colours, positions and the port list.
 #include "link/mbpanel.h"
+#include "link/plaintext.h"
 #include "link/portdiscovery.h"
 #include "linktesting.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QTemporaryDir>
+#include <unistd.h>
 
 namespace {
 
@@ -195,5 +198,23 @@ TEST(TMBPanel, BitsPerSecondShownWhenThePortOpensWithinTheFirstSecond) {
     QTest::qWait(1200); // past the deferred set-up, which keeps it
     EXPECT_EQ(bps->text(), "115 200 bits / second");
     mb.MBClosePort();
+    ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(TMBPanel, NamesFromOutsideAreShownAsPlainText) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("<b>port<i>").toStdString();
+    ASSERT_EQ(::symlink(pty.slavePath().c_str(), path.c_str()), 0);
+    ::setenv("MB_EXTRA_PORTS", path.c_str(), 1);
+    TMB mb;
+    ASSERT_WAIT(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled(), 5000);
+    const int row = rowOf(mb, path);
+    ASSERT_GE(row, 0);
+    const QString tip = mb.findChild<QListWidget*>()->item(row)->toolTip();
+    EXPECT_TRUE(tip.contains("&lt;b&gt;port&lt;i&gt;")) << tip.toStdString();
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_PortNotice")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(mb::plainToolTip("ttyUSB0 FT232R"), "ttyUSB0 FT232R"); // nothing markup-like stays as it is
     ::unsetenv("MB_EXTRA_PORTS");
 }
