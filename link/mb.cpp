@@ -193,7 +193,11 @@ void TMB::buildPanel() {
     refreshButton_->setGeometry(97, 81, 49, 19);
     refreshButton_->setEnabled(false);
     refreshButton_->setAutoDefault(true);
-    connect(refreshButton_, &QPushButton::clicked, this, &TMB::MBRefreshPortList);
+    // While a lost port is waited for, Refresh also looks whether it is back.
+    connect(refreshButton_, &QPushButton::clicked, this, [this] {
+        MBRefreshPortList();
+        if (!waitingFor_.isEmpty()) tryReconnect();
+    });
 
     lastStatus_ = label("Label_LastStatus", QString(), 6, 103, 143, 15);
     bitsPerSecond_ = label("Label_BitsPerSecond", QString(), 5, 120, 143, 15);
@@ -338,7 +342,7 @@ void TMB::rebuildPortList() {
 
 void TMB::watchPorts() {
     // Links in MB_EXTRA_PORTS may point elsewhere after every change: the watched folders follow.
-    watch_->watch(mb::port::portWatchDirs(mb::port::extraPorts()));
+    watch_->watch(mb::port::portWatchDirs(mb::port::extraPorts()), !waitingFor_.isEmpty());
 }
 
 void TMB::portsChanged() {
@@ -514,6 +518,7 @@ void TMB::deviceLost(int error) {
     if (!waitingFor_.isEmpty()) {
         setPortLamp(kRed, reason);
         rebuildPortList();
+        refreshButton_->setEnabled(true); // where no watch tells of its return, the user can look
     }
     afterOpenOrClose(wasOpen);
 }
@@ -534,6 +539,7 @@ void TMB::tryReconnect() {
         engine_.portOpening();
         thereWasOpenEvent_ = true;
         engine_.portOpened();
+        refreshButton_->setEnabled(false);
         setPortLamp(kGreen, QString());
         reconnectNotice_ = QStringLiteral("Reconnected to %1 at %2.")
                                .arg(qs(name), QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));

@@ -1,11 +1,13 @@
 // Ports that come and go while the panel is up, over pseudo-terminals the tests make and links to
 // them: the list follows without Refresh, a lost port is reopened when it returns (or not, after
 // Close), and ports that cannot be opened stay listed, greyed, with the reason.
+#include "link/portwatch.h"
 #include "link/serialport_posix.h"
 #include "linktesting.h"
 
 #include <QLabel>
 #include <QListWidget>
+#include <QSignalSpy>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -73,8 +75,12 @@ TEST(HotPlug, TheListFollowsPathsThatComeAndGoAndPreselectsTheRememberedOne) {
 }
 
 TEST(HotPlug, ALostPortReopensWhenItsPathReturnsUnlessClosed) {
-    for (const bool closeWhileWaiting : {false, true}) {
-        SCOPED_TRACE(closeWhileWaiting ? "Close while waiting" : "left waiting");
+    enum { Watch, Refresh, Close };
+    for (const int how : {Watch, Refresh, Close}) {
+        SCOPED_TRACE(how == Close     ? "Close while waiting"
+                     : how == Refresh ? "Refresh while waiting"
+                                      : "left waiting");
+        const bool closeWhileWaiting = how == Close;
         Folder f;
         const std::string port = f.path("vx.tty");
         auto first = std::make_unique<PtyPair>();
@@ -94,6 +100,8 @@ TEST(HotPlug, ALostPortReopensWhenItsPathReturnsUnlessClosed) {
         EXPECT_EQ(events, (std::vector<bool>{true, false}));
         EXPECT_EQ(mb->findChild<QPushButton*>("SpeedButton_Open")->text(), "Close");
         EXPECT_TRUE(notice(*mb).contains("waiting")) << notice(*mb).toStdString();
+        auto* refresh = mb->findChild<QPushButton*>("Button_Refresh");
+        EXPECT_TRUE(refresh->isEnabled()); // for where no watch sees the port return
         if (closeWhileWaiting) {
             QTest::mouseClick(mb->findChild<QPushButton*>("SpeedButton_Open"), Qt::LeftButton);
             EXPECT_TRUE(mb->MBWaitingForPort().isEmpty());
@@ -108,7 +116,10 @@ TEST(HotPlug, ALostPortReopensWhenItsPathReturnsUnlessClosed) {
             EXPECT_FALSE(mb->MBPortOpen());
             EXPECT_EQ(events, (std::vector<bool>{true, false}));
         } else {
+            if (how == Refresh) QTest::mouseClick(refresh, Qt::LeftButton); // before any watch reports it
+            if (how == Refresh) EXPECT_TRUE(mb->MBPortOpen());
             ASSERT_WAIT(mb->MBPortOpen(), 2000);
+            EXPECT_FALSE(refresh->isEnabled());
             EXPECT_FALSE(second.read(6).empty()); // polling resumed
             EXPECT_EQ(events, (std::vector<bool>{true, false, true}));
             EXPECT_TRUE(notice(*mb).startsWith("Reconnected")) << notice(*mb).toStdString();
@@ -157,4 +168,18 @@ TEST(HotPlug, PortsThatCannotBeOpenedStayGreyedWithTheReason) {
         EXPECT_GT(mb->height(), 145);
     }
     ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(HotPlug, WithoutInotifyAWaitFallsBackToASlowPoll) {
+    const auto dirs = mb::port::portWatchDirs({});
+    TPortWatch blind(nullptr, false);
+    QSignalSpy changed(&blind, &TPortWatch::changed);
+    EXPECT_FALSE(blind.watch(dirs, false));
+    EXPECT_FALSE(blind.polling()); // nothing waits: no cost
+    blind.watch(dirs, true);
+    EXPECT_TRUE(blind.polling());
+    ASSERT_WAIT(changed.count() >= 1, TPortWatch::kFallbackPollMs + 2000);
+    TPortWatch seeing; // where the watch works, nothing is polled
+    EXPECT_TRUE(seeing.watch(dirs, true));
+    EXPECT_FALSE(seeing.polling());
 }
