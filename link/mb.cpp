@@ -3,6 +3,7 @@
 
 #include "common/pictureformat.h"
 #include "link/commthread.h"
+#include "link/holderscan.h"
 #include "link/mbpanel.h"
 #include "link/portdiscovery.h"
 #include "link/portwatch.h"
@@ -90,6 +91,10 @@ TMB::TMB(QWidget* parent) : QGroupBox(parent) {
     connect(rxLampTimer_, &QTimer::timeout, this, [this] { setBackground(rxLamp_, buttonFace(this)); });
     noticeTimer_ = makeTimer(true);
     connect(noticeTimer_, &QTimer::timeout, this, &TMB::showNotice);
+    holderScan_ = new THolderScan(this);
+    holderScan_->onFound = [this](const std::map<std::string, std::string>& holders) {
+        showHolders(holders);
+    };
     watch_ = new TPortWatch(this);
     connect(watch_, &TPortWatch::changed, this, &TMB::portsChanged);
 
@@ -308,7 +313,8 @@ void TMB::rebuildPortList() {
     // Armed before looking, so nothing that changes meanwhile goes unseen.
     watchPorts();
     const std::string held = linkOpened_ ? port_.toStdString() : std::string();
-    entries_ = buildPortList(candidatePorts(), probeForList, held);
+    entries_ = buildPortList(candidatePorts(), probeWithoutHolders, held);
+    holderScan_->start(busyPaths(entries_));
     if (!waitingFor_.isEmpty() && findRemembered(entries_, waitingFor_.toStdString()) < 0) {
         // The lost port keeps the open port's place, greyed, until it returns.
         PortEntry lost;
@@ -338,6 +344,13 @@ void TMB::rebuildPortList() {
     }
     openButton_->setEnabled(portList_->count() > 0);
     showNotice();
+}
+
+void TMB::showHolders(const std::map<std::string, std::string>& holders) {
+    mb::port::addHolders(entries_, holders);
+    for (int i = 0; i < portList_->count() && i < static_cast<int>(entries_.size()); ++i)
+        portList_->item(i)->setToolTip(
+            mb::plainToolTip(qs(describePort(entries_[static_cast<std::size_t>(i)]))));
 }
 
 void TMB::watchPorts() {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -28,6 +29,7 @@ class TCommThread;
 class TMBClickLabel;
 class TMBShape;
 class TPortWatch;
+class THolderScan;
 class TPreciseTimer;
 
 class TMB : public QGroupBox, private mb::LinkHost {
@@ -142,6 +144,7 @@ private:
     void rebuildPortList();
     void portsChanged();
     void watchPorts();
+    void showHolders(const std::map<std::string, std::string>& holders);
     void openClicked(bool down);
     void openSequence();
     void closeSequence();
@@ -166,6 +169,7 @@ private:
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete
     bool linkOpened_ = false;
     TPortWatch* watch_;
+    THolderScan* holderScan_;
     std::vector<mb::port::PortEntry> entries_; // the port list's rows
     // While the engine handles an input (bytes read, a time-out due): when that input happened. A pause
     // asked for meanwhile counts from then, not from whenever the handling (a display) got round to it.

@@ -167,6 +167,9 @@ TEST(HotPlug, PortsThatCannotBeOpenedStayGreyedWithTheReason) {
         EXPECT_TRUE(notice(*mb).contains(c.reason)) << notice(*mb).toStdString();
         EXPECT_GT(mb->height(), 145);
     }
+    // The busy port's holder (this test) is named once the scan off the window's thread is done.
+    const auto heldTip = [&] { return list->item(rowOf(*mb, held.slavePath()))->toolTip(); };
+    ASSERT_WAIT(heldTip().contains(QString("(pid %1)").arg(::getpid())), 3000);
     ::unsetenv("MB_EXTRA_PORTS");
 }
 
