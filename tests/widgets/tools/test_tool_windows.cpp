@@ -193,3 +193,29 @@ TEST_F(ToolWindowsTest, RecordArgumentStartsAtTheFirstReplyAndAFullDiskStopsItVi
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ToolWindowsTest, RecordArgumentReplacesAnExistingFileOnlyWhenTold) {
+    const QString path = dir.filePath("old.csv");
+    for (const bool replace : {false, true}) {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("kept");
+        old.close();
+        QStringList args{"--record", path};
+        if (replace) args << "--record-overwrite";
+        auto w = open(args);
+        ::testing::internal::CaptureStderr();
+        w->Tools->takeReply(reply(12), 1000, 0);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(w->Tools->recording(), replace);
+        if (!replace) {
+            EXPECT_NE(said.find("--record-overwrite"), std::string::npos) << said;
+            ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+            EXPECT_EQ(old.readAll(), "kept");
+        }
+    }
+}
+
+} // namespace
