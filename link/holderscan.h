@@ -3,10 +3,11 @@
 // process's open files, which takes far longer than the rest of a port-list rebuild.
 #include <QObject>
 
+class QThread;
+
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 class THolderScan : public QObject {
@@ -17,10 +18,11 @@ public:
     // Scans once for all these paths; onFound gets the result on this object's thread, unless a later
     // start superseded it. Nothing happens for no paths.
     void start(std::vector<std::string> paths);
+    bool busy() const;
     // path -> "program (pid N), ..." for the paths that are held.
     std::function<void(const std::map<std::string, std::string>&)> onFound;
 
 private:
-    std::thread thread_;
+    QThread* thread_ = nullptr;
     unsigned generation_ = 0;
 };

@@ -346,6 +346,10 @@ void TMB::rebuildPortList() {
     showNotice();
 }
 
+bool TMB::MBScanningHolders() const {
+    return holderScan_->busy();
+}
+
 void TMB::showHolders(const std::map<std::string, std::string>& holders) {
     mb::port::addHolders(entries_, holders);
     for (int i = 0; i < portList_->count() && i < static_cast<int>(entries_.size()); ++i)

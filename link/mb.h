@@ -74,6 +74,8 @@ public:
     // The lost port the link waits for, to reopen it when it returns (the Open button stays down);
     // empty when not waiting.
     QString MBWaitingForPort() const { return waitingFor_; }
+    // A scan for the holders of busy ports is under way (off the window's thread).
+    bool MBScanningHolders() const;
     // The port list as shown, row by row.
     const std::vector<mb::port::PortEntry>& MBPortEntries() const { return entries_; }
 

@@ -304,6 +304,7 @@ TEST(TMBLink, PortHeldByAnotherOpenerFailsWithRedLampAndNoEvent) {
     // with that reason rather than leaving a thread nothing could stop.
     link.mb->MBClosePort();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the closed session's thread
+    ASSERT_WAIT(!link.mb->MBScanningHolders(), 5000); // its descriptors would move the count below
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     const int lowestFree = ::dup(0);
