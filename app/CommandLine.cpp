@@ -46,9 +46,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Write a trace of the port's life (open, loss, waiting, reconnect), every "
                        "transaction and the tools' work to standard error, for a problem report. "
                        "QT_LOGGING_RULES chooses finer: vx.port, vx.link, vx.tools."));
+    const QCommandLineOption recordOverwrite(
+        QStringLiteral("record-overwrite"),
+        QStringLiteral("Let --record replace an existing FILE (otherwise the file is left as it is)."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(record);
+    parser.addOption(recordOverwrite);
     parser.addOption(verbose);
     for (const ToolkitOption& t : kToolkitOptions) {
         QCommandLineOption o(QString::fromLatin1(t.name));
@@ -78,6 +82,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine run;
     run.recordFile = parser.value(record);
     run.verbose = parser.isSet(verbose);
+    run.recordOverwrite = parser.isSet(recordOverwrite);
     return run;
 }
 

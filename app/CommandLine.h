@@ -17,6 +17,8 @@ struct CommandLine {
     QString recordFile;
     // --verbose: the trace of the port, the link and the tools on standard error.
     bool verbose = false;
+    // --record-overwrite: an existing FILE is emptied; without it, it is left alone and nothing recorded.
+    bool recordOverwrite = false;
 };
 
 // arguments as the program received them, its own name first.

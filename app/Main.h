@@ -146,6 +146,7 @@ public:
     bool HaveReply = false;
     // The variant the editor's values were read for or restored from; -1 before either.
     int EditorVariant = -1;
+    int ShortReplies = 0;               // replies dropped for a payload shorter than the reply layout
     void SaveSettingsBackupAsked();     // asks for the file
     void RestoreSettingsBackupAsked();  // asks for the file, shows what changed
     std::vector<QLabel*> SettingsMarks; // by vx::app::tools::SettingField

@@ -121,6 +121,14 @@ void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
 }
 
 void TForm_Main::MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string& /*MBStatusString*/) {
+    // A reply shorter than its layout would show zeros for the fields it lacks: it is dropped, counted,
+    // and the cycle goes on as after a reply that never came.
+    const bool shortReply =
+        MBStatus == mb::stOK && MB1->engine().rxBuffer().receivedNumber() < ins::kReplySize;
+    if (shortReply) {
+        ++ShortReplies;
+        MBStatus = mb::stTimeOut;
+    }
     switch (MBStatus) {
     case mb::stOK:
         reportLinkExchange(vx::app::tools::Outcome::Ok, 0, true);
@@ -129,8 +137,10 @@ void TForm_Main::MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string
         reportLinkExchange(vx::app::tools::Outcome::SlaveError, MB1->engine().rxBuffer().frame()[2], true);
         break;
     case mb::stTimeOut:
-        reportLinkExchange(MB1->engine().MBBadFrames() != badFramesAtSend_ ? vx::app::tools::Outcome::CrcError
-                                                                           : vx::app::tools::Outcome::TimeOut,
+        reportLinkExchange(shortReply ? vx::app::tools::Outcome::ShortReply
+                           : MB1->engine().MBBadFrames() != badFramesAtSend_
+                               ? vx::app::tools::Outcome::CrcError
+                               : vx::app::tools::Outcome::TimeOut,
                            0, true);
         break;
     case mb::stClosedPort:
@@ -188,7 +198,8 @@ void TForm_Main::reportLinkExchange(vx::app::tools::Outcome outcome, std::uint8_
         // A retry's number is already counted up when its request goes out.
         e.attempt = static_cast<std::uint8_t>(MB1->MBMasterTryNumber() - (transactionEnded ? 0 : 1));
     }
-    if (outcome == vx::app::tools::Outcome::Ok || outcome == vx::app::tools::Outcome::SlaveError) {
+    if (outcome == vx::app::tools::Outcome::Ok || outcome == vx::app::tools::Outcome::SlaveError ||
+        outcome == vx::app::tools::Outcome::ShortReply) {
         const mb::RxFrameBuffer& rx = MB1->engine().rxBuffer();
         e.reply = std::span(rx.frame(), rx.receivedNumber() + 5u);
     }

@@ -23,7 +23,10 @@
 #include <QLocale>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cstdio>
+#include <cstring>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -219,7 +222,6 @@ void TForm_Main::LoadSettings() {
 }
 
 void TForm_Main::SaveSettings() {
-    // A place that cannot be written is ignored: the program closes as usual and says nothing.
     if (settingsPath_.isEmpty()) return;
     QDir().mkpath(QFileInfo(settingsPath_).absolutePath());
     const std::string path = toLocal(settingsPath_);
@@ -227,11 +229,16 @@ void TForm_Main::SaveSettings() {
     const QLocale locale = QLocale::system();
     const QString stamp = locale.toString(now.date(), QLocale::ShortFormat) + QStringLiteral("   ") +
                           locale.toString(now.time(), QLocale::LongFormat);
-    vx::writeProfileString(path, "Date", "Date", stamp.toStdString());
-    vx::writeProfileString(path, "Com", "MBLastUsedPort", MBLastUsedPort().toStdString());
-    vx::writeProfileString(path, "Language", "GsSelectedLanguage", GsSelectedLanguage.toStdString());
+    std::vector<vx::ProfileEntry> entries = {
+        {"Date", "Date", stamp.toStdString()},
+        {"Com", "MBLastUsedPort", MBLastUsedPort().toStdString()},
+        {"Language", "GsSelectedLanguage", GsSelectedLanguage.toStdString()}};
     // The added windows' sections come after the window's own.
-    if (Tools) Tools->saveSettings(path);
+    if (Tools) Tools->saveSettings(entries);
+    // The program still closes as usual, but a file that could not be saved is said once.
+    if (const int error = vx::writeProfileStrings(path, entries))
+        std::fprintf(stderr, "vx2207-config: the settings could not be saved to %s: %s\n", path.c_str(),
+                     std::strerror(error));
 }
 
 void TForm_Main::showEvent(QShowEvent* event) {

@@ -8,6 +8,7 @@
 #include "app/bench/BenchStation.h"
 #include "app/tools/ToolWindows.h"
 #include "app/tools/ToolsLog.h"
+#include "common/regularfile.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
@@ -24,6 +25,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
+
+#include <cstring>
 
 namespace tools = vx::app::tools;
 using tools::SettingField;
@@ -210,6 +213,11 @@ std::unique_ptr<QMessageBox> TForm_Main::WriteQuestion(const QString& text, cons
 
 // ---- backup and restore
 
+namespace {
+// A settings file is small; anything much larger is not one.
+constexpr std::size_t kBackupLimit = 1 << 20;
+} // namespace
+
 tools::Backup TForm_Main::settingsBackup() const {
     tools::Backup b;
     b.variant = iTypeOfInstrument;
@@ -227,18 +235,39 @@ QString TForm_Main::SaveSettingsBackup(const QString& path) {
     if (!HaveReply)
         return inLanguage("No settings have been read from an instrument yet.",
                           "Még nem olvasott be beállításokat készülékből.");
+    const tools::Backup backup = settingsBackup();
+    // A file that could never be loaded again is no backup.
+    if (const QString field = tools::unwritableBackupField(backup); !field.isEmpty())
+        return inLanguage("The settings cannot be saved: the file cannot hold the value of the field ",
+                          "A beállítások nem menthetők: a fájl nem tudja tárolni a mező értékét: ") +
+               field + QLatin1Char('.');
+    const QByteArray text = tools::writeBackup(backup);
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(tools::writeBackup(settingsBackup())) < 0 || !f.commit())
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) < 0 || !f.commit())
         return inLanguage("The file could not be written: ", "A fájl nem írható: ") + f.errorString();
+    // Only what reads back as written counts as saved.
+    const vx::RegularFileRead back = vx::readRegularFile(QFile::encodeName(path).toStdString(), kBackupLimit);
+    if (back.result != vx::RegularFileRead::Result::Ok || back.data != text.toStdString())
+        return inLanguage("The file did not read back as written.",
+                          "A fájl visszaolvasva eltér a mentettől.");
     return {};
 }
 
 QString TForm_Main::RestoreSettingsBackup(const QString& path, QStringList* differences) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return inLanguage("The file could not be read: ", "A fájl nem olvasható: ") + f.errorString();
-    // A settings file is small; anything much larger is not one.
-    const tools::BackupRead r = tools::readBackup(f.read(1 << 20));
+    // Never opened in a way that waits: a FIFO or a device is refused at once.
+    const vx::RegularFileRead file = vx::readRegularFile(QFile::encodeName(path).toStdString(), kBackupLimit);
+    switch (file.result) {
+    case vx::RegularFileRead::Result::Ok:
+    case vx::RegularFileRead::Result::TooLarge: // no settings file is that large: read as damaged below
+        break;
+    case vx::RegularFileRead::Result::NotRegular:
+        return inLanguage("The file could not be read: not a regular file.",
+                          "A fájl nem olvasható: nem közönséges fájl.");
+    case vx::RegularFileRead::Result::Failed:
+        return inLanguage("The file could not be read: ", "A fájl nem olvasható: ") +
+               QString::fromLocal8Bit(std::strerror(file.error));
+    }
+    const tools::BackupRead r = tools::readBackup(QByteArray::fromStdString(file.data));
     switch (r.problem) {
     case tools::BackupProblem::None:
         break;

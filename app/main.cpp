@@ -2,6 +2,7 @@
 #include "app/Main.h"
 #include "app/CommandLine.h"
 #include "app/DUTHiba.h"
+#include "app/TerminationSignals.h"
 #include "common/pictureformat.h"
 #include "link/logging.h"
 #include "link/mb.h"
@@ -13,15 +14,10 @@
 #include <QLocale>
 #include <QPalette>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -140,33 +136,6 @@ QPalette darkPalette() {
     return p;
 }
 
-int signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-// Logout, shutdown and kill send SIGHUP or SIGTERM: the program ends as when the window is closed, with
-// the port closed and the settings written. The handler only wakes the GUI thread through a pipe.
-void closeOnTerminationSignals(TForm_Main& main) {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &main);
-    QObject::connect(notifier, &QSocketNotifier::activated, &main, [&main, notifier] {
-        notifier->setEnabled(false);
-        main.close();
-        QCoreApplication::quit(); // also out of a modal dialog's loop
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -203,7 +172,7 @@ int main(int argc, char** argv) {
     TForm_Main formMain(std::move(options));
     TForm_DUTHiba formDUTHiba(&formMain);
     formMain.setFirmwareDialog(&formDUTHiba);
-    closeOnTerminationSignals(formMain);
+    vx::app::closeOnTerminationSignals(formMain);
 
     if (const QScreen* screen = formMain.screen()) formMain.placeOnScreen(screen->availableGeometry());
     formMain.show();

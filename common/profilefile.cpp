@@ -1,12 +1,17 @@
 #include "common/profilefile.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace vx {
@@ -27,15 +32,17 @@ struct Line {
 
 class LineReader {
 public:
-    explicit LineReader(std::streambuf* sb) : sb_(sb) {}
+    // Reads no more than budget bytes: beyond it the input looks as if it ended.
+    LineReader(std::streambuf* sb, std::size_t budget) : sb_(sb), budget_(budget) {}
 
     // Reads the next line's head; the caller then calls finish() to skip or copy the rest.
     bool next(Line& line) {
         line.head.clear();
         line.longer = line.broken = false;
+        if (consumed_ >= budget_) return false;
         int c = sb_->sgetc();
         if (c == EOF) return false;
-        while ((c = sb_->sbumpc()) != EOF) {
+        while (consumed_ < budget_ && (c = sb_->sbumpc()) != EOF) {
             ++consumed_;
             if (c == '\n') {
                 line.broken = true;
@@ -59,7 +66,7 @@ public:
     // line ended with a line break.
     bool finish(std::ostream* out) {
         int c;
-        while ((c = sb_->sbumpc()) != EOF) {
+        while (consumed_ < budget_ && (c = sb_->sbumpc()) != EOF) {
             ++consumed_;
             if (out) out->put(static_cast<char>(c));
             if (c == '\n') return true;
@@ -68,9 +75,11 @@ public:
     }
 
     std::size_t consumed() const { return consumed_; }
+    bool exhausted() const { return consumed_ >= budget_; }
 
 private:
     std::streambuf* sb_;
+    std::size_t budget_;
     std::size_t consumed_ = 0;
 };
 
@@ -134,9 +143,14 @@ bool isRegularFile(const fs::file_status& st) {
     return st.type() == fs::file_type::regular;
 }
 
-bool readOnly(const std::string& path, const fs::file_status& st) {
-    constexpr auto writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-    return (st.permissions() & writeBits) == fs::perms::none || ::access(path.c_str(), W_OK) != 0;
+// The mode a new file would get: umask(2) can only be read by setting it, which races with other
+// threads, so the kernel's note of it is read instead; without it, private to the user.
+mode_t newFileMode() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    return 0600;
 }
 
 } // namespace
@@ -149,11 +163,13 @@ std::string readValue(const std::string& path, std::string_view section, std::st
     if (!isRegularFile(fs::status(path, ec))) return std::string(defaultValue);
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::string(defaultValue);
-    LineReader reader(in.rdbuf());
+    LineReader reader(in.rdbuf(), kReadLimit + 1);
     Line line;
     bool inSection = false;
-    while (reader.consumed() < kReadLimit && reader.next(line)) {
+    while (reader.next(line)) {
         if (line.longer) reader.finish(nullptr);
+        // A line cut by the budget is not read as a whole one.
+        if (reader.exhausted()) break;
         std::string_view name, k, v;
         // An over-long line is no section header, for writing neither.
         if (!line.longer && sectionName(line.head, &name)) {
@@ -200,29 +216,11 @@ bool wholeText(const std::string& path, std::string* text) {
     return !in.bad() && text->size() <= kReadLimit && text->find('\0') == std::string::npos;
 }
 
-bool writeValue(const std::string& path, std::string_view section, std::string_view key,
-                std::string_view value) {
-    const std::string sec = cleanName(section);
-    const std::string k = cleanName(key);
-    if (sec.empty() || k.empty()) return false;
+// Puts key=value into the section in text, creating either as needed; every other line stays as it was.
+std::string withEntry(const std::string& text, const std::string& sec, const std::string& k,
+                      std::string_view value) {
     const std::string entry = k + "=" + cleanValue(value);
-
-    std::error_code ec;
-    // A file made read-only keeps its contents, as the classic call leaves it.
-    const fs::file_status st = fs::status(path, ec);
-    if (ec && st.type() != fs::file_type::not_found) return false; // not even its kind is known
-    const bool exists = st.type() != fs::file_type::not_found;
-    if (exists && (!isRegularFile(st) || readOnly(path, st))) return false;
-
-    // A file that cannot be read whole or understood is left exactly as it is.
-    std::string text;
-    if (exists && !wholeText(path, &text)) return false;
-
-    const std::string tmp = path + ".~tmp";
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    if (exists) fs::permissions(tmp, st.permissions(), ec);
-
+    std::ostringstream out;
     std::istringstream in(text);
     std::string eol = "\n";
     bool eolKnown = false;
@@ -239,41 +237,39 @@ bool writeValue(const std::string& path, std::string_view section, std::string_v
         written = lastBroken = true;
     };
 
-    {
-        LineReader reader(in.rdbuf());
-        Line line;
-        while (reader.next(line)) {
-            if (!eolKnown && line.broken) {
-                eol = (!line.head.empty() && line.head.back() == '\r') ? "\r\n" : "\n";
-                eolKnown = true;
-            }
-            std::string_view name, lk, lv;
-            const bool isSection = !line.longer && sectionName(line.head, &name);
-            if (isSection) {
-                if (inSection && !written) putEntry();
-                flushBlanks();
-                inSection = sameName(name, sec);
-            } else if (inSection && !written && trim(line.head).empty() && line.broken) {
-                blanks.push_back(line.head);
-                continue;
-            } else if (inSection && !written && keyLine(line.head, &lk, &lv) && sameName(lk, k)) {
-                flushBlanks();
-                if (line.longer) reader.finish(nullptr);
-                const bool cr = line.broken && !line.head.empty() && line.head.back() == '\r';
-                out << entry << (line.broken || line.longer ? (cr ? "\r\n" : "\n") : "");
-                written = true;
-                lastBroken = line.broken || line.longer;
-                continue;
-            } else {
-                flushBlanks();
-            }
-            out << line.head;
-            lastBroken = line.broken;
-            if (line.longer) {
-                lastBroken = reader.finish(&out);
-            } else if (line.broken) {
-                out << '\n';
-            }
+    LineReader reader(in.rdbuf(), text.size());
+    Line line;
+    while (reader.next(line)) {
+        if (!eolKnown && line.broken) {
+            eol = (!line.head.empty() && line.head.back() == '\r') ? "\r\n" : "\n";
+            eolKnown = true;
+        }
+        std::string_view name, lk, lv;
+        const bool isSection = !line.longer && sectionName(line.head, &name);
+        if (isSection) {
+            if (inSection && !written) putEntry();
+            flushBlanks();
+            inSection = sameName(name, sec);
+        } else if (inSection && !written && trim(line.head).empty() && line.broken) {
+            blanks.push_back(line.head);
+            continue;
+        } else if (inSection && !written && keyLine(line.head, &lk, &lv) && sameName(lk, k)) {
+            flushBlanks();
+            if (line.longer) reader.finish(nullptr);
+            const bool cr = line.broken && !line.head.empty() && line.head.back() == '\r';
+            out << entry << (line.broken || line.longer ? (cr ? "\r\n" : "\n") : "");
+            written = true;
+            lastBroken = line.broken || line.longer;
+            continue;
+        } else {
+            flushBlanks();
+        }
+        out << line.head;
+        lastBroken = line.broken;
+        if (line.longer) {
+            lastBroken = reader.finish(&out);
+        } else if (line.broken) {
+            out << '\n';
         }
     }
     if (!written) {
@@ -286,12 +282,78 @@ bool writeValue(const std::string& path, std::string_view section, std::string_v
         putEntry();
         flushBlanks();
     }
-    out.close();
-    if (!out || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
+    return std::move(out).str();
+}
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Closes a descriptor when leaving the scope.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+int writeValues(const std::string& path, const std::vector<ProfileEntry>& entries) {
+    const fs::path target(path);
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
+    // Two instances saving at once take turns: the folder is locked from the read to the rename, so
+    // neither loses the other's lines.
+    Fd dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) return errno;
+    while (::flock(dir.fd, LOCK_EX) != 0)
+        if (errno != EINTR) return errno;
+
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return errno;
+    if (exists && !S_ISREG(st.st_mode)) return EINVAL;
+    // A file made read-only keeps its contents, as the classic call leaves it.
+    if (exists && ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)) return EACCES;
+
+    // A file that cannot be read whole or understood is left exactly as it is.
+    std::string text;
+    if (exists && !wholeText(path, &text)) return EILSEQ;
+    for (const ProfileEntry& e : entries) {
+        const std::string sec = cleanName(e.section), k = cleanName(e.key);
+        if (sec.empty() || k.empty()) return EINVAL;
+        text = withEntry(text, sec, k, e.value);
+    }
+
+    // A name nobody else can have made, created here: a link planted in the folder is never followed.
+    std::string tmp = path + ".XXXXXX";
+    Fd out{::mkstemp(tmp.data())};
+    if (out.fd < 0) return errno;
+    ::fcntl(out.fd, F_SETFD, FD_CLOEXEC);
+    const auto failed = [&tmp](int error) {
+        ::unlink(tmp.c_str());
+        return error;
+    };
+    // The new file is the old one's in owner and mode; one that cannot be kept so is not written.
+    const mode_t mode = exists ? (st.st_mode & 07777) : newFileMode();
+    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+        ::fchown(out.fd, st.st_uid, st.st_gid) != 0)
+        return failed(errno);
+    if (::fchmod(out.fd, mode) != 0) return failed(errno);
+    if (!writeAll(out.fd, text) || ::fsync(out.fd) != 0) return failed(errno);
+    if (::close(std::exchange(out.fd, -1)) != 0) return failed(errno);
+    if (::rename(tmp.c_str(), path.c_str()) != 0) return failed(errno);
+    // The rename itself is on the disk only once the folder is.
+    if (::fsync(dir.fd) != 0 && errno != EINVAL) return errno;
+    return 0;
 }
 
 } // namespace
@@ -306,16 +368,19 @@ std::string readProfileString(const std::string& path, std::string_view section,
     }
 }
 
+int writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries) {
+    std::string target;
+    if (!resolveLink(path, &target)) return ELOOP;
+    try {
+        return writeValues(target, entries);
+    } catch (const std::exception&) {
+        return EIO;
+    }
+}
+
 bool writeProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
-    std::string target;
-    if (!resolveLink(path, &target)) return false;
-    try {
-        return writeValue(target, section, key, value);
-    } catch (const std::exception&) {
-        std::remove((target + ".~tmp").c_str());
-        return false;
-    }
+    return writeProfileStrings(path, {{std::string(section), std::string(key), std::string(value)}}) == 0;
 }
 
 } // namespace vx

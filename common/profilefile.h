@@ -7,6 +7,7 @@
 // a pipe or a device at that path reads as defaults and is left alone.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vx {
 
@@ -19,9 +20,18 @@ std::string readProfileString(const std::string& path, std::string_view section,
 // stays exactly as it was. A symbolic link is followed, also to a file not made yet: the file it points
 // to is the one updated; a loop of links is left alone.
 // Line breaks and other control characters in the value become blanks so the value stays on its line.
-// The file is replaced through a temporary file in the same folder, so an interrupted write leaves the
-// previous file intact; the new file keeps the old one's permissions.
 bool writeProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
+
+struct ProfileEntry {
+    std::string section, key, value;
+};
+// Writes several values as writeProfileString does each, in one replacement of the file: a new file
+// of a name of its own in the same folder, synced, renamed over the old one, and the folder synced, so
+// a crash leaves the old file or the new one, never a mix. The new file keeps the old one's owner and
+// mode. Two programs writing at once take turns (an advisory lock on the folder). Returns 0, or an
+// errno value saying why nothing was written (EACCES read-only, EILSEQ not understood, EINVAL not a
+// regular file or an empty name, ELOOP a loop of links).
+int writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries);
 
 } // namespace vx

@@ -1,4 +1,5 @@
 #include "link/mb.h"
+#include "link/plaintext.h"
 
 #include "link/mbpanel.h"
 
@@ -80,6 +81,7 @@ void TMB::buildPanel() {
     auto label = [this](const char* name, const QString& text, int x, int y, int w, int h) {
         auto* l = new QLabel(text, this);
         l->setObjectName(QLatin1String(name));
+        l->setTextFormat(Qt::PlainText); // paths and adapter names are never markup
         l->setGeometry(x, y, w, h);
         return l;
     };
@@ -189,6 +191,8 @@ void TMB::bindSession() {
     connect(s, &TPortSession::stateChanged, this, &TMB::showLifeState);
     connect(s, &TPortSession::openCloseFinished, this, [this](bool changed) {
         attempt_->setVisible(engine_.attemptIndicatorVisible());
+        // The rate in use, also when the port opens before the panel's deferred set-up.
+        if (MBPortOpen()) showBaud();
         if (changed && OnMBPortOpenedOrClosed) OnMBPortOpenedOrClosed(MBPortOpen());
     });
     connect(s, &TPortSession::portListChanged, this, &TMB::showPortList);
@@ -274,7 +278,8 @@ void TMB::showLifeState() {
     const bool engaged = session_.state() != TPortSession::State::Closed;
     openButton_->setChecked(engaged);
     openButton_->setText(engaged ? QStringLiteral("Close") : QStringLiteral("Open"));
-    refreshButton_->setEnabled(!engaged);
+    // Waiting for a lost port, Refresh looks whether it is back (where no watch tells of its return).
+    refreshButton_->setEnabled(!engaged || session_.state() == TPortSession::State::LostWaiting);
     portList_->setEnabled(!engaged);
     baudBox_->setEnabled(!engaged);
 }
@@ -285,7 +290,7 @@ void TMB::showPortList() {
     const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
     for (const mb::port::PortEntry& e : session_.portEntries()) {
         auto* item = new QListWidgetItem(qs(mb::port::shortName(e.info)), portList_);
-        item->setToolTip(qs(mb::port::describePort(e)));
+        item->setToolTip(mb::plainToolTip(qs(mb::port::describePort(e))));
         if (!e.usable()) item->setForeground(grey);
     }
     if (session_.chosenRow() >= 0) portList_->setCurrentRow(session_.chosenRow());
@@ -336,7 +341,7 @@ void TMB::showPortLamp() {
         describe(portLamp_, QStringLiteral("failed: ") + tip);
         break;
     }
-    portLamp_->setToolTip(tip);
+    portLamp_->setToolTip(mb::plainToolTip(tip));
 }
 
 void TMB::showNotice() {
@@ -345,7 +350,7 @@ void TMB::showNotice() {
     p.setColor(QPalette::WindowText, n.good ? kNoticeGood : kNoticeBad);
     notice_->setPalette(p);
     notice_->setText(n.text);
-    notice_->setToolTip(n.tip);
+    notice_->setToolTip(mb::plainToolTip(n.tip));
     // The panel grows below its usual face by as many lines as the text needs (three at most).
     const int lines = notice_->fontMetrics().lineSpacing();
     const int h = n.text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);

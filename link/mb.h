@@ -65,6 +65,8 @@ public:
     // The lost port the link waits for, to reopen it when it returns (the Open button stays down);
     // empty when not waiting.
     QString MBWaitingForPort() const { return session_.waitingForPort(); }
+    // A scan for the holders of busy ports is under way (off the window's thread).
+    bool MBScanningHolders() const { return session_.scanningHolders(); }
     // The port list as shown, row by row.
     const std::vector<mb::port::PortEntry>& MBPortEntries() const { return session_.portEntries(); }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -269,30 +270,65 @@ std::string shortReason(const std::string& name, const ProbeResult& why) {
 }
 
 std::string portHolders(const std::string& path, const std::string& procRoot) {
-    const std::string device = canonicalPath(path);
-    if (device.empty()) return {};
-    std::string out;
+    const auto found = portHoldersOf({path}, procRoot);
+    return found.empty() ? std::string() : found.begin()->second;
+}
+
+std::map<std::string, std::string> portHoldersOf(const std::vector<std::string>& paths,
+                                                 const std::string& procRoot) {
+    std::map<std::string, std::vector<std::string>> byDevice; // canonical device -> the paths to it
+    for (const std::string& p : paths)
+        if (const std::string device = canonicalPath(p); !device.empty()) byDevice[device].push_back(p);
+    std::map<std::string, std::string> out;
+    if (byDevice.empty()) return out;
     for (const fs::path& proc : entriesOf(procRoot)) {
         const std::string pid = proc.filename().string();
         if (!allDigits(pid)) continue;
+        std::set<std::string> held; // each device once per process
         for (const fs::path& fd : entriesOf(proc / "fd")) {
             std::error_code ec;
-            if (fs::read_symlink(fd, ec).string() != device || ec) continue;
-            // The program's file name; the kernel's own name for it is cut to 15 characters.
-            std::string program;
-            std::ifstream cmdline(proc / "cmdline");
-            std::getline(cmdline, program, '\0');
-            program = fs::path(program).filename().string();
-            if (program.empty()) {
-                std::ifstream comm(proc / "comm");
-                std::getline(comm, program);
-            }
-            out += (out.empty() ? "" : ", ") + (program.empty() ? std::string("a program") : program) +
-                   " (pid " + pid + ")";
-            break;
+            const std::string target = fs::read_symlink(fd, ec).string();
+            if (!ec && byDevice.count(target)) held.insert(target);
         }
+        if (held.empty()) continue;
+        // The program's file name; the kernel's own name for it is cut to 15 characters.
+        std::string program;
+        std::ifstream cmdline(proc / "cmdline");
+        std::getline(cmdline, program, '\0');
+        program = fs::path(program).filename().string();
+        if (program.empty()) {
+            std::ifstream comm(proc / "comm");
+            std::getline(comm, program);
+        }
+        const std::string who = (program.empty() ? std::string("a program") : program) + " (pid " + pid + ")";
+        for (const std::string& device : held)
+            for (const std::string& p : byDevice[device])
+                out[p] += (out[p].empty() ? "" : ", ") + who;
     }
     return out;
+}
+
+ProbeResult probeWithoutHolders(const std::string& path) {
+    ProbeResult r;
+    if (probePort(path, &r.error)) return {};
+    return r;
+}
+
+std::vector<std::string> busyPaths(const std::vector<PortEntry>& entries) {
+    std::vector<std::string> out;
+    for (const PortEntry& e : entries)
+        if (e.probe.error.kind == OpenFailure::Busy && e.probe.holders.empty()) out.push_back(e.info.path);
+    return out;
+}
+
+void addHolders(std::vector<PortEntry>& entries, const std::map<std::string, std::string>& holders) {
+    for (PortEntry& e : entries) {
+        const auto h = holders.find(e.info.path);
+        if (h == holders.end() || e.probe.error.kind != OpenFailure::Busy || !e.probe.holders.empty())
+            continue;
+        e.probe.holders = h->second;
+        e.probe.error.reason += " Held by " + h->second + ".";
+    }
 }
 
 } // namespace mb::port

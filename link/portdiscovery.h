@@ -100,5 +100,15 @@ std::string shortReason(const std::string& name, const ProbeResult& why);
 // "program (pid N)" for every process holding the device open, as far as `procRoot` shows them,
 // joined by commas.
 std::string portHolders(const std::string& path, const std::string& procRoot = "/proc");
+// The same for several devices in one pass over procRoot (which is what costs): path -> holders, for
+// the paths that are held.
+std::map<std::string, std::string> portHoldersOf(const std::vector<std::string>& paths,
+                                                 const std::string& procRoot = "/proc");
+
+// probeForList without naming the holders of a busy port: the list's holders come from one scan for
+// all its ports (busyPaths, portHoldersOf, addHolders), which can run off the window's thread.
+ProbeResult probeWithoutHolders(const std::string& path);
+std::vector<std::string> busyPaths(const std::vector<PortEntry>& entries);
+void addHolders(std::vector<PortEntry>& entries, const std::map<std::string, std::string>& holders);
 
 } // namespace mb::port

@@ -2,6 +2,7 @@
 #include "link/porthelp.h"
 
 #include "link/commthread.h"
+#include "link/holderscan.h"
 #include "link/logging.h"
 #include "link/portwatch.h"
 #include "link/precisetimer.h"
@@ -62,6 +63,11 @@ TPortSession::TPortSession(QObject* parent) : QObject(parent) {
     connect(noticeTimer_, &QTimer::timeout, this, &TPortSession::updateNotice);
     watch_ = new TPortWatch(this);
     connect(watch_, &TPortWatch::changed, this, &TPortSession::portsChanged);
+    holderScan_ = new THolderScan(this);
+    holderScan_->onFound = [this](const std::map<std::string, std::string>& holders) {
+        mb::port::addHolders(entries_, holders);
+        emit portListChanged();
+    };
     statisticsTimer_->start(1000);
 }
 
@@ -112,15 +118,24 @@ void TPortSession::refreshPortList() {
     emit refreshing(true);
     rebuildPortList();
     emit refreshing(false);
+    // While a lost port is waited for, a refresh also looks whether it is back (where no watch says so).
+    if (state_ == State::LostWaiting) tryReconnect();
+}
+
+bool TPortSession::scanningHolders() const {
+    return holderScan_->busy();
 }
 
 void TPortSession::rebuildPortList() {
     using namespace mb::port;
     // Armed before looking, so nothing that changes meanwhile goes unseen. Links in MB_EXTRA_PORTS may
-    // point elsewhere after every change: the watched folders follow.
-    watch_->watch(portWatchDirs(extraPorts()));
+    // point elsewhere after every change: the watched folders follow. Where nothing can be watched, a
+    // lost port is looked for by a slow poll.
+    watch_->watch(portWatchDirs(extraPorts()), waiting());
     const std::string held = linkOpened() ? port_.toStdString() : std::string();
-    entries_ = buildPortList(candidatePorts(), probeForList, held);
+    // Who holds a busy port comes from one scan of /proc for the whole list, off this thread.
+    entries_ = buildPortList(candidatePorts(), probeWithoutHolders, held);
+    holderScan_->start(busyPaths(entries_));
     if (waiting() && findRemembered(entries_, waitingFor_.toStdString()) < 0) {
         // The lost port keeps the open port's place, greyed, until it returns.
         PortEntry lostEntry;

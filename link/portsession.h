@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <chrono>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@ class QSocketNotifier;
 class QTimer;
 class TCommThread;
 class TPortWatch;
+class THolderScan;
 class TPreciseTimer;
 
 class TPortSession : public QObject, private mb::LinkHost {
@@ -60,6 +62,8 @@ public:
     void choose(int row);
     // Rebuilds the list as the Refresh button does.
     void refreshPortList();
+    // A scan for the holders of busy ports is under way (off this thread).
+    bool scanningHolders() const;
 
     // ---- The port's life ----
     // Opens the chosen entry (the Open button pressed down).
@@ -156,6 +160,7 @@ private:
     QSocketNotifier* writeNotifier_ = nullptr;
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete
     TPortWatch* watch_;
+    THolderScan* holderScan_;
     std::vector<mb::port::PortEntry> entries_;
     int chosen_ = -1;
     // While the engine handles an input (bytes read, a time-out due): when that input happened. A pause

@@ -62,11 +62,14 @@ constexpr std::uint32_t kDirMask =
     kNodeMask | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;
 } // namespace
 
-TPortWatch::TPortWatch(QObject* parent) : QObject(parent) {
+TPortWatch::TPortWatch(QObject* parent, bool useInotify) : QObject(parent) {
     settle_ = new QTimer(this);
     settle_->setSingleShot(true);
     connect(settle_, &QTimer::timeout, this, &TPortWatch::changed);
-    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    poll_ = new QTimer(this);
+    poll_->setInterval(kFallbackPollMs);
+    connect(poll_, &QTimer::timeout, this, &TPortWatch::changed);
+    fd_ = useInotify ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
     if (fd_ < 0) return; // no watch: the Refresh button still rebuilds the list
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TPortWatch::readEvents);
@@ -77,13 +80,31 @@ TPortWatch::~TPortWatch() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool TPortWatch::watch(const std::vector<mb::port::WatchDir>& dirs) {
-    if (fd_ < 0) return false;
+bool TPortWatch::polling() const {
+    return poll_->isActive();
+}
+
+bool TPortWatch::watch(const std::vector<mb::port::WatchDir>& dirs, bool pollWhenBlind) {
+    // A slow poll stands in for watches the system does not give.
+    const auto fallBack = [this, pollWhenBlind](bool blind) {
+        if (pollWhenBlind && blind) {
+            if (!poll_->isActive()) poll_->start();
+        } else {
+            poll_->stop();
+        }
+    };
+    if (fd_ < 0) {
+        fallBack(true);
+        return false;
+    }
     std::map<int, std::set<std::string>> next;
     std::set<int> every;
+    bool blind = false;
     for (const mb::port::WatchDir& d : dirs) {
         // Two paths of one folder give one descriptor: their names add up.
         const int wd = ::inotify_add_watch(fd_, d.dir.c_str(), d.node ? kNodeMask : kDirMask);
+        // A folder that is not there is nothing to watch; any other refusal leaves us blind there.
+        if (wd < 0) blind = blind || (errno != ENOENT && errno != ENOTDIR);
         if (wd < 0) continue;
         if (d.names.empty()) every.insert(wd);
         next[wd].insert(d.names.begin(), d.names.end());
@@ -92,6 +113,7 @@ bool TPortWatch::watch(const std::vector<mb::port::WatchDir>& dirs) {
         if (!next.count(wd)) ::inotify_rm_watch(fd_, wd);
     watches_ = std::move(next);
     everyName_ = std::move(every);
+    fallBack(blind);
     return true;
 }
 

@@ -33,12 +33,18 @@ std::vector<WatchDir> portWatchDirs(const std::vector<std::string>& extraPaths,
 class TPortWatch : public QObject {
     Q_OBJECT
 public:
-    explicit TPortWatch(QObject* parent = nullptr);
+    // useInotify false: as on a system without it (for tests of the fallback).
+    explicit TPortWatch(QObject* parent = nullptr, bool useInotify = true);
     ~TPortWatch() override;
 
+    static constexpr int kFallbackPollMs = 2000;
+
     // Watches these folders from now on (those that exist). False when the system offers no watch.
-    bool watch(const std::vector<mb::port::WatchDir>& dirs);
+    // pollWhenBlind: without inotify, or when a watch cannot be set (too many watches), changed() is
+    // raised every kFallbackPollMs instead, so a lost port is still found when it comes back.
+    bool watch(const std::vector<mb::port::WatchDir>& dirs, bool pollWhenBlind = false);
     bool active() const { return fd_ >= 0 && !watches_.empty(); }
+    bool polling() const;
 
 signals:
     // Once per burst of changes: udev makes a node, sets its permissions and adds its links within a
@@ -51,6 +57,7 @@ private:
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* settle_ = nullptr;
+    QTimer* poll_ = nullptr;
     std::map<int, std::set<std::string>> watches_; // watch descriptor -> names that matter
     std::set<int> everyName_;                      // watch descriptors where every entry matters
 };

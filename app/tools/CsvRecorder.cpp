@@ -8,7 +8,12 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace vx::app::tools {
 
@@ -78,34 +83,86 @@ std::string csvEventRow(std::int64_t ms, std::string_view event) {
     return isoLocalTime(ms) + std::string(12, ',') + csvField(event) + "\r\n";
 }
 
+struct CsvRecorder::Syncer {
+    int fd = -1;
+    std::function<int(int)> sync;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool quit = false;             // under mutex
+    bool syncLast = false;         // under mutex: put the file on its device before closing it
+    bool closed = false;           // under mutex: the file is closed and the thread is done
+    int closeError = 0;            // under mutex
+    std::atomic<bool> dirty{true}; // written since the last sync
+    std::atomic<int> error{0};     // errno of a failed sync
+};
+
+void CsvRecorder::syncLoop(const std::shared_ptr<Syncer>& s) {
+    std::unique_lock lock(s->mutex);
+    while (!s->quit) {
+        s->wake.wait_for(lock, std::chrono::seconds(1), [&s] { return s->quit; });
+        if (s->quit || !s->dirty.exchange(false)) continue;
+        lock.unlock();
+        // EINVAL: a file system that has nothing to sync.
+        if (s->sync(s->fd) != 0 && errno != EINVAL && errno != EINTR) s->error = errno;
+        lock.lock();
+    }
+    const bool last = s->syncLast;
+    lock.unlock();
+    // The last rows go to the device before the file is called done; here, where a device that does
+    // not answer holds up nobody.
+    int error = 0;
+    if (last && s->sync(s->fd) != 0 && errno != EINVAL) error = errno;
+    if (::close(s->fd) != 0 && errno != EINTR && error == 0) error = errno;
+    lock.lock();
+    s->closeError = error;
+    s->closed = true;
+    s->wake.notify_all();
+}
+
+CsvRecorder::CsvRecorder(int stopBudgetMs, std::function<int(int)> sync)
+    : stopBudgetMs_(stopBudgetMs), sync_(sync ? std::move(sync) : std::function<int(int)>(::fdatasync)) {}
+
 CsvRecorder::~CsvRecorder() {
     stop();
 }
 
-bool CsvRecorder::start(const std::string& path) {
+bool CsvRecorder::start(const std::string& path, bool overwrite) {
     stop();
     error_.clear();
     path_ = path;
     rows_ = 0;
+    committed_ = 0;
     pending_.clear();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
+    rowEnds_.clear();
+    // Opened without waiting, so a FIFO without a reader cannot hold up the window; then refused.
+    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (overwrite ? 0 : O_EXCL);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
         error_ = std::strerror(errno);
         return false;
     }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || ::fcntl(fd, F_SETFL, 0) != 0 || (overwrite && ::ftruncate(fd, 0) != 0)) {
+        error_ = regular ? std::strerror(errno) : "not a regular file";
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
     pending_ = csvHeader();
-    if (!writeOut()) return false;
-    quit_ = false;
-    syncError_ = 0;
-    dirty_ = true;
-    syncer_ = std::thread([this] { syncLoop(); });
-    return true;
+    rowEnds_.push_back(pending_.size());
+    syncer_ = std::make_shared<Syncer>();
+    syncer_->fd = fd_;
+    syncer_->sync = sync_;
+    thread_ = std::thread([s = syncer_] { syncLoop(s); });
+    return writeOut();
 }
 
 void CsvRecorder::append(std::int64_t timeMs, const Measurement& m, std::int64_t nowMs) {
     if (fd_ < 0) return;
     if (pending_.empty()) pendingSince_ = nowMs;
     pending_ += csvRow(timeMs, m);
+    rowEnds_.push_back(pending_.size());
     ++rows_;
     tick(nowMs);
 }
@@ -119,20 +176,14 @@ void CsvRecorder::appendEvent(std::int64_t timeMs, std::string_view event, std::
 
 void CsvRecorder::tick(std::int64_t nowMs) {
     if (fd_ < 0) return;
-    if (const int e = syncError_.load()) return fail(e);
+    if (const int e = syncer_->error.load()) return fail(e);
     if (!pending_.empty() && (nowMs - pendingSince_ >= kFlushAfterMs || pending_.size() >= kFlushAfterBytes))
         writeOut();
 }
 
 void CsvRecorder::stop() {
     if (fd_ < 0) return;
-    writeOut();
-    if (fd_ < 0) return; // the last write failed and closed it
-    stopSyncer();
-    // The last rows go to the device before the file is called done.
-    if (::fdatasync(fd_) != 0 && errno != EINVAL && error_.empty()) error_ = std::strerror(errno);
-    ::close(fd_);
-    fd_ = -1;
+    if (writeOut()) finish(true);
 }
 
 bool CsvRecorder::writeOut() {
@@ -141,45 +192,50 @@ bool CsvRecorder::writeOut() {
         const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            // What went out stays in the file; the rest is dropped with the recording.
-            fail(n < 0 ? errno : ENOSPC);
+            const int error = n < 0 ? errno : ENOSPC;
+            // A row cut in the middle is no row: the file ends at the last whole one.
+            std::size_t whole = 0;
+            for (const std::size_t end : rowEnds_)
+                if (end <= done) whole = end;
+            [[maybe_unused]] const int r = ::ftruncate(fd_, static_cast<off_t>(committed_ + whole));
+            fail(error);
             return false;
         }
         done += static_cast<std::size_t>(n);
     }
+    committed_ += pending_.size();
     pending_.clear();
-    dirty_ = true;
+    rowEnds_.clear();
+    syncer_->dirty = true;
     return true;
 }
 
 void CsvRecorder::fail(int error) {
     error_ = std::strerror(error);
     pending_.clear();
-    stopSyncer();
-    ::close(fd_);
-    fd_ = -1;
+    rowEnds_.clear();
+    finish(false);
 }
 
-void CsvRecorder::syncLoop() {
-    std::unique_lock lock(mutex_);
-    while (!quit_) {
-        wake_.wait_for(lock, std::chrono::seconds(1), [this] { return quit_; });
-        if (quit_ || !dirty_.exchange(false)) continue;
-        lock.unlock();
-        // EINVAL: a device or pipe that has nothing to sync.
-        if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EINTR) syncError_ = errno;
-        lock.lock();
+void CsvRecorder::finish(bool syncLast) {
+    const std::shared_ptr<Syncer> s = std::move(syncer_);
+    fd_ = -1; // the thread closes it
+    std::unique_lock lock(s->mutex);
+    s->quit = true;
+    s->syncLast = syncLast;
+    s->wake.notify_all();
+    const bool closed =
+        s->wake.wait_for(lock, std::chrono::milliseconds(stopBudgetMs_), [&s] { return s->closed; });
+    const int closeError = s->closeError;
+    lock.unlock();
+    if (closed) {
+        thread_.join();
+        if (closeError != 0 && error_.empty()) error_ = std::strerror(closeError);
+    } else {
+        // The device does not answer (a dead network mount): the thread finishes when it does.
+        thread_.detach();
+        if (error_.empty()) error_ = "the file's device did not answer; the last rows may be missing";
     }
-}
-
-void CsvRecorder::stopSyncer() {
-    if (!syncer_.joinable()) return;
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
-    wake_.notify_all();
-    syncer_.join();
 }
 
 } // namespace vx::app::tools

@@ -4,16 +4,19 @@
 // ISO 8601 with milliseconds and the offset from UTC. Rows are collected in memory and written when the
 // oldest of them is kFlushAfterMs old (on a row or a tick), and a thread of its own asks the system to
 // put them on the device every second, so a slow USB stick never holds up the caller. A write or sync
-// that fails (full disk, stick pulled) ends the recording; what was written stays in the file.
+// that fails (full disk, stick pulled) ends the recording; the file then ends at the last whole row.
+// Only a regular file is recorded to (a FIFO or a device could block or end the program), and an
+// existing one only when asked. Stopping waits for the device at most stopBudgetMs: a dead network
+// mount never holds up the window.
 #include "app/tools/Measurement.h"
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace vx::app::tools {
 
@@ -35,15 +38,18 @@ class CsvRecorder {
 public:
     static constexpr std::int64_t kFlushAfterMs = 500;
     static constexpr std::size_t kFlushAfterBytes = 64 * 1024;
+    static constexpr int kStopBudgetMs = 2000;
 
-    CsvRecorder() = default;
+    // sync: how the file is put on its device (fdatasync unless a test stands in for a slow one).
+    explicit CsvRecorder(int stopBudgetMs = kStopBudgetMs, std::function<int(int)> sync = {});
     CsvRecorder(const CsvRecorder&) = delete;
     CsvRecorder& operator=(const CsvRecorder&) = delete;
     ~CsvRecorder(); // stops as stop() does
 
-    // Creates (or empties) the file and writes the header at once, so a place that takes nothing is
-    // known now. False with error() set when it cannot; a recording under way is stopped first.
-    bool start(const std::string& path);
+    // Creates the file (empties an existing one only with overwrite) and writes the header at once, so a
+    // place that takes nothing is known now. False with error() set when it cannot; a recording under
+    // way is stopped first.
+    bool start(const std::string& path, bool overwrite = false);
     // One row; written now if the oldest waiting row is due (times in ms, any steady clock).
     void append(std::int64_t timeMs, const Measurement& m, std::int64_t nowMs);
     // An event row (not counted in rows()), written as append() writes.
@@ -61,24 +67,26 @@ public:
     std::size_t waitingBytes() const { return pending_.size(); }
 
 private:
+    struct Syncer;
+    static void syncLoop(const std::shared_ptr<Syncer>& s);
     bool writeOut();
     void fail(int error);
-    void syncLoop();
-    void stopSyncer();
+    void finish(bool syncLast);
 
+    int stopBudgetMs_;
+    std::function<int(int)> sync_;
     int fd_ = -1;
     std::string path_;
     std::string pending_;
+    std::vector<std::size_t> rowEnds_; // where each waiting row ends in pending_
+    std::uint64_t committed_ = 0;      // bytes of whole rows in the file
     std::int64_t pendingSince_ = 0;
     std::string error_;
     std::uint64_t rows_ = 0;
 
-    std::thread syncer_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool quit_ = false;              // under mutex_
-    std::atomic<bool> dirty_{false}; // written since the last sync
-    std::atomic<int> syncError_{0};  // errno of a failed sync
+    // Shared with the sync thread, which may outlive a stop that gave up waiting for it.
+    std::shared_ptr<Syncer> syncer_;
+    std::thread thread_;
 };
 
 } // namespace vx::app::tools

@@ -184,4 +184,21 @@ BackupRead readBackup(const QByteArray& text) {
     return out;
 }
 
+QString unwritableBackupField(const Backup& b) {
+    // The reader holds the format's rules; a backup is writable when it survives the round trip.
+    const BackupRead r = readBackup(writeBackup(b));
+    if (!r.backup) return r.field.isEmpty() ? QStringLiteral("format") : r.field;
+    const Backup& back = *r.backup;
+    if (back.variant != b.variant) return QStringLiteral("variant");
+    if (back.firmwareVersion != b.firmwareVersion) return QStringLiteral("firmware");
+    if (back.boardIdentifier != b.boardIdentifier) return QStringLiteral("board");
+    if (back.calibrationDate != b.calibrationDate) return QStringLiteral("calibrated");
+    static constexpr const char* kKeys[kSettingFieldCount] = {
+        "inputType",  "inputLow",       "inputHigh",    "outputType",     "outputLow",
+        "outputHigh", "modbusProtocol", "modbusParity", "modbusBaudRate", "modbusAddress"};
+    if (const auto changed = changedSettings(back.settings, b.settings); !changed.empty())
+        return QString::fromLatin1(kKeys[static_cast<int>(changed.front())]);
+    return {};
+}
+
 } // namespace vx::app::tools

@@ -38,4 +38,8 @@ struct BackupRead {
 };
 BackupRead readBackup(const QByteArray& text);
 
+// The first field (as the file names it) whose value the file cannot hold so that it reads back the
+// same, such as a code beyond the known ones; empty when the backup can be saved.
+QString unwritableBackupField(const Backup& backup);
+
 } // namespace vx::app::tools

@@ -5,6 +5,7 @@
 #include "app/tools/ToolsLog.h"
 #include "app/tools/TrafficWindow.h"
 #include "app/tools/TrendWindow.h"
+#include "app/tools/WindowPlacement.h"
 #include "common/profilefile.h"
 #include "instrument/codes.h"
 #include "link/mb.h"
@@ -59,7 +60,9 @@ void bringUp(QWidget* w) {
 ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObject(&main), main_(main) {
     setObjectName(QStringLiteral("ToolWindows"));
     // The command line was checked at start-up; here only the file to record to is wanted.
-    pendingRecord_ = parseCommandLine(QStringList{QStringLiteral("vx2207-config")} + arguments).recordFile;
+    const CommandLine line = parseCommandLine(QStringList{QStringLiteral("vx2207-config")} + arguments);
+    pendingRecord_ = line.recordFile;
+    pendingRecordOverwrite_ = line.recordOverwrite;
 
     Action_Trend = main.Menu_Tools->addAction(QString(), this, [this] { showTrend(); });
     Action_Trend->setObjectName(QStringLiteral("Action_Trend"));
@@ -83,10 +86,12 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
     cornerLayout->setContentsMargins(0, 0, 0, 0);
     Label_Note = new QLabel(corner);
     Label_Note->setObjectName(QStringLiteral("Label_StatusNote"));
+    Label_Note->setTextFormat(Qt::PlainText); // it may name a file or a port
     Label_Note->setContentsMargins(8, 0, 8, 0);
     Label_Note->hide();
     Label_Recording = new QLabel(corner);
     Label_Recording->setObjectName(QStringLiteral("Label_Recording"));
+    Label_Recording->setTextFormat(Qt::PlainText); // it names the file
     Label_Recording->setContentsMargins(8, 0, 8, 0);
     Label_Recording->hide();
     cornerLayout->addWidget(Label_Note);
@@ -172,9 +177,11 @@ void ToolWindows::takeReply(const instrument::Reply& reply, std::int64_t wallMs,
                         static_cast<float>(m.adFiltered0), static_cast<float>(m.adFiltered1)});
     if (!pendingRecord_.isEmpty()) {
         const QString path = std::exchange(pendingRecord_, QString());
-        if (const QString error = startRecording(path); !error.isEmpty())
-            std::fprintf(stderr, "vx2207-config: cannot record to %s: %s\n", qPrintable(path),
-                         qPrintable(error));
+        if (const QString error = startRecording(path, pendingRecordOverwrite_); !error.isEmpty())
+            std::fprintf(
+                stderr, "vx2207-config: cannot record to %s: %s%s\n", qPrintable(path), qPrintable(error),
+                QFileInfo::exists(path) && !pendingRecordOverwrite_ ? " (--record-overwrite replaces it)"
+                                                                    : "");
     }
     if (recorder_.recording()) {
         if (const std::string back = gaps_.replied(); !back.empty())
@@ -234,19 +241,13 @@ void ToolWindows::closeWindows() {
 std::optional<QRect> ToolWindows::storedGeometry(const char* section) const {
     const std::string path = main_.settingsPath().toStdString();
     if (path.empty()) return std::nullopt;
-    int v[4];
-    const char* keys[4] = {"Left", "Top", "Width", "Height"};
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        v[i] = QString::fromStdString(readProfileString(path, section, keys[i], "")).toInt(&ok);
-        if (!ok) return std::nullopt;
-    }
-    const QRect r(v[0], v[1], v[2], v[3]);
-    // A window from another screen layout, or nonsense, is not put where nobody sees it.
-    if (r.width() < 200 || r.height() < 150 || r.width() > 10000 || r.height() > 10000) return std::nullopt;
+    const auto value = [&](const char* key) {
+        return QString::fromStdString(readProfileString(path, section, key, ""));
+    };
+    QList<QRect> screens;
     for (const QScreen* s : QGuiApplication::screens())
-        if (s->availableGeometry().intersects(r)) return r;
-    return std::nullopt;
+        screens << s->availableGeometry();
+    return restoredGeometry(value("Left"), value("Top"), value("Width"), value("Height"), screens);
 }
 
 void ToolWindows::placeWindow(QWidget* window, const char* section, QSize defaultSize) {
@@ -262,26 +263,26 @@ void ToolWindows::placeWindow(QWidget* window, const char* section, QSize defaul
     }
 }
 
-void ToolWindows::saveSettings(const std::string& path) const {
-    const auto save = [&path](const QWidget* w, const char* section) {
+void ToolWindows::saveSettings(std::vector<ProfileEntry>& entries) const {
+    const auto save = [&entries](const QWidget* w, const char* section) {
         if (!w) return; // never opened: what the file holds stays
         const QRect r = w->geometry();
-        writeProfileString(path, section, "Left", std::to_string(r.x()));
-        writeProfileString(path, section, "Top", std::to_string(r.y()));
-        writeProfileString(path, section, "Width", std::to_string(r.width()));
-        writeProfileString(path, section, "Height", std::to_string(r.height()));
+        entries.push_back({section, "Left", std::to_string(r.x())});
+        entries.push_back({section, "Top", std::to_string(r.y())});
+        entries.push_back({section, "Width", std::to_string(r.width())});
+        entries.push_back({section, "Height", std::to_string(r.height())});
     };
     save(trendWindow_, kTrendSection);
     if (trendWindow_)
-        writeProfileString(path, kTrendSection, "SpanMinutes", std::to_string(trendWindow_->spanMinutes()));
+        entries.push_back({kTrendSection, "SpanMinutes", std::to_string(trendWindow_->spanMinutes())});
     save(monitorWindow_, kMonitorSection);
 }
 
 // ---- recording
 
-QString ToolWindows::startRecording(const QString& path) {
+QString ToolWindows::startRecording(const QString& path, bool overwrite) {
     if (recordMessage_) recordMessage_->close();
-    if (!recorder_.start(QFile::encodeName(path).toStdString())) {
+    if (!recorder_.start(QFile::encodeName(path).toStdString(), overwrite)) {
         const QString error = QString::fromLocal8Bit(recorder_.error().c_str());
         qCDebug(lcTools, "recording to %s refused: %s", qUtf8Printable(path), qUtf8Printable(error));
         showRecordingState();
@@ -316,7 +317,8 @@ void ToolWindows::recordTriggered(bool on) {
         showRecordingState();
         return;
     }
-    if (const QString error = startRecording(path); !error.isEmpty())
+    // The file dialog has asked before an existing file is replaced.
+    if (const QString error = startRecording(path, true); !error.isEmpty())
         QMessageBox::warning(&main_, title,
                              inLanguage("The file cannot be written: ", "A fájl nem írható: ") + error);
 }
@@ -338,6 +340,7 @@ void ToolWindows::recordingFailed() {
     if (recordMessage_) recordMessage_->close();
     auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, &main_);
     box->setObjectName(QStringLiteral("MessageBox_RecordingStopped"));
+    box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

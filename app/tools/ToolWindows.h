@@ -9,6 +9,7 @@
 #include "app/tools/Measurement.h"
 #include "app/tools/Traffic.h"
 #include "app/tools/TrendStore.h"
+#include "common/profilefile.h"
 
 #include <QObject>
 #include <QPointer>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -64,7 +66,8 @@ public:
     TrafficWindow* monitorWindow() const { return monitorWindow_; }
 
     // Recording. start returns an error text, empty on success.
-    QString startRecording(const QString& path);
+    // An existing file is replaced only with overwrite.
+    QString startRecording(const QString& path, bool overwrite = false);
     void stopRecording();
     bool recording() const { return recorder_.recording(); }
     const CsvRecorder& recorder() const { return recorder_; }
@@ -72,7 +75,7 @@ public:
     const QString& pendingRecord() const { return pendingRecord_; }
 
     // The settings file: each window's geometry in a section of its own, after the others.
-    void saveSettings(const std::string& path) const;
+    void saveSettings(std::vector<ProfileEntry>& entries) const;
     // Closed with the main window.
     void closeWindows();
 
@@ -111,6 +114,7 @@ private:
     std::optional<Measurement> latest_;
     bool trafficPaused_ = false;
     QString pendingRecord_;
+    bool pendingRecordOverwrite_ = false;
     QTimer* recordTimer_ = nullptr;
     QWidget* corner_ = nullptr;
     QSize cornerHint_;

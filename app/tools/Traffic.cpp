@@ -57,6 +57,8 @@ std::string outcomeText(Outcome outcome, std::uint8_t slaveError) {
         return "slave error " + std::to_string(slaveError);
     case Outcome::ClosedPort:
         return "closed port";
+    case Outcome::ShortReply:
+        return "short reply";
     }
     return {};
 }

@@ -11,7 +11,8 @@
 
 namespace vx::app::tools {
 
-enum class Outcome : std::uint8_t { Ok, TimeOut, CrcError, SlaveError, ClosedPort };
+// ShortReply: a reply whose check sum held but whose payload was shorter than the reply layout.
+enum class Outcome : std::uint8_t { Ok, TimeOut, CrcError, SlaveError, ClosedPort, ShortReply };
 
 // What the link knew when an attempt ended, as the window hands it over. The frames are only borrowed
 // for the call.

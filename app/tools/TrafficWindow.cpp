@@ -37,6 +37,8 @@ QString outcomeWords(const ToolWindows& t, const RecordedExchange& e) {
         return t.inLanguage("slave error %1", "készülékhiba %1").arg(e.slaveError);
     case Outcome::ClosedPort:
         return t.inLanguage("closed port", "zárt port");
+    case Outcome::ShortReply:
+        return t.inLanguage("short reply", "rövid válasz");
     }
     return {};
 }

@@ -1,6 +1,8 @@
 // The hot-plug watch: how long a device appearing or going takes to reach the port list, and what the
 // idle configurator costs in CPU while the watch is armed.
 #include "link/mb.h"
+#include "link/portdiscovery.h"
+#include "link/serialport_posix.h"
 #include "ptypair.h"
 
 #include <QApplication>
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -61,6 +64,45 @@ void BM_DeviceEventToList(benchmark::State& state) {
     ::unsetenv("MB_EXTRA_PORTS");
 }
 BENCHMARK(BM_DeviceEventToList)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+
+// A list rebuild on the window's thread with eight busy ports (held by this process), as the hot-plug
+// watch or Refresh triggers it during polling. Arg 0: the panel's rebuild, whose scan of /proc for the
+// holders runs on a thread of its own; arg 1: the same list with every busy port's holders looked up
+// one by one on the calling thread, as the rebuild did before.
+void BM_ListRebuildWithBusyPorts(benchmark::State& state) {
+    std::vector<std::unique_ptr<PtyPair>> ptys;
+    std::vector<std::unique_ptr<mb::port::SerialPort>> holders;
+    std::string extra;
+    for (int i = 0; i < 8; ++i) {
+        ptys.push_back(std::make_unique<PtyPair>());
+        holders.push_back(std::make_unique<mb::port::SerialPort>());
+        holders.back()->open(ptys.back()->slavePath(), {}, nullptr);
+        extra += (extra.empty() ? "" : ":") + ptys.back()->slavePath();
+    }
+    ::setenv("MB_EXTRA_PORTS", extra.c_str(), 1);
+    TMB mb;
+    auto* refresh = mb.findChild<QPushButton*>("Button_Refresh");
+    while (!refresh->isEnabled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    for (auto _ : state) {
+        if (state.range(0) == 0)
+            mb.MBRefreshPortList();
+        else
+            benchmark::DoNotOptimize(
+                mb::port::buildPortList(mb::port::candidatePorts(), mb::port::probeForList, ""));
+        state.PauseTiming();
+        QCoreApplication::processEvents(); // the scan's result, outside the timing
+        state.ResumeTiming();
+    }
+    ::unsetenv("MB_EXTRA_PORTS");
+}
+BENCHMARK(BM_ListRebuildWithBusyPorts)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 // Nanoseconds on a CPU of all the process's threads.
 double cpuNs(pid_t pid) {

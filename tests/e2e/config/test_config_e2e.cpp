@@ -6,6 +6,7 @@
 #include "sim/harness.h"
 #include "sim/model.h"
 #include "sim/statefile.h"
+#include "waitfor.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -128,9 +129,9 @@ TEST_F(ConfigE2E, ValuesFollowTheRangeWithTheLocaleSeparator) {
     // Measuring voltage, the same signal falls in the smallest range, shown in mV.
     w->RadioGroup_BemenetTipusa->setItemIndex(1);
     w->SpeedButton_WriteSettings->setDown(true);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->SpeedButton_WriteSettings->Down(), kWaitMs);
+    ASSERT_WAIT(!w->SpeedButton_WriteSettings->Down(), kWaitMs);
     // The instrument settles on its new range within a few readings.
-    QTRY_COMPARE_WITH_TIMEOUT(w->Label_BemenoErtek->text(), QString("123,45 mV"), kWaitMs);
+    ASSERT_WAIT_EQ(w->Label_BemenoErtek->text(), QString("123,45 mV"), kWaitMs);
     EXPECT_EQ(w->Label_Input->text(), "-200 mV ... +200 mV");
     EXPECT_EQ(w->Label_InputSignalPlus->text(), "IN+: terminal 9 (Uin1)");
     EXPECT_TRUE(w->Image_79->isVisibleTo(w->TabSheet_Uzemmod));
@@ -176,7 +177,7 @@ TEST_F(ConfigE2E, SilenceAndTimeOutsHideThePagesUntilTheNextGoodReply) {
     w->MB1->setMBMasterTimeOut(60);
     w->MB1->setMBMasterMaxTryNumber(1);
     ASSERT_TRUE(open());
-    QTRY_VERIFY_WITH_TIMEOUT(w->MB1->MBStatus() == mb::stTimeOut, kWaitMs);
+    ASSERT_WAIT(w->MB1->MBStatus() == mb::stTimeOut, kWaitMs);
     EXPECT_FALSE(w->PageControl1->isVisibleTo(w.get()));
     EXPECT_FALSE(w->GroupBox_System->isVisibleTo(w.get()));
     // Every other reply lost: the pages follow each transaction's outcome, no value is cleared.
@@ -213,7 +214,7 @@ TEST_F(ConfigE2E, WritingSettingsIsAcknowledgedAndReadBack) {
     w->Edit_OutputHigh->setText("10");
     w->SpeedButton_WriteSettings->setDown(true);
     EXPECT_FALSE(w->SpeedButton_ReadSettings->Down());
-    QTRY_VERIFY_WITH_TIMEOUT(!w->SpeedButton_WriteSettings->Down(), kWaitMs);
+    ASSERT_WAIT(!w->SpeedButton_WriteSettings->Down(), kWaitMs);
     EXPECT_FALSE(w->SpeedButton_ReadSettings->Down()); // released again by the same decoding
     EXPECT_EQ(w->Edit_InputLow->text(), "-10.000");
     EXPECT_EQ(w->Edit_InputHigh->text(), "125.00");
@@ -271,7 +272,7 @@ TEST_F(ConfigE2E, RefusedFirmwareShowsTheDialogAndEndsTheProgram) {
         });
         answer.start(20);
         ASSERT_TRUE(open());
-        QTRY_VERIFY_WITH_TIMEOUT(terminations == 1, kWaitMs);
+        ASSERT_WAIT(terminations == 1, kWaitMs);
         EXPECT_TRUE(w->FirmwareRefused);
         ASSERT_EQ(shown.size(), 8);
         if (QByteArray(language) == "english") {
@@ -296,7 +297,7 @@ TEST_F(ConfigE2E, ClosingThePortStopsTheCycleAndReopeningSetsTheVariantUpAgain) 
     EXPECT_EQ(w->ShownInstrumentType, 1);
     w->MB1->MBClosePort();
     // A request that was waiting for its pause ends as a closed port: the pages go.
-    QTRY_VERIFY_WITH_TIMEOUT(!w->PageControl1->isVisibleTo(w.get()), kWaitMs);
+    ASSERT_WAIT(!w->PageControl1->isVisibleTo(w.get()), kWaitMs);
     const auto sent = w->MB1->MBNumberOfTxFrames();
     QTest::qWait(300);
     EXPECT_EQ(w->MB1->MBNumberOfTxFrames(), sent);
@@ -313,7 +314,7 @@ TEST_F(ConfigE2E, MakerAccessKeepsThePagesThroughFailures) {
     w->MB1->setMBMasterTimeOut(50);
     w->MB1->setMBMasterMaxTryNumber(1);
     ASSERT_TRUE(open());
-    QTRY_VERIFY_WITH_TIMEOUT(w->MB1->MBStatus() == mb::stTimeOut, kWaitMs);
+    ASSERT_WAIT(w->MB1->MBStatus() == mb::stTimeOut, kWaitMs);
     EXPECT_TRUE(w->PageControl1->isVisibleTo(w.get()));
     EXPECT_TRUE(w->GroupBox_ADCs->isVisibleTo(w.get()));
 }
@@ -331,7 +332,7 @@ TEST_F(ConfigE2E, AfterARefusalTheWindowClosesAsTheOperatorWouldAndKeepsItsSetti
     });
     answer.start(20);
     ASSERT_TRUE(open());
-    QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), kWaitMs);
+    ASSERT_WAIT(!w->isVisible(), kWaitMs);
     EXPECT_FALSE(w->MB1->MBPortOpen()); // closed before the settings were written
     QFile settings(dir.filePath("vx.ini"));
     ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
@@ -348,7 +349,7 @@ TEST_F(ConfigE2E, AnInstrumentThatComesBackOnItsPathIsPolledAgain) {
     ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(link)));
     ASSERT_TRUE(nextReply());
     sim.reset(); // unplugged: the simulator ends and takes its link along
-    QTRY_VERIFY_WITH_TIMEOUT(!w->MB1->MBWaitingForPort().isEmpty(), kWaitMs);
+    ASSERT_WAIT(!w->MB1->MBWaitingForPort().isEmpty(), kWaitMs);
     QSignalSpy replies(w.get(), &TForm_Main::replyShown);
     sim = std::make_unique<SimProcess>(VX2207_SIM,
                                        std::vector<std::string>{"--link", link, "--exit-with-parent"});

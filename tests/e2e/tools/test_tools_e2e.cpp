@@ -5,6 +5,7 @@
 #include "app/tools/TrafficWindow.h"
 #include "link/mb.h"
 #include "sim/harness.h"
+#include "waitfor.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -73,7 +74,7 @@ TEST_F(ToolsE2E, RecordArgumentWritesARowForEveryReplyWithWhatTheInstrumentSent)
     std::vector<vx::instrument::Reply> sent;
     QObject::connect(w.get(), &TForm_Main::replyShown, [&] { sent.push_back(w->LastReply); });
     // A few seconds of polling.
-    QTRY_VERIFY_WITH_TIMEOUT(sent.size() >= 40, 20000);
+    ASSERT_WAIT(sent.size() >= 40, 20000);
     w->MB1->MBClosePort();
     w->Tools->stopRecording();
 
@@ -99,7 +100,7 @@ TEST_F(ToolsE2E, DroppedRepliesAreTheTimeOutsOfTheFailureFilter) {
     start({"--calibrated", "--drop", "0.2", "--seed", "7"}, {});
     TrafficWindow* monitor = w->Tools->showMonitor();
     monitor->CheckBox_FailuresOnly->setChecked(true);
-    QTRY_VERIFY_WITH_TIMEOUT(monitor->model()->rowCount() >= 2, 30000);
+    ASSERT_WAIT(monitor->model()->rowCount() >= 2, 30000);
     for (int row = 0; row < monitor->model()->rowCount(); ++row) {
         const RecordedExchange* e = monitor->model()->exchangeAt(row);
         ASSERT_NE(e, nullptr);
@@ -112,7 +113,7 @@ TEST_F(ToolsE2E, DroppedRepliesAreTheTimeOutsOfTheFailureFilter) {
     EXPECT_TRUE(monitor->Memo_Detail->toPlainText().contains("time-out"));
     // The retry that follows a time-out is in the ring as the next attempt.
     const RecordedExchange* failed = monitor->model()->exchangeAt(0);
-    QTRY_VERIFY_WITH_TIMEOUT(w->Tools->traffic().byNumber(failed->number + 1) != nullptr, 5000);
+    ASSERT_WAIT(w->Tools->traffic().byNumber(failed->number + 1) != nullptr, 5000);
     EXPECT_EQ(w->Tools->traffic().byNumber(failed->number + 1)->attempt, failed->attempt + 1);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -30,6 +31,13 @@ protected:
         ss << in.rdbuf();
         return ss.str();
     }
+    // Temporary files of a write left behind in the folder.
+    int leftovers() const {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(dir))
+            n += e.path().filename().string().rfind("vx.ini.", 0) == 0;
+        return n;
+    }
     fs::path dir;
     std::string path;
 };
@@ -42,7 +50,7 @@ TEST_F(ProfileFile, NewFileHoldsSectionsInWritingOrder) {
     EXPECT_EQ(get(), "[Date]\nDate=2015-02-27   10:00:00\n[Com]\nMBLastUsedPort=\\\\.\\COM24\n"
                      "[Language]\nGsSelectedLanguage=english\n");
     EXPECT_EQ(readProfileString(path, "com", "mblastusedport", ""), "\\\\.\\COM24");
-    EXPECT_FALSE(fs::exists(path + ".~tmp"));
+    EXPECT_EQ(leftovers(), 0);
 }
 
 TEST_F(ProfileFile, WriteKeepsEveryOtherLine) {
@@ -96,7 +104,7 @@ TEST_F(ProfileFile, HostileFilesGiveDefaultsAndSurviveWrites) {
         EXPECT_EQ(readProfileString(path, "Language", "GsSelectedLanguage", "d"), "d");
         EXPECT_FALSE(writeProfileString(path, "Language", "GsSelectedLanguage", "magyar"));
         EXPECT_EQ(get(), text);
-        EXPECT_FALSE(fs::exists(path + ".~tmp"));
+        EXPECT_EQ(leftovers(), 0);
     }
     // Up to the read limit a file is read whole, and rewritten.
     put("[Com]\n" + std::string(1000000, ';') + "\n[Language]\nGsSelectedLanguage=english\n");
@@ -137,7 +145,7 @@ TEST_F(ProfileFile, UnwritablePlacesFailQuietly) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
     EXPECT_FALSE(writeProfileString(path, "Com", "MBLastUsedPort", "COM9"));
     EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM1\n");
-    EXPECT_FALSE(fs::exists(path + ".~tmp"));
+    EXPECT_EQ(leftovers(), 0);
 
     // A pipe or a device is no settings file: nothing waits on it or copies it without end.
     const std::string fifo = (dir / "fifo.ini").string();
@@ -161,7 +169,7 @@ TEST_F(ProfileFile, WriteKeepsTheFilesLinkAndPermissions) {
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM2\n");
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_FALSE(fs::exists(path + ".~tmp"));
+    EXPECT_EQ(leftovers(), 0);
 
     // A dangling link is written through: the file appears where it points, relative to the link.
     fs::create_directories(dir / "elsewhere");
@@ -184,3 +192,58 @@ TEST_F(ProfileFile, WriteKeepsTheFilesLinkAndPermissions) {
 }
 
 } // namespace
+
+TEST_F(ProfileFile, ASaveIsOneSafeReplacementKeepingTheMode) {
+    put("[Com]\nMBLastUsedPort=COM1\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    // A link planted where a fixed temporary name would be is never written through.
+    const fs::path victim = dir / "victim";
+    std::ofstream(victim) << "untouched";
+    fs::create_symlink(victim, path + ".~tmp");
+    EXPECT_EQ(vx::writeProfileStrings(path, {{"Com", "MBLastUsedPort", "COM2"},
+                                             {"TrendWindow", "Left", "10"},
+                                             {"TrendWindow", "Top", "20"}}),
+              0);
+    EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM2\n[TrendWindow]\nLeft=10\nTop=20\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    std::stringstream v;
+    v << std::ifstream(victim).rdbuf();
+    EXPECT_EQ(v.str(), "untouched");
+    EXPECT_EQ(leftovers(), 1); // the planted link, nothing of the write's
+    // What cannot be written says why, and stays as it was.
+    ASSERT_EQ(::chmod(path.c_str(), 0440), 0);
+    EXPECT_EQ(vx::writeProfileStrings(path, {{"Com", "MBLastUsedPort", "COM3"}}), EACCES);
+    EXPECT_EQ(get(), "[Com]\nMBLastUsedPort=COM2\n[TrendWindow]\nLeft=10\nTop=20\n");
+}
+
+TEST_F(ProfileFile, TwoWritersAtOnceLoseNothing) {
+    const auto writer = [this](const char* key) {
+        for (int i = 0; i < 100; ++i)
+            ASSERT_EQ(vx::writeProfileStrings(path, {{"Both", key, std::to_string(i)}}), 0);
+    };
+    std::thread a(writer, "a"), b(writer, "b");
+    a.join();
+    b.join();
+    EXPECT_EQ(readProfileString(path, "Both", "a", ""), "99");
+    EXPECT_EQ(readProfileString(path, "Both", "b", ""), "99");
+    EXPECT_EQ(leftovers(), 0);
+}
+
+TEST_F(ProfileFile, ReadingAHugeFileWithoutLineBreaksIsBounded) {
+    std::ofstream(path) << "[Com]\nMBLastUsedPort=";
+    fs::resize_file(path, std::uintmax_t{256} << 20); // sparse: a line of zero bytes without end
+    const auto bytesRead = [] {
+        std::ifstream io("/proc/self/io");
+        for (std::string line; std::getline(io, line);)
+            if (line.rfind("rchar:", 0) == 0) return std::stoull(line.substr(6));
+        return 0ull;
+    };
+    const auto before = bytesRead();
+    ASSERT_GT(before, 0u);
+    EXPECT_EQ(readProfileString(path, "Com", "MBLastUsedPort", "d"), "d");
+    EXPECT_EQ(readProfileString(path, "Language", "GsSelectedLanguage", "d"), "d");
+    EXPECT_LT(bytesRead() - before, 4u << 20);
+}

@@ -110,6 +110,24 @@ TEST(PortNames, ABusyPortNamesItsHolders) {
     EXPECT_EQ(portHolders(t.dev("ttyS0"), proc.string()), "");
     const ProbeResult busy{describeOpenError("/dev/ttyUSB0", EBUSY), "minicom (pid 101)"};
     EXPECT_EQ(shortReason("ttyUSB0", busy), "ttyUSB0 is busy: held by minicom (pid 101).");
+
+    // A list's busy ports in one pass: every path with all its holders, into the entries' reasons.
+    fs::create_symlink(t.dev("ttyUSB1"), proc / "101/fd/5");
+    const auto entry = [](const std::string& path, int error) {
+        PortEntry e;
+        e.info.path = path;
+        if (error) e.probe.error = describeOpenError(path, error);
+        return e;
+    };
+    std::vector<PortEntry> list{entry(t.dev("ttyUSB0"), EBUSY), entry(t.dev("ttyUSB1"), EBUSY),
+                                entry(t.dev("ttyS0"), 0)};
+    const std::vector<std::string> busyOnes = busyPaths(list);
+    EXPECT_EQ(busyOnes, (std::vector<std::string>{t.dev("ttyUSB0"), t.dev("ttyUSB1")}));
+    addHolders(list, portHoldersOf(busyOnes, proc.string()));
+    EXPECT_EQ(list[0].probe.holders, "minicom (pid 101)");
+    for (const char* who : {"minicom (pid 101)", "other (pid 202)"})
+        EXPECT_NE(list[1].probe.error.reason.find(who), std::string::npos) << list[1].probe.error.reason;
+    EXPECT_TRUE(list[2].probe.holders.empty());
 }
 
 TEST(PortNames, TheWatchLooksWhereDevicesAndExtraPathsAppear) {

@@ -6,14 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vx::app::tools;
@@ -91,12 +97,7 @@ TEST(Csv, RowsReachTheFileWhenDueAndAFailureKeepsWhatWasWritten) {
     EXPECT_TRUE(rec.error().empty());
     EXPECT_EQ(slurp(path).size(), csvHeader().size() + 3 * csvRow(1000, sample()).size());
 
-    // A device that refuses everything fails at the start, with the reason.
-    EXPECT_FALSE(rec.start("/dev/full"));
-    EXPECT_FALSE(rec.recording());
-    EXPECT_NE(rec.error().find("space"), std::string::npos) << rec.error();
-
-    // A disk that fills up in the middle ends the recording; the file keeps its whole start.
+    // A disk that fills up in the middle ends the recording; the file ends at the last whole row.
     const std::size_t limit = csvHeader().size() + 2 * csvRow(0, sample()).size() + 10;
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -104,16 +105,65 @@ TEST(Csv, RowsReachTheFileWhenDueAndAFailureKeepsWhatWasWritten) {
     rlimit small = old;
     small.rlim_cur = limit;
     ::setrlimit(RLIMIT_FSIZE, &small);
-    ASSERT_TRUE(rec.start(path));
+    ASSERT_TRUE(rec.start(path, true));
     for (int i = 0; i < 5 && rec.recording(); ++i)
         rec.append(i, sample(), i * 1000);
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(rec.recording());
     EXPECT_FALSE(rec.error().empty());
-    const std::string kept = slurp(path);
-    EXPECT_EQ(kept.size(), limit);
-    EXPECT_EQ(kept.substr(0, csvHeader().size() + csvRow(0, sample()).size()),
-              csvHeader() + csvRow(0, sample()));
+    EXPECT_EQ(slurp(path), csvHeader() + csvRow(0, sample()) + csvRow(1, sample()));
+    ::unlink(path.c_str());
+}
+
+TEST(Csv, OnlyARegularFileIsRecordedToAndNeverReplacedUnasked) {
+    const std::string path = tempPath("old.csv"), fifo = tempPath("fifo.csv");
+    std::ofstream(path) << "kept";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    struct Case {
+        std::string path;
+        bool overwrite, starts;
+        const char* error;
+    } cases[] = {
+        {path, false, false, "exists"},
+        {"/dev/full", true, false, "not a regular file"},
+        {fifo, true, false, "not a regular file"}, // with a reader
+        {path, true, true, ""},
+    };
+    for (const Case& c : cases) {
+        CsvRecorder rec;
+        EXPECT_EQ(rec.start(c.path, c.overwrite), c.starts) << c.path;
+        EXPECT_NE(rec.error().find(c.error), std::string::npos) << c.path << ": " << rec.error();
+        if (!c.starts) {
+            EXPECT_EQ(slurp(path), "kept");
+        }
+    }
+    ::close(reader);
+    CsvRecorder rec; // without a reader: refused at once instead of waiting for one
+    EXPECT_FALSE(rec.start(fifo, true));
+    EXPECT_EQ(slurp(path), csvHeader());
+    ::unlink(path.c_str());
+    ::unlink(fifo.c_str());
+}
+
+TEST(Csv, StoppingOnADeviceThatNeverAnswersIsBounded) {
+    const std::string path = tempPath("dead.csv");
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    {
+        CsvRecorder rec(100, [release](int) {
+            while (!*release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return 0;
+        });
+        ASSERT_TRUE(rec.start(path));
+        const auto begin = std::chrono::steady_clock::now();
+        rec.stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+        EXPECT_FALSE(rec.recording());
+        EXPECT_NE(rec.error().find("did not answer"), std::string::npos) << rec.error();
+    }
+    *release = true; // the abandoned sync ends; the thread closes the file and goes
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ::unlink(path.c_str());
 }
 

@@ -1,11 +1,14 @@
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/SettingsSafety.h"
+#include "app/tools/WindowPlacement.h"
 #include "common/pictureformat.h"
 #include "instrument/codes.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace vx::app;
 using namespace vx::app::tools;
@@ -160,4 +163,47 @@ TEST(SettingsBackup, MalformedFilesNameTheirProblem) {
         EXPECT_EQ(r.problem, c.problem) << c.text.constData();
         EXPECT_EQ(r.field.toStdString(), c.field) << c.text.constData();
     }
+}
+
+TEST(SettingsBackup, ValuesTheFileCannotHoldAreRefusedByField) {
+    Backup good;
+    good.settings = stored();
+    good.firmwareVersion = 20141006;
+    EXPECT_EQ(unwritableBackupField(good), "");
+    const auto with = [&good](auto change) {
+        Backup b = good;
+        change(b);
+        return unwritableBackupField(b).toStdString();
+    };
+    EXPECT_EQ(with([](Backup& b) { b.settings.inputType = 7; }), "inputType");
+    EXPECT_EQ(with([](Backup& b) { b.settings.modbusProtocol = 2; }), "modbusProtocol");
+    EXPECT_EQ(with([](Backup& b) { b.settings.modbusParity = 3; }), "modbusParity");
+    EXPECT_EQ(with([](Backup& b) { b.settings.modbusBaudRate = 6; }), "modbusBaudRate");
+    EXPECT_EQ(with([](Backup& b) { b.settings.modbusAddress = 250; }), "modbusAddress");
+    EXPECT_EQ(with([](Backup& b) { b.settings.outputHigh = NAN; }), "outputHigh");
+    EXPECT_EQ(with([](Backup& b) { b.variant = 5; }), "variant");
+    EXPECT_EQ(with([](Backup& b) { b.boardIdentifier = 300; }), "board");
+}
+
+TEST(WindowPlacement, StoredGeometryComesUpOnAScreenWhateverTheFileSays) {
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    struct Case {
+        QString left, top, width, height;
+        std::optional<QRect> placed;
+    } cases[] = {
+        {"40", "50", "700", "400", QRect(40, 50, 700, 400)},
+        {"2000", "100", "800", "600", QRect(2000, 100, 800, 600)}, // on the second screen
+        {"-100", "900", "700", "400", QRect(0, 680, 700, 400)},    // moved fully on
+        {"1800", "0", "9999", "9999", QRect(1920, 0, 1280, 1024)}, // mostly on the second: fitted
+        {"2147483000", "0", "9999", "9999", std::nullopt},         // near the integer limit
+        {"-2147483648", "-2147483648", "10000", "10000", std::nullopt},
+        {"99999999999999999999", "0", "700", "400", std::nullopt},
+        {"5000", "5000", "700", "400", std::nullopt}, // on no screen
+        {"x", "0", "700", "400", std::nullopt},
+        {"0", "0", "100", "400", std::nullopt}, // nonsense size
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(restoredGeometry(c.left, c.top, c.width, c.height, screens), c.placed)
+            << c.left.toStdString() << "," << c.top.toStdString() << " " << c.width.toStdString() << "x"
+            << c.height.toStdString();
 }

@@ -6,6 +6,7 @@
 #include "link/core/linecode.h"
 #include "link/mb.h"
 #include "ptypair.h"
+#include "waitfor.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -52,7 +53,7 @@ struct OpenLink {
         mb->OnMBMasterEndOfEvent = [this](mb::TMBStatus s, const std::string&) { ends.push_back(s); };
         mb->OnMBPortOpenedOrClosed = [this](bool o) { openedOrClosed.push_back(o); };
         auto* button = mb->findChild<QPushButton*>("SpeedButton_Open");
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000); }();
+        [&] { ASSERT_WAIT(button->isEnabled(), 5000); }();
         if (open) mb->MBOpenPort(QString::fromStdString(pty.slavePath()));
     }
     ~OpenLink() {

@@ -5,6 +5,7 @@
 #include "link/serialport_posix.h"
 #include "processcpu.h"
 #include "ptypair.h"
+#include "waitfor.h"
 
 #include <QApplication>
 #include <QTest>
@@ -16,20 +17,7 @@
 
 using mb::port::SerialPort;
 
-namespace {
-
-// QTRY_VERIFY steps in 50 ms; the close loop below needs a finer step to run hundreds of rounds.
-template <typename F> bool waitUntil(F condition, int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    return true;
-}
-
-} // namespace
+using vx::test::waitUntil;
 
 TEST(TCommThread, DeliversEveryByteInOrderOnTheGuiThread) {
     PtyPair pty;
@@ -54,7 +42,7 @@ TEST(TCommThread, DeliversEveryByteInOrderOnTheGuiThread) {
             pty.write(
                 std::vector<std::uint8_t>(sent.begin() + k, sent.begin() + std::min(sent.size(), k + 700)));
     });
-    QTRY_VERIFY_WITH_TIMEOUT(got.size() >= sent.size(), 10000);
+    ASSERT_WAIT(got.size() >= sent.size(), 10000);
     writer.join();
     EXPECT_EQ(got, sent);
     EXPECT_FALSE(wrongThread);
@@ -138,8 +126,8 @@ TEST(TCommThread, FarSideClosingEndsTheThreadWithoutSpinning) {
     t.connectCallbacks([](std::span<const std::uint8_t>) {}, [&](int) { ++lost; });
     t.start();
     pty.closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(lost, 1, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(t.isFinished(), 5000);
+    ASSERT_WAIT_EQ(lost, 1, 5000);
+    ASSERT_WAIT(t.isFinished(), 5000);
     const double before = cpuSeconds();
     QTest::qWait(300);
     EXPECT_LT(cpuSeconds() - before, 0.05);

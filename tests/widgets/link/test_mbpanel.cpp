@@ -1,11 +1,14 @@
 // The link panel on the offscreen platform: texts, formats, colours, positions and the port list.
 #include "link/mbpanel.h"
+#include "link/plaintext.h"
 #include "link/portdiscovery.h"
 #include "linktesting.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QTemporaryDir>
+#include <unistd.h>
 
 namespace {
 
@@ -46,7 +49,7 @@ TEST(TMBPanel, FreshPanelAndItsDeferredSetUp) {
     EXPECT_EQ(mb.findChild<QLabel*>("Label_BitsPerSecond")->text(), "");
 
     // The first tick of the statistics timer fills the baud box and enables what waits for it.
-    QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 3000);
+    ASSERT_WAIT(refresh->isEnabled(), 3000);
     EXPECT_TRUE(baud->isEnabled());
     ASSERT_EQ(baud->count(), 21);
     EXPECT_EQ(baud->itemText(0), "75 baud");
@@ -72,7 +75,7 @@ TEST(TMBPanel, FreshPanelAndItsDeferredSetUp) {
     EXPECT_FALSE(bps->isHidden());
 
     // Later ticks write the speed with its bracket.
-    QTRY_VERIFY_WITH_TIMEOUT(mb.findChild<QLabel*>("Label_Speed")->text() == "0 frames / sec [0]", 3000);
+    ASSERT_WAIT(mb.findChild<QLabel*>("Label_Speed")->text() == "0 frames / sec [0]", 3000);
 }
 
 TEST(TMBPanel, RefreshIsBoldWhenTheListWaitsForTheUser) {
@@ -82,7 +85,7 @@ TEST(TMBPanel, RefreshIsBoldWhenTheListWaitsForTheUser) {
     mb.setMBRefreshListOnStartup(false);
     auto* refresh = mb.findChild<QPushButton*>("Button_Refresh");
     auto* list = mb.findChild<QListWidget*>("ListBox_Ports");
-    QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 3000);
+    ASSERT_WAIT(refresh->isEnabled(), 3000);
     EXPECT_TRUE(refresh->font().bold());
     EXPECT_EQ(list->count(), 0);
     EXPECT_FALSE(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled());
@@ -102,7 +105,7 @@ TEST(TMBPanel, PortListHighestFirstRemembersTheLastPortAndAppendsTheOpenOne) {
     TMB mb;
     mb.setMBLastUsedPort(lo);
     auto* list = mb.findChild<QListWidget*>("ListBox_Ports");
-    QTRY_VERIFY_WITH_TIMEOUT(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled(), 3000);
+    ASSERT_WAIT(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled(), 3000);
     auto row = [&](const QString& p) { return rowOf(mb, p.toStdString()); };
     EXPECT_GE(row(hi), 0);
     EXPECT_EQ(row(lo), row(hi) + 1);
@@ -159,13 +162,13 @@ TEST(TMBPanel, LampsCountersAndResetFollowTheTraffic) {
     EXPECT_EQ(background(tx), orange);
     EXPECT_EQ(attempt->x(), 139);
     EXPECT_EQ(link.child<QLabel>("Label_TxCounter")->text(), "1 frames");
-    QTRY_COMPARE_WITH_TIMEOUT(background(tx), face, 1000);
+    ASSERT_WAIT_EQ(background(tx), face, 1000);
     link.pty.drain();
     ASSERT_TRUE(link.pty.write(reply(1, 0, {})));
-    QTRY_COMPARE_WITH_TIMEOUT(link.ends.size(), 1u, 2000);
+    ASSERT_WAIT_EQ(link.ends.size(), 1u, 2000);
     EXPECT_EQ(background(rx), orange);
     EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), QColor(0, 255, 0));
-    QTRY_COMPARE_WITH_TIMEOUT(background(rx), face, 1000);
+    ASSERT_WAIT_EQ(background(rx), face, 1000);
 
     // A click on the attempt indicator resets the statistics, as the status lamp does.
     QTest::mouseClick(attempt, Qt::LeftButton);
@@ -182,4 +185,36 @@ TEST(TMBPanel, LampsCountersAndResetFollowTheTraffic) {
     EXPECT_EQ(link.child<TMBShape>("Shape_Status")->brushColor(), QColor(255, 0, 0));
     EXPECT_EQ(link.child<TMBShape>("Shape_Port")->brushColor(), face);
     EXPECT_EQ(link.child<QLabel>("Label_LastStatus")->text(), "Last status: Closed Port");
+}
+
+TEST(TMBPanel, BitsPerSecondShownWhenThePortOpensWithinTheFirstSecond) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ::setenv("MB_EXTRA_PORTS", pty.slavePath().c_str(), 1);
+    TMB mb;
+    ASSERT_TRUE(mb.MBOpenPort(QString::fromStdString(pty.slavePath())));
+    auto* bps = mb.findChild<QLabel*>("Label_BitsPerSecond");
+    EXPECT_EQ(bps->text(), "115 200 bits / second");
+    QTest::qWait(1200); // past the deferred set-up, which keeps it
+    EXPECT_EQ(bps->text(), "115 200 bits / second");
+    mb.MBClosePort();
+    ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(TMBPanel, NamesFromOutsideAreShownAsPlainText) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("<b>port<i>").toStdString();
+    ASSERT_EQ(::symlink(pty.slavePath().c_str(), path.c_str()), 0);
+    ::setenv("MB_EXTRA_PORTS", path.c_str(), 1);
+    TMB mb;
+    ASSERT_WAIT(mb.findChild<QPushButton*>("SpeedButton_Open")->isEnabled(), 5000);
+    const int row = rowOf(mb, path);
+    ASSERT_GE(row, 0);
+    const QString tip = mb.findChild<QListWidget*>()->item(row)->toolTip();
+    EXPECT_TRUE(tip.contains("&lt;b&gt;port&lt;i&gt;")) << tip.toStdString();
+    EXPECT_EQ(mb.findChild<QLabel*>("Label_PortNotice")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(mb::plainToolTip("ttyUSB0 FT232R"), "ttyUSB0 FT232R"); // nothing markup-like stays as it is
+    ::unsetenv("MB_EXTRA_PORTS");
 }

@@ -201,7 +201,36 @@ TEST_F(ToolWindowsTest, RecordArgumentStartsAtTheFirstReplyAndAFullDiskStopsItVi
     ASSERT_EQ(told.size(), 1);
     EXPECT_TRUE(told[0].contains("rec.csv") && told[0].contains("File too large")) << told[0].toStdString();
     EXPECT_TRUE(t.Label_Recording->text().startsWith("Recording stopped"));
-    EXPECT_EQ(QFileInfo(path).size(), static_cast<qint64>(full.rlim_cur));
+    QFile kept(path); // ending at the last whole row
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(kept.readAll().endsWith("\r\n"));
+    EXPECT_LT(kept.size(), static_cast<qint64>(full.rlim_cur));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ToolWindowsTest, RecordArgumentReplacesAnExistingFileOnlyWhenTold) {
+    const QString path = dir.filePath("old.csv");
+    for (const bool replace : {false, true}) {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("kept");
+        old.close();
+        QStringList args{"--record", path};
+        if (replace) args << "--record-overwrite";
+        auto w = open(args);
+        ::testing::internal::CaptureStderr();
+        w->Tools->takeReply(reply(12), 1000, 0);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(w->Tools->recording(), replace);
+        if (!replace) {
+            EXPECT_NE(said.find("--record-overwrite"), std::string::npos) << said;
+            ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+            EXPECT_EQ(old.readAll(), "kept");
+        }
+    }
 }
 
 TEST_F(ToolWindowsTest, TrendSharesOneRoundAxisZoomsResetsAndExports) {

@@ -2,6 +2,7 @@
 #include "app/Main.h"
 #include "link/mb.h"
 #include "ptypair.h"
+#include "waitfor.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -64,7 +65,7 @@ TEST_F(Keyboard, TabVisitsEveryControlOfTheSettingsPageAndTheLinkPanelInOrder) {
         activate(w.get());
         w->MB1->MBRefreshPortList();
         auto* refresh = child<QPushButton>(w->MB1, "Button_Refresh");
-        QTRY_VERIFY_WITH_TIMEOUT(refresh->isEnabled(), 5000);
+        ASSERT_WAIT(refresh->isEnabled(), 5000);
 
         QList<QWidget*> expected{w->PageControl1->tabBar()};
         const auto radios = [&](TRadioGroup* g) {

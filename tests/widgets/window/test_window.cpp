@@ -1,7 +1,7 @@
 #include "app/DUTHiba.h"
 #include "app/Main.h"
-#include "link/mb.h"
 #include "common/profilefile.h"
+#include "link/mb.h"
 #include "widgets/mbargraph.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "ptypair.h"
+#include "waitfor.h"
 
 namespace {
 
@@ -172,7 +173,7 @@ TEST_F(Window, TheRememberedPortChangesOnlyWhenTheUserOpensAnother) {
         write("[Com]\nMBLastUsedPort=" + absent + "\n");
         auto w = open();
         auto* button = child<QPushButton>(*w, "SpeedButton_Open");
-        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
+        ASSERT_WAIT(button->isEnabled(), 5000);
         if (opened) {
             ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(pty.slavePath())));
         }
@@ -422,7 +423,7 @@ TEST(Dialog, FirmwareMismatchLayout) {
     EXPECT_EQ(d.Button_OK->geometry(), QRect(112, 264, 185, 33));
     EXPECT_FALSE(d.windowFlags() & Qt::WindowCloseButtonHint);
     d.show();
-    QTRY_VERIFY(d.isVisible());
+    ASSERT_WAIT(d.isVisible(), 5000);
     QTest::keyClick(&d, Qt::Key_Escape);
     EXPECT_FALSE(d.isVisible());
 }
