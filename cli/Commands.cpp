@@ -456,7 +456,11 @@ Result runCommand(const Arguments& args, const LinkMaker& makeLink, const Emit& 
     mb::port::OpenError err;
     if (!s.open(port, args.baud, &err)) {
         sessionReady(nullptr);
-        return failed(Exit::PortUnavailable, err.reason.empty() ? port + ": cannot be opened" : err.reason);
+        std::string why = err.reason.empty() ? port + ": cannot be opened" : err.reason;
+        if (err.kind == mb::port::OpenFailure::Busy)
+            if (const std::string holders = mb::port::portHolders(port); !holders.empty())
+                why += " Held by " + holders + ".";
+        return failed(Exit::PortUnavailable, why);
     }
     Result r = withInstrument(args, s, print);
     r.object.insert(QStringLiteral("port"), qs(port));
