@@ -25,7 +25,7 @@ bool parseUnsigned(const std::string& t, unsigned long max, unsigned long* out) 
 bool parseSeconds(const std::string& t, unsigned* ms) {
     if (t.find(',') != std::string::npos) return false;
     double s = 0;
-    if (!parseDecimal(t, &s) || !std::isfinite(s) || s <= 0 || s > 86400.0 * 365) return false;
+    if (!parseDecimal(t, &s) || !std::isfinite(s) || s <= 0 || s > 86400.0) return false;
     *ms = static_cast<unsigned>(std::max(1.0, std::round(s * 1000)));
     return true;
 }

@@ -219,27 +219,41 @@ Outcome writeSettings(Session& s, app::RequestInputs in, unsigned timeoutMs) {
     return s.read(); // the bit is released: a plain request, and its reply is the read-back
 }
 
-Result applyFile(const Arguments& args, Session& s, const ins::Reply& first) {
-    QFile f(QString::fromStdString(args.file));
-    if (!f.open(QIODevice::ReadOnly))
-        return failed(Exit::Usage, args.file + ": " + f.errorString().toStdString());
+// The settings file, read before the port is touched: a bad file is a usage error on any machine.
+std::optional<tools::Backup> loadBackup(const std::string& path, Result* problem) {
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly)) {
+        *problem = failed(Exit::Usage, path + ": " + f.errorString().toStdString());
+        return std::nullopt;
+    }
+    // A settings file is small; anything much larger is not one.
     const tools::BackupRead read = tools::readBackup(f.read(1 << 20));
+    const std::string field = read.field.toStdString();
+    std::string why;
     switch (read.problem) {
     case tools::BackupProblem::None:
-        break;
+        return read.backup;
     case tools::BackupProblem::Unreadable:
-        return failed(Exit::Usage, args.file + ": damaged, or not a settings file");
+        why = "damaged, or not a settings file";
+        break;
     case tools::BackupProblem::NotABackup:
-        return failed(Exit::Usage, args.file + ": not a VX2207 settings file");
+        why = "not a VX2207 settings file";
+        break;
     case tools::BackupProblem::NewerVersion:
-        return failed(Exit::Usage, args.file + ": written by a newer version of this program");
+        why = "written by a newer version of this program";
+        break;
     case tools::BackupProblem::MissingField:
-        return failed(Exit::Usage, args.file + ": the field " + read.field.toStdString() + " is missing");
+        why = "the field " + field + " is missing";
+        break;
     case tools::BackupProblem::BadValue:
-        return failed(Exit::Usage,
-                      args.file + ": the field " + read.field.toStdString() + " has an unusable value");
+        why = "the field " + field + " has an unusable value";
+        break;
     }
-    const tools::Backup& b = *read.backup;
+    *problem = failed(Exit::Usage, path + ": " + why);
+    return std::nullopt;
+}
+
+Result applyFile(const Arguments& args, const tools::Backup& b, Session& s, const ins::Reply& first) {
     if (b.variant != first.iTypeOfInstrument)
         return failed(Exit::Refused,
                       args.file + " is for the " + std::string(ins::variantCaption(b.variant)) +
@@ -396,7 +410,8 @@ Result check(const Arguments& args, Session& s, const ins::Reply& first) {
     return r;
 }
 
-Result withInstrument(const Arguments& args, Session& s, const Emit& print) {
+Result withInstrument(const Arguments& args, const std::optional<tools::Backup>& backup, Session& s,
+                      const Emit& print) {
     const Outcome first = s.read();
     if (first.how != Waited::Reply) return fromOutcome(first);
     const ins::Reply& reply = first.reply;
@@ -432,7 +447,7 @@ Result withInstrument(const Arguments& args, Session& s, const Emit& print) {
         return r;
     }
     case Command::Apply:
-        return applyFile(args, s, reply);
+        return applyFile(args, *backup, s, reply);
     case Command::Watch:
         return watch(args, s, print);
     case Command::Check:
@@ -448,6 +463,8 @@ Result runCommand(const Arguments& args, const LinkMaker& makeLink, const Emit& 
                   const std::function<void(Session*)>& sessionReady) {
     if (args.command == Command::Ports) return listPorts();
     Result problem;
+    std::optional<tools::Backup> backup;
+    if (args.command == Command::Apply && !(backup = loadBackup(args.file, &problem))) return problem;
     const std::string port = choosePort(args, makeLink, &problem);
     if (port.empty()) return problem;
     std::unique_ptr<InstrumentLink> link = makeLink();
@@ -462,7 +479,7 @@ Result runCommand(const Arguments& args, const LinkMaker& makeLink, const Emit& 
                 why += " Held by " + holders + ".";
         return failed(Exit::PortUnavailable, why);
     }
-    Result r = withInstrument(args, s, print);
+    Result r = withInstrument(args, backup, s, print);
     r.object.insert(QStringLiteral("port"), qs(port));
     s.close();
     sessionReady(nullptr);
