@@ -16,7 +16,6 @@
 #include <QJsonDocument>
 
 #include <array>
-#include <charconv>
 
 namespace vx::cli {
 namespace {
