@@ -41,9 +41,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             "Record the measured values to FILE (CSV, full stop as the decimal separator) from the "
             "first good reply on, as the Tools menu's recording does."),
         QStringLiteral("FILE"));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Write a trace of the port's life (open, loss, waiting, reconnect), every "
+                       "transaction and the tools' work to standard error, for a problem report. "
+                       "QT_LOGGING_RULES chooses finer: vx.port, vx.link, vx.tools."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(record);
+    parser.addOption(verbose);
     for (const ToolkitOption& t : kToolkitOptions) {
         QCommandLineOption o(QString::fromLatin1(t.name));
         if (t.takesValue) o.setValueName(QStringLiteral("value"));
@@ -64,6 +70,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                 0};
     CommandLine run;
     run.recordFile = parser.value(record);
+    run.verbose = parser.isSet(verbose);
     return run;
 }
 

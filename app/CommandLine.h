@@ -15,6 +15,8 @@ struct CommandLine {
     int exitStatus = 0;
     // --record FILE: record to FILE from the first good reply on (empty: not asked).
     QString recordFile;
+    // --verbose: the trace of the port, the link and the tools on standard error.
+    bool verbose = false;
 };
 
 // arguments as the program received them, its own name first.

@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/DUTHiba.h"
 #include "common/pictureformat.h"
+#include "link/logging.h"
 #include "link/mb.h"
 #include "widgets/pagecontrol.h"
 
@@ -173,12 +174,13 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (const vx::app::CommandLine line = vx::app::parseCommandLine(arguments);
-        line.action != vx::app::CommandLine::Action::Run) {
+    const vx::app::CommandLine line = vx::app::parseCommandLine(arguments);
+    if (line.action != vx::app::CommandLine::Action::Run) {
         std::fputs(line.text.toLocal8Bit().constData(),
                    line.action == vx::app::CommandLine::Action::Print ? stdout : stderr);
         return line.exitStatus;
     }
+    if (line.verbose) vx::enableVerboseLogging();
     QApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VX_APP_ID));

@@ -144,8 +144,8 @@ Commands:
                        working time, temperatures, calibration state of the input and the output
   get                  print the settings as a settings backup file (the format the window saves)
   apply FILE           write the settings of a backup file, confirmed by reading them back; all or
-                       nothing. A file for the other variant is refused, and so is one with a
-                       setting that cannot work (as the window judges it) unless --force is given
+                       nothing. Refused, as in the window: a file for the other variant, a value
+                       that is no number or outside its signal type, and a zero span unless --force
   watch                the live values as CSV (with --json: JSON lines) until --count or --duration
                        is reached, or Ctrl-C
   check [PERCENT...]   drive the output to each percentage (steps of 5, default 0 50 100) and report
@@ -157,7 +157,8 @@ Options:
   --baud RATE          bit rate of the link (default 115200)
   --timeout SECONDS    how long to wait for each reply (default 3)
   --json               machine output on stdout: one versioned JSON object per result
-  --force              apply: write settings that look wrong as well
+  --force              apply: write a setting that cannot work (a zero span) as well; values
+                       outside their signal type are never written
   --count N            watch: stop after N replies
   --duration SECONDS   watch: stop after this long
   -h, --help           this text

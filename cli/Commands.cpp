@@ -262,21 +262,25 @@ Result applyFile(const Arguments& args, const tools::Backup& b, Session& s, cons
     const tools::SettingsValues before = tools::valuesOf(first);
     const Planned p = plan(b.settings, first);
     Result r;
-    if (!args.force) {
-        const auto doubts = tools::suspiciousSettings(p.inputs.editor, p.values, before,
-                                                      first.iTypeOfInstrument != ins::kVariantModbus);
-        if (!doubts.empty()) {
-            static constexpr const char* kWhy[] = {"not a number the instrument can hold",
-                                                   "outside what the signal type allows",
-                                                   "the end value equals the initial value"};
-            std::string all;
-            for (const tools::Suspicion& d : doubts)
-                all += std::string(all.empty() ? "" : "; ") + kFieldNames[static_cast<std::size_t>(d.field)] +
-                       " = " + d.newText + ": " + kWhy[static_cast<int>(d.reason)];
-            return failed(Exit::Usage, args.file + ": settings that cannot work (" + all +
-                                           "); nothing written. --force writes them anyway");
-        }
+    // As in the window: a value that is no number or outside its signal type is never written; one
+    // that merely cannot work (a zero span) is written only when asked for with --force.
+    std::string refused, doubtful;
+    for (const tools::Suspicion& d : tools::suspiciousSettings(
+             p.inputs.editor, p.values, before, first.iTypeOfInstrument != ins::kVariantModbus)) {
+        static constexpr const char* kWhy[] = {"not a number the instrument can hold",
+                                               "outside the signal type",
+                                               "the end value equals the initial value"};
+        std::string& list = d.refused() ? refused : doubtful;
+        list += std::string(list.empty() ? "" : "; ") + kFieldNames[static_cast<std::size_t>(d.field)] +
+                " = " + d.newText + ": " + kWhy[static_cast<int>(d.reason)] +
+                (d.allowed.empty() ? "" : " (allowed: " + d.allowed + ")");
     }
+    if (!refused.empty())
+        return failed(Exit::Usage,
+                      args.file + ": settings the instrument cannot take (" + refused + "); nothing written");
+    if (!doubtful.empty() && !args.force)
+        return failed(Exit::Usage, args.file + ": settings that cannot work (" + doubtful +
+                                       "); nothing written. --force writes them anyway");
 
     const std::vector<tools::SettingField> changes = tools::changedSettings(p.values, before);
     tools::SettingsValues now = before;
@@ -472,11 +476,8 @@ Result runCommand(const Arguments& args, const LinkMaker& makeLink, const Emit& 
     mb::port::OpenError err;
     if (!s.open(port, args.baud, &err)) {
         sessionReady(nullptr);
-        std::string why = err.reason.empty() ? port + ": cannot be opened" : err.reason;
-        if (err.kind == mb::port::OpenFailure::Busy)
-            if (const std::string holders = mb::port::portHolders(port); !holders.empty())
-                why += " Held by " + holders + ".";
-        return failed(Exit::PortUnavailable, why);
+        // The reason names the programs holding a busy port.
+        return failed(Exit::PortUnavailable, err.reason.empty() ? port + ": cannot be opened" : err.reason);
     }
     Result r = withInstrument(args, backup, s, print);
     r.object.insert(QStringLiteral("port"), qs(port));

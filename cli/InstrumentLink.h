@@ -25,14 +25,17 @@ public:
     // Closes the port; a transaction under way ends without an event.
     virtual void close() = 0;
 
-    // A transaction ended: the decoded reply, or none with a reason (time-out, error number, ...).
-    std::function<void(const std::optional<instrument::Reply>& reply, const std::string& failure)> onEnd;
+    // A transaction ended: the decoded reply, or none with a reason; `answered` when the instrument
+    // answered with an error rather than not at all.
+    std::function<void(const std::optional<instrument::Reply>& reply, bool answered,
+                       const std::string& failure)>
+        onEnd;
     // The device went away (unplugged, far end closed); the link is closed.
     std::function<void(const std::string& reason)> onLost;
 };
 
-// The serial link of this build: the port, its receive thread and the link engine as a master.
-// replyTimeoutMs is the engine's time-out per attempt.
+// The link of this build: the shared port session as a master. replyTimeoutMs is the engine's
+// time-out per attempt.
 std::unique_ptr<InstrumentLink> makeSerialLink(unsigned replyTimeoutMs);
 
 } // namespace vx::cli

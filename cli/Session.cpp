@@ -15,9 +15,20 @@ Session::Session(InstrumentLink& link, unsigned timeoutMs) : link_(link), timeou
     QObject::connect(&deadline_, &QTimer::timeout, [this] {
         if (loop_) loop_->quit();
     });
-    link_.onEnd = [this](const std::optional<instrument::Reply>& reply, const std::string& failure) {
+    link_.onEnd = [this](const std::optional<instrument::Reply>& reply, bool answered,
+                         const std::string& failure) {
         busy_ = false;
         const bool current = sentSerial_ == wantedSerial_;
+        using O = app::CommandGuard::Outcome;
+        const app::CommandRelease release = guard_.transactionEnded(reply      ? O::Reply
+                                                                    : answered ? O::BadAnswer
+                                                                               : O::NoReply);
+        if (release != app::CommandRelease::None && waiting_ && wanted_.CommandFlags) {
+            withdrawn_ = true;
+            failure_ = "the command was withdrawn: no reply (" + failure + ")";
+            if (loop_) loop_->quit();
+            return;
+        }
         if (reply) {
             haveReply_ = true;
             last_ = *reply;
@@ -34,6 +45,7 @@ Session::Session(InstrumentLink& link, unsigned timeoutMs) : link_(link), timeou
     };
     link_.onLost = [this](const std::string& reason) {
         // Commands end with the connection: whatever was pressed is not carried into another one.
+        guard_.portClosed();
         open_ = busy_ = haveReply_ = forced_ = false;
         lost_ = true;
         failure_ = reason;
@@ -49,6 +61,7 @@ Session::~Session() {
 
 bool Session::open(const std::string& path, std::uint32_t baud, mb::port::OpenError* err) {
     open_ = link_.open(path, baud, err);
+    if (open_) guard_.portOpened();
     sentOnce_ = haveReply_ = lost_ = false;
     return open_;
 }
@@ -67,25 +80,26 @@ Outcome Session::exchange(app::RequestInputs in, bool keepEditor, unsigned timeo
     if (!open_ || lost_) return {Waited::Lost, {}, failure_.empty() ? "the port is not open" : failure_};
     if (interrupted_) return {Waited::Interrupted, {}, "interrupted"};
     failure_.clear();
+    withdrawn_ = false;
     waiting_ = true;
     deadline_.start(static_cast<int>(timeoutMs ? timeoutMs : timeoutMs_));
     if (!busy_) sendNow();
     QEventLoop loop;
     loop_ = &loop;
-    if (!got_ && !lost_ && !interrupted_) loop.exec();
+    if (!got_ && !lost_ && !interrupted_ && !withdrawn_) loop.exec();
     loop_ = nullptr;
     waiting_ = false;
     deadline_.stop();
     if (got_) return {Waited::Reply, *got_, {}};
     if (lost_) return {Waited::Lost, {}, failure_};
+    if (withdrawn_) return {Waited::Withdrawn, {}, failure_};
     if (interrupted_) return {Waited::Interrupted, {}, "interrupted"};
     return {Waited::TimedOut, {}, failure_.empty() ? "no reply" : "no reply (" + failure_ + ")"};
 }
 
 void Session::sendNow() {
     instrument::Request q = wanted_;
-    // A command bit goes out only on a connection the instrument has answered.
-    if (!haveReply_) q.CommandFlags = 0;
+    q.CommandFlags = guard_.allowed(q.CommandFlags);
     forced_ = q.DirectControl != 0 || q.uPWMForce != 0;
     sentSerial_ = wantedSerial_;
     busy_ = true;
@@ -102,6 +116,7 @@ void Session::close() {
         read();
     }
     open_ = false;
+    guard_.portClosed();
     link_.close();
 }
 

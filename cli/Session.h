@@ -1,8 +1,10 @@
 #pragma once
 // One connection to an instrument, driven step by step as a script reads: send a request, wait for the
 // reply to that request, up to a deadline. It keeps the rules that protect the instrument whatever a
-// command asks: no command bit before the connection's first good reply, none after a loss, and a
-// forced output released before the port closes, also on Ctrl-C.
+// command asks: the window's command rule (no command bit before the connection's first good reply, a
+// command withdrawn on a loss or when the link goes unanswered) and a forced output released before the
+// port closes, also on Ctrl-C.
+#include "app/CommandGuard.h"
 #include "app/Exchange.h"
 #include "cli/InstrumentLink.h"
 
@@ -15,7 +17,7 @@
 
 namespace vx::cli {
 
-enum class Waited { Reply, TimedOut, Lost, Interrupted };
+enum class Waited { Reply, TimedOut, Lost, Interrupted, Withdrawn };
 
 struct Outcome {
     Waited how = Waited::TimedOut;
@@ -31,8 +33,10 @@ public:
     bool open(const std::string& path, std::uint32_t baud, mb::port::OpenError* err);
 
     // Sends the request these inputs make and waits for the reply to it, resending after failed
-    // transactions, until timeoutMs (0: the session's) has passed. The editor's fields are taken from
-    // the last good reply unless `keepEditor`, so no request ever carries settings nobody chose.
+    // transactions, until timeoutMs (0: the session's) has passed. A command the rule withdraws ends the
+    // wait at once (Waited::Withdrawn): it is not pressed again on whatever answers next. The editor's fields
+    // are taken from the last good reply unless `keepEditor`, so no request ever carries settings nobody
+    // chose.
     Outcome exchange(app::RequestInputs in, bool keepEditor = false, unsigned timeoutMs = 0);
     // A plain request: no command, no forcing.
     Outcome read() { return exchange({}); }
@@ -43,7 +47,6 @@ public:
     // Ctrl-C and termination signals: the wait under way ends with Waited::Interrupted.
     void interrupt();
     bool interrupted() const { return interrupted_; }
-    bool haveReply() const { return haveReply_; }
     const instrument::Reply& lastReply() const { return last_; }
 
 private:
@@ -53,8 +56,9 @@ private:
     unsigned timeoutMs_;
     QEventLoop* loop_ = nullptr;
     QTimer deadline_;
+    app::CommandGuard guard_;
     bool open_ = false, busy_ = false, sentOnce_ = false, haveReply_ = false, forced_ = false;
-    bool waiting_ = false, interrupted_ = false, lost_ = false;
+    bool waiting_ = false, interrupted_ = false, lost_ = false, withdrawn_ = false;
     instrument::Request wanted_;
     std::uint64_t wantedSerial_ = 0, sentSerial_ = 0;
     std::optional<instrument::Reply> got_;

@@ -215,16 +215,20 @@ TEST_F(CliAgainstSim, ApplyWritesAllFieldsAndGetReadsThemBack) {
     EXPECT_EQ(run(*sim_, {"apply", file("m.json", other)}).status, 5);
     EXPECT_EQ(settings()["settings"], s);
 
-    // A value that cannot work is refused with its field named, unless forced.
+    // As in the window: a value outside its type is refused, even forced, with its field named; a zero
+    // span only unless forced.
     s["inputHigh"] = 500;
     changed["settings"] = s;
-    const std::string suspicious = file("wide.json", changed);
-    const Ran refused = run(*sim_, {"apply", suspicious});
+    const Ran refused = run(*sim_, {"apply", file("wide.json", changed), "--force"});
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(refused.err.find("inputHigh"), std::string::npos) << refused.err;
-    const Ran forced = run(*sim_, {"apply", suspicious, "--force", "--json"});
+    s["inputHigh"] = -2.5;
+    changed["settings"] = s;
+    const std::string zeroSpan = file("zero.json", changed);
+    EXPECT_EQ(run(*sim_, {"apply", zeroSpan}).status, 2);
+    const Ran forced = run(*sim_, {"apply", zeroSpan, "--force", "--json"});
     EXPECT_EQ(forced.status, 0) << forced.err;
-    EXPECT_EQ(at(forced.json(), "settings.inputHigh"), 125); // sent as the window sends it: clamped
+    EXPECT_EQ(at(forced.json(), "settings.inputHigh"), -2.5);
 
     s["inputLow"] = "abc";
     changed["settings"] = s;

@@ -18,9 +18,9 @@ struct ScriptedLink : vx::cli::InstrumentLink {
         sent.push_back(q);
         QTimer::singleShot(1, [this] {
             if (answers)
-                onEnd(ins::Reply{}, {});
+                onEnd(ins::Reply{}, true, {});
             else
-                onEnd(std::nullopt, "Time Out");
+                onEnd(std::nullopt, false, "Time Out");
         });
     }
     void close() override {}
@@ -44,16 +44,25 @@ vx::app::RequestInputs store() {
 
 } // namespace
 
-TEST_F(CliSession, NoCommandBeforeTheFirstReplyNorAfterALoss) {
+TEST_F(CliSession, NoCommandBeforeTheFirstReplyNorAfterSilenceOrALoss) {
     EXPECT_EQ(s.exchange(store()).how, vx::cli::Waited::Reply);
     ASSERT_EQ(link.sent.size(), 1u);
     EXPECT_EQ(link.sent[0].CommandFlags, 0); // the instrument has not answered yet on this connection
     EXPECT_EQ(s.exchange(store()).how, vx::cli::Waited::Reply);
     EXPECT_EQ(link.sent.back().CommandFlags, ins::kCmdStoreSettings);
 
+    // Silence withdraws the command; it is not pressed again on whatever answers next.
+    link.answers = false;
+    EXPECT_EQ(s.exchange(store()).how, vx::cli::Waited::Withdrawn);
+    link.answers = true;
+    const std::size_t before = link.sent.size();
+    EXPECT_EQ(s.exchange(store()).how, vx::cli::Waited::Reply);
+    EXPECT_EQ(link.sent[before].CommandFlags, 0);
+
     link.onLost("unplugged");
+    const std::size_t sent = link.sent.size();
     EXPECT_EQ(s.exchange(store()).how, vx::cli::Waited::Lost);
-    EXPECT_EQ(link.sent.size(), 2u);
+    EXPECT_EQ(link.sent.size(), sent);
 }
 
 TEST_F(CliSession, ClosingReleasesAForcedOutputAndSilenceTimesOut) {

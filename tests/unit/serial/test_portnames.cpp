@@ -135,3 +135,29 @@ TEST(PortNames, TheWatchLooksWhereDevicesAndExtraPathsAppear) {
     for (const auto& l : lost)
         EXPECT_EQ(comesBackAsItself(l.port, (t.root / "dev").string()), l.waited) << l.port.path;
 }
+
+TEST(PortNames, OnlyTheSameDeviceIsReopenedByItself) {
+    // Path, serial number, product, socket; vendor 0 means no USB device.
+    const auto port = [](const char* path, const char* serial, std::uint16_t vendor, std::uint16_t product,
+                         const char* socket) {
+        return PortInfo{path, "", "", "", serial, vendor, product, socket};
+    };
+    const PortInfo own = port("/dev/ttyUSB0", "A50285BI", 0x0403, 0x6001, "usb-0:1");
+    const PortInfo shared = port("/dev/ttyUSB0", "0001", 0x0403, 0x6001, "usb-0:1"); // every unit's
+    const PortInfo pty = port("/tmp/bench/sim.tty", "", 0, 0, "");
+    const std::tuple<PortInfo, PortInfo, bool> cases[] = {
+        {own, port("/dev/ttyUSB3", "A50285BI", 0x0403, 0x6001, "usb-0:2"), true},
+        {own, port("/dev/ttyUSB0", "B1", 0x0403, 0x6001, "usb-0:1"), false},
+        {own, port("/dev/ttyUSB0", "A50285BI", 0x0403, 0x6015, "usb-0:1"), false},
+        {shared, port("/dev/ttyUSB1", "0001", 0x0403, 0x6001, "usb-0:1"), true},
+        {shared, port("/dev/ttyUSB0", "0001", 0x0403, 0x6001, "usb-0:2"), false},
+        {port("/dev/ttyUSB0", "", 0x0403, 0x6001, ""), port("/dev/ttyUSB0", "", 0x0403, 0x6001, ""), false},
+        {pty, pty, true},
+        {pty, port("/tmp/bench/other.tty", "", 0, 0, ""), false}};
+    for (const auto& [lost, back, same] : cases)
+        EXPECT_EQ(isSameDevice(lost, back), same)
+            << back.path << " " << back.serialNumber << " " << back.byPath;
+    const std::vector<PortEntry> entries{{pty, {}, true}, {own, {}, false}};
+    EXPECT_EQ(findSameDevice(entries, pty), -1) << "the held row is not the device back";
+    EXPECT_EQ(findSameDevice(entries, own), 1);
+}
