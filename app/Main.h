@@ -42,8 +42,14 @@ class TSpeedButton;
 
 class TForm_DUTHiba;
 class TMB;
+namespace vx::app::bench {
+class BenchStation;
+}
 namespace vx::app::tools {
 class ToolWindows;
+}
+namespace vx::app::records {
+class Records;
 }
 
 class TForm_Main : public QWidget {
@@ -150,6 +156,10 @@ public:
     QLabel* Label_SettingsDiffer = nullptr;
     // The trend, the recording and the traffic monitor (tools/ToolWindows.h), made with the menu bar.
     vx::app::tools::ToolWindows* Tools = nullptr;
+    // Calibration records and their history (records/RecordsWindow.h), maker mode only.
+    vx::app::records::Records* Records = nullptr;
+    // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.
+    vx::app::bench::BenchStation* Bench = nullptr;
     // The text of the selected language.
     QString inLanguage(const char* english, const char* hungarian) const;
 
@@ -314,6 +324,8 @@ signals:
     void replyShown();
     // After the texts of a language were applied, for the added windows to follow.
     void languageApplied();
+    // After the access mode was applied (maker mode on or off).
+    void accessModeApplied();
     // Each attempt on the link as it ended: a retried attempt (transactionEnded false) or the
     // transaction's end. Read-only, for the traffic monitor and the trend; emitted before the window
     // reacts, the frames valid only during the call.

@@ -3,7 +3,9 @@
 // and restore. The rules and the file format live in tools/.
 #include "app/Main.h"
 
+#include "app/records/RecordsWindow.h"
 #include "app/tools/SettingsBackup.h"
+#include "app/bench/BenchStation.h"
 #include "app/tools/ToolWindows.h"
 #include "app/tools/ToolsLog.h"
 #include "widgets/radiogroup.h"
@@ -304,6 +306,8 @@ void TForm_Main::buildMenuBar() {
     // The added windows put their entries here.
     Menu_Tools = MenuBar_Main->addMenu(QString());
     Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
+    Records = new vx::app::records::Records(*this);
+    Bench = new vx::app::bench::BenchStation(*this);
     // Above the client area, so the specified controls keep their places.
     applyMenuTexts();
     if (auto* box = qobject_cast<QBoxLayout*>(layout())) {

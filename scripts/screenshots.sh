@@ -2,7 +2,7 @@
 # Renders the configurator's windows under Xvfb to PNG files in build/screenshots/: the main window in both
 # languages, with and without the maker-level switch, under a dark palette, on a 1024x768 screen and at
 # twice the scale on a 1280x800 one, the firmware-mismatch dialog, the service pages walked against a live
-# simulator, and the simulator unplugged and plugged back in.
+# simulator, the simulator unplugged and plugged back in, and the calibration records with a certificate.
 set -euo pipefail
 dir=${1:-build/release}
 exe="$dir/app/vx2207-config"
@@ -52,3 +52,10 @@ for language in english magyar; do
 done
 # The instrument unplugged and plugged back in: polling, waiting for it, reconnected.
 xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_reconnect_tour" "$dir/sim/vx2207-sim" "$out"
+# Calibration records: the record and history windows, and page 1 of a certificate in each language.
+cmake --build "$dir" --target vx_records_tour >/dev/null
+for language in english magyar; do
+    xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_records_tour" "$out" "$language"
+    pdftoppm -png -r 100 -f 1 -l 1 -singlefile "$out/certificate-$language.pdf" "$out/certificate-$language-page1"
+    echo "$out/certificate-$language-page1.png" "$out/records-run-$language.png" "$out/records-history-$language.png"
+done

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vx::sim {
 
@@ -47,6 +48,8 @@ public:
     bool runOnce(Clock::time_point until, std::optional<Clock::time_point> extraDeadline = {});
     // Also waits for input on fd (-1: none); extraReadable() serves it.
     void watch(int fd) { watched_ = fd; }
+    // Further descriptors to wait on; alsoReadable(fd) serves each.
+    void watchAlso(std::vector<int> fds) { also_ = std::move(fds); }
 
     int fd() const { return fd_; }
     std::uint64_t bytesWritten() const { return written_; }
@@ -60,12 +63,14 @@ protected:
     virtual void afterEngine() {}
     // The watched descriptor has input (or was hung up).
     virtual void extraReadable() {}
+    virtual void alsoReadable(int) {}
 
     int fd_;
 
 private:
     std::array<std::optional<Clock::time_point>, 3> deadlines_{};
     int watched_ = -1;
+    std::vector<int> also_;
     std::uint64_t written_ = 0;
 };
 
