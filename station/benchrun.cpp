@@ -161,8 +161,10 @@ bool BenchRun::runInput() {
     state_.uPWMForce = app::pwmForceOf(state_.uPWMForce);
     s.step = app::kInCalFirstState;
     auto tick = [&] {
-        const app::InputCalibrationEffects e = app::inputCalibrationTick(
-            s, last_ ? last_->AdFiltered0 : 0, last_ ? last_->AdFiltered1 : 0, report_.low, report_.high);
+        std::optional<app::Reading> reading;
+        if (last_) reading = app::Reading{last_->AdFiltered0, last_->AdFiltered1};
+        const app::InputCalibrationEffects e =
+            app::inputCalibrationTick(s, reading, report_.low, report_.high);
         if (e.force) {
             state_.gainForceChannel = e.force->channel;
             state_.dividerForceItem = e.force->divider;
