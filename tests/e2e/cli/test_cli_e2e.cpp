@@ -188,7 +188,7 @@ TEST_F(CliAgainstSim, EveryCommandGivesItsJsonAndExitStatus) {
     const QList<QByteArray> csv =
         QByteArray::fromStdString(run(*sim_, {"watch", "--count", "2"}).out).split('\n');
     ASSERT_EQ(csv.size(), 4);
-    EXPECT_EQ(csv[1].count(','), 11) << csv[1].constData();
+    EXPECT_EQ(csv[1].count(','), csv[0].count(',')) << csv[1].constData(); // no decimal commas
 }
 
 TEST_F(CliAgainstSim, ApplyWritesAllFieldsAndGetReadsThemBack) {
