@@ -19,9 +19,13 @@ cmake --install "$build" --prefix "$prefix" >"$root/install.log" || { cat "$root
 for f in bin/vx2207-config bin/vx2207-sim share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/scalable/apps/vx2207-config.svg share/icons/hicolor/16x16/apps/vx2207-config.png \
     share/icons/hicolor/256x256/apps/vx2207-config.png share/man/man1/vx2207-config.1.gz \
-    share/man/man1/vx2207-sim.1.gz share/doc/vx2207/copyright; do
+    share/man/man1/vx2207-sim.1.gz share/doc/vx2207/copyright bin/vx2207-cli share/man/man1/vx2207-cli.1.gz \
+    share/bash-completion/completions/vx2207-cli; do
     [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
+# The command-line tool runs where there is no display at all: Qt Core only.
+ldd "$prefix/bin/vx2207-cli" | grep -E 'libQt6(Gui|Widgets)' && fail "vx2207-cli links a GUI library"
+bash -n "$prefix/share/bash-completion/completions/vx2207-cli" || fail "the bash completion does not parse"
 
 # The X11 platform without a display aborts the program the moment it opens one: --help and --version
 # must answer before that, and an unknown option must be refused before it as well.

@@ -1,0 +1,281 @@
+// vx2207-cli as a script runs it, against the simulator: every command's JSON and exit status, under a
+// decimal-comma locale.
+#include "sim/harness.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+using namespace std::chrono;
+
+namespace {
+
+struct Ran {
+    int status = -1;
+    std::string out, err;
+    milliseconds took{0};
+    QJsonObject json() const { // the result: the last line on stdout
+        const QByteArray all = QByteArray::fromStdString(out).trimmed();
+        return QJsonDocument::fromJson(all.mid(all.lastIndexOf('\n') + 1)).object();
+    }
+};
+
+// The tool as a child process with its output on pipes, ended by itself or killed after `bound`.
+class Cli {
+public:
+    Cli(const std::string& port, std::vector<std::string> args) {
+        args.insert(args.begin(), VX2207_CLI);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env{"MB_EXTRA_PORTS=" + port, "LC_ALL=hu_HU.UTF-8"};
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("LC_ALL=", 0) != 0 && std::string(*e).rfind("MB_EXTRA_PORTS=", 0) != 0)
+                env.push_back(*e);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        int out[2], err[2];
+        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+        EXPECT_EQ(::posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&fa);
+        ::close(out[1]);
+        ::close(err[1]);
+        fds_[0] = out[0];
+        fds_[1] = err[0];
+    }
+    void signal(int sig) { ::kill(pid_, sig); }
+    Ran finish(milliseconds bound = 20s) {
+        Ran r;
+        std::string* sinks[2] = {&r.out, &r.err};
+        const auto deadline = started_ + bound;
+        for (int open = 2; open > 0 && steady_clock::now() < deadline;) {
+            pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+            ::poll(p, 2, 100);
+            for (int i = 0; i < 2; ++i) {
+                char buf[4096];
+                if (fds_[i] < 0 || !(p[i].revents & (POLLIN | POLLHUP))) continue;
+                const ssize_t n = ::read(fds_[i], buf, sizeof buf);
+                if (n > 0)
+                    sinks[i]->append(buf, static_cast<std::size_t>(n));
+                else
+                    ::close(std::exchange(fds_[i], -1)), --open;
+            }
+        }
+        if (steady_clock::now() >= deadline) ::kill(pid_, SIGKILL);
+        int ws = 0;
+        ::waitpid(pid_, &ws, 0);
+        r.took = duration_cast<milliseconds>(steady_clock::now() - started_);
+        r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+        for (int fd : fds_)
+            if (fd >= 0) ::close(fd);
+        return r;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};
+    steady_clock::time_point started_ = steady_clock::now();
+};
+
+// With the simulator's port given, unless the tool is to find it by itself.
+Ran run(const vx::sim::SimProcess& sim, std::vector<std::string> args, bool findPort = false) {
+    if (!findPort) args.insert(args.begin(), {"--port", sim.devicePath()});
+    return Cli(sim.devicePath(), std::move(args)).finish();
+}
+
+QJsonValue at(const QJsonObject& o, const QString& path) { // "a.b.0.c"
+    QJsonValue v = o;
+    for (const QString& k : path.split('.')) {
+        bool index = false;
+        const int i = k.toInt(&index);
+        v = index ? v.toArray().at(i) : v.toObject().value(k);
+    }
+    return v;
+}
+
+class CliAgainstSim : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sim_ = new vx::sim::SimProcess(VX2207_SIM, {"--calibrated", "--noise", "0"});
+    }
+    static void TearDownTestSuite() { delete std::exchange(sim_, nullptr); }
+    static vx::sim::SimProcess* sim_;
+    QTemporaryDir dir_;
+    std::string file(const char* name, const QJsonObject& o) {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(o).toJson());
+        return path.toStdString();
+    }
+    QJsonObject settings() { return run(*sim_, {"get", "--json"}).json()["backup"].toObject(); }
+};
+vx::sim::SimProcess* CliAgainstSim::sim_ = nullptr;
+
+} // namespace
+
+TEST_F(CliAgainstSim, EveryCommandGivesItsJsonAndExitStatus) {
+    ASSERT_TRUE(sim_->started());
+    const QString port = QString::fromStdString(sim_->devicePath());
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::pair<QString, QJsonValue>> expect; // path in the result -> value
+        bool findPort = false;
+    } cases[] = {
+        {{"ports", "--json"}, 0, {{"command", "ports"}, {"tool", "vx2207-cli"}}},
+        {{"identify", "--json"},
+         0,
+         {{"variant", "VX2207 V"},
+          {"firmware", "2014-10-06"},
+          {"firmwareSupported", true},
+          {"inputCalibrated", true},
+          {"port", port}},
+         true},
+        {{"get", "--json"},
+         0,
+         {{"backup.format", "VX2207 settings"}, {"backup.instrument.variant", "VX2207 V"}}},
+        {{"--json", "watch", "--count", "3"}, 0, {{"replies", 3}, {"command", "watch"}, {"version", 1}}},
+        {{"check", "0", "50", "100", "--json"},
+         0,
+         {{"points.1.percent", 50},
+          {"points.2.output", 22},
+          {"points.2.outputUnit", "mA"},
+          {"passed", true}}},
+        {{"check", "7"}, 2, {}},
+        {{"frobnicate"}, 2, {}},
+        {{"identify", "--timeout", "0,5"}, 2, {}},
+        {{"apply", "/nonexistent.json", "--json"}, 2, {{"status", 2}}},
+        {{"identify", "--port", "/dev/nonexistent-tty", "--json"}, 3, {{"status", 3}}},
+    };
+    for (const Case& c : cases) {
+        const Ran r = run(*sim_, c.args, c.findPort);
+        const std::string what = c.args.front() + " " + r.err;
+        EXPECT_EQ(r.status, c.status) << what;
+        for (const auto& [path, value] : c.expect)
+            EXPECT_EQ(at(r.json(), path), value) << what << path.toStdString();
+    }
+    const QJsonArray ports = run(*sim_, {"ports", "--json"}).json()["ports"].toArray();
+    EXPECT_TRUE(std::any_of(ports.begin(), ports.end(),
+                            [&](const QJsonValue& p) { return p["path"] == port && p["usable"] == true; }));
+    // Machine output stays machine output: one JSON object per line, and CSV with full stops.
+    const Ran lines = run(*sim_, {"watch", "--count", "2", "--json"});
+    EXPECT_EQ(QByteArray::fromStdString(lines.out).count('\n'), 3);
+    const QList<QByteArray> csv =
+        QByteArray::fromStdString(run(*sim_, {"watch", "--count", "2"}).out).split('\n');
+    ASSERT_EQ(csv.size(), 4);
+    EXPECT_EQ(csv[1].count(','), csv[0].count(',')) << csv[1].constData(); // no decimal commas
+}
+
+TEST_F(CliAgainstSim, ApplyWritesAllFieldsAndGetReadsThemBack) {
+    const QJsonObject original = settings();
+    QJsonObject changed = original, s = original["settings"].toObject();
+    s["inputType"] = "voltage";
+    s["inputLow"] = -2.5;
+    s["inputHigh"] = 12.5;
+    s["modbusAddress"] = 17;
+    changed["settings"] = s;
+    const Ran r = run(*sim_, {"apply", file("new.json", changed), "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(at(r.json(), "confirmed"), true);
+    EXPECT_EQ(at(r.json(), "fields.0.field"), "inputType");
+    EXPECT_EQ(at(r.json(), "fields.0.written"), true);
+    EXPECT_EQ(at(r.json(), "fields.3.written"), false); // outputType unchanged
+    EXPECT_EQ(settings()["settings"], s);
+
+    // Another variant's file is refused and nothing is written.
+    QJsonObject other = original;
+    QJsonObject instrument = other["instrument"].toObject();
+    instrument["variant"] = "VX2207 M";
+    other["instrument"] = instrument;
+    EXPECT_EQ(run(*sim_, {"apply", file("m.json", other)}).status, 5);
+    EXPECT_EQ(settings()["settings"], s);
+
+    // As in the window: a value outside its type is refused, even forced, with its field named; a zero
+    // span only unless forced.
+    s["inputHigh"] = 500;
+    changed["settings"] = s;
+    const Ran refused = run(*sim_, {"apply", file("wide.json", changed), "--force"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("inputHigh"), std::string::npos) << refused.err;
+    s["inputHigh"] = -2.5;
+    changed["settings"] = s;
+    const std::string zeroSpan = file("zero.json", changed);
+    EXPECT_EQ(run(*sim_, {"apply", zeroSpan}).status, 2);
+    const Ran forced = run(*sim_, {"apply", zeroSpan, "--force", "--json"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(at(forced.json(), "settings.inputHigh"), -2.5);
+
+    s["inputLow"] = "abc";
+    changed["settings"] = s;
+    const Ran bad = run(*sim_, {"apply", file("bad.json", changed), "--json"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.json()["error"].toString().indexOf("inputLow"), -1) << bad.out;
+
+    EXPECT_EQ(run(*sim_, {"apply", file("original.json", original)}).status, 0);
+    EXPECT_EQ(settings()["settings"], original["settings"]);
+}
+
+TEST(Cli, FaultsGiveTheirExitStatus) {
+    vx::sim::SimProcess silent(VX2207_SIM, {"--silent"});
+    const Ran quiet = run(silent, {"identify", "--timeout", "1", "--json"});
+    EXPECT_EQ(quiet.status, 4);
+    EXPECT_LT(quiet.took, 2500ms);
+
+    vx::sim::SimProcess newer(VX2207_SIM, {"--firmware", "2015-03-02"});
+    const Ran refused = run(newer, {"identify", "--json"});
+    EXPECT_EQ(refused.status, 5);
+    EXPECT_EQ(at(refused.json(), "firmwareSupported"), false);
+    EXPECT_EQ(run(newer, {"get"}).status, 5);
+
+    vx::sim::SimProcess uncalibrated(VX2207_SIM, {});
+    const Ran check = run(uncalibrated, {"check", "50", "--json"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(at(check.json(), "points.0.outputUncalibrated"), true);
+}
+
+// Ctrl-C in the middle of an output check: the output is released, the port closed, the status 130.
+TEST(Cli, InterruptLeavesTheOutputUnforced) {
+    QTemporaryDir dir;
+    const std::string meter = dir.filePath("meter").toStdString();
+    vx::sim::SimProcess sim(VX2207_SIM, {"--calibrated", "--noise", "0", "--meter", meter});
+    std::vector<std::string> args{"check"};
+    args.insert(args.end(), 200, "100");
+    vx::sim::OutputLevel unforced, level;
+    ASSERT_EQ(run(sim, {"identify"}).status, 0);
+    ASSERT_TRUE(vx::sim::readMeter(meter, &unforced));
+    Cli cli(sim.devicePath(), args);
+    const auto until = steady_clock::now() + 10s;
+    while (!(vx::sim::readMeter(meter, &level) && level.currentMa > 19) && steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_GT(level.currentMa, 19) << "the output was never forced to 100 %";
+    cli.signal(SIGINT);
+    EXPECT_EQ(cli.finish().status, 130);
+    ASSERT_TRUE(vx::sim::readMeter(meter, &level));
+    EXPECT_NEAR(level.currentMa, unforced.currentMa, 0.01); // the output follows the input again
+    EXPECT_EQ(run(sim, {"identify"}).status, 0);            // and the port is free
+}
