@@ -148,7 +148,7 @@ bool LoopHost::runOnce(Clock::time_point until, std::optional<Clock::time_point>
     timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     pollfd p[2] = {{fd_, POLLIN, 0}, {watched_, POLLIN, 0}};
     const int r = ::ppoll(p, watched_ >= 0 ? 2 : 1, &ts, nullptr);
-    if (r > 0 && (p[0].revents & POLLIN)) readInput();
+    if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)) && !readInput()) inputGone_ = true;
     if (r > 0 && watched_ >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) extraReadable();
     fireDueTimers(Clock::now());
     return true;
