@@ -1,7 +1,8 @@
 #pragma once
 // Debian's ser2net on the loopback address in front of a device (the simulator's pseudo-terminal), as
 // a serial device server in a cabinet would be: raw TCP or RFC 2217. Started and stopped by the test;
-// never left running.
+// never left running. Its character delay (it gathers a reply for a few character times before
+// sending it on, ~2 ms at 115200 bit/s) is off, as it should be for a polled link.
 #include "link/netchannel.h"
 
 #include <chrono>
@@ -79,7 +80,9 @@ private:
     }
     // Polls with a bare listen check (a connection would open the device on the server's side).
     bool listening() const {
-        const std::string needle = ":" + hex4(port_) + " 00000000:0000 0A";
+        std::string needle = ":";
+        needle += hex4(port_);
+        needle += " 00000000:0000 0A"; // any address, state LISTEN
         for (int i = 0; i < 500; ++i) {
             if (readAll("/proc/net/tcp").find(needle) != std::string::npos) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

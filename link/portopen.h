@@ -1,0 +1,53 @@
+#pragma once
+// What a port name stands for, and opening it: a network address (tcp://, rfc2217://), the demo
+// instrument (the installed simulator on a pseudo-terminal of its own) or a serial device. Every one
+// is a byte channel; whoever holds the port does not need to know which.
+#include "link/netchannel.h"
+#include "link/serialport_posix.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace mb::port {
+
+// The list's text for the demo instrument; the variant follows it.
+inline constexpr std::string_view kDemoText = "Demo instrument (simulated)";
+// The demo's names: demo://V (analogue output) and demo://M (MODBUS output).
+bool isDemoName(std::string_view name);
+std::string demoName(char variant);
+// The instrument variant a demo name asks for ('V' or 'M'), 0 for any other name.
+char demoVariant(std::string_view name);
+// The list's text for a demo name: kDemoText and the variant's model name.
+std::string demoText(std::string_view name);
+
+// The simulator that serves the demo: beside the program (as installed), else on PATH. Empty when
+// absent; then the demo is not offered.
+std::string findSimulator(const std::string& programDir, const char* pathVariable);
+
+// The demo instrument's channel: starts the simulator (ended with this program too), opens its
+// pseudo-terminal as a serial port, and ends the simulator again on close.
+class DemoChannel : public SerialPort {
+public:
+    ~DemoChannel() override { DemoChannel::close(); }
+    bool open(const std::string& simulator, char variant, const LineSettings& line,
+              std::chrono::milliseconds bound, OpenError* err);
+    void close() override;
+    pid_t simulatorPid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct OpenOptions {
+    std::chrono::milliseconds bound = kDefaultConnectBound; // for a connect, or the simulator to start
+    std::string simulator;                                  // for the demo instrument
+};
+
+// Opens the port `name` stands for; null with err filled when it cannot be opened.
+std::unique_ptr<FdChannel> openChannel(const std::string& name, const LineSettings& line,
+                                       const OpenOptions& options, OpenError* err);
+
+} // namespace mb::port
