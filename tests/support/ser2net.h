@@ -37,7 +37,8 @@ public:
         const std::string accepter = std::string(kind_ == mb::port::NetKind::Raw ? "" : "telnet(rfc2217),") +
                                      "tcp,127.0.0.1," + std::to_string(port_);
         const std::string yaml = "connection: &vx#  accepter: " + accepter + "#  connector: serialdev," +
-                                 device_ + ",115200n81,local#  options:#    kickolduser: true";
+                                 device_ +
+                                 ",115200n81,local#  options:#    kickolduser: true#    chardelay: false";
         const char* argv[] = {"/usr/sbin/ser2net", "-n", "-u", "-Y", yaml.c_str(), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
