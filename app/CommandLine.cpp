@@ -21,6 +21,14 @@ constexpr ToolkitOption kToolkitOptions[] = {
     {"reverse", false},        {"widgetcount", false},
 };
 
+CommandLine answer(CommandLine::Action action, const QString& text, int status) {
+    CommandLine line;
+    line.action = action;
+    line.text = text;
+    line.exitStatus = status;
+    return line;
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments) {
@@ -41,9 +49,25 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             "Record the measured values to FILE (CSV, full stop as the decimal separator) from the "
             "first good reply on, as the Tools menu's recording does."),
         QStringLiteral("FILE"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("Open NAME on the link panel at start: a device (/dev/ttyUSB0), a serial device "
+                       "server's port (tcp://host:port raw, rfc2217://host:port with line settings) or "
+                       "demo://V, demo://M."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Open the demo instrument at start (simulated values)."));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        QStringLiteral("Wait MS milliseconds for a reply beyond its line time (default 1000; raise it for a "
+                       "slow network path, 100 to 30000)."),
+        QStringLiteral("MS"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(record);
+    parser.addOption(port);
+    parser.addOption(demo);
+    parser.addOption(timeout);
     for (const ToolkitOption& t : kToolkitOptions) {
         QCommandLineOption o(QString::fromLatin1(t.name));
         if (t.takesValue) o.setValueName(QStringLiteral("value"));
@@ -56,14 +80,29 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     usage.replace(QStringLiteral("<executable_name>"), kProgram);
 
     if (!parser.parse(arguments))
-        return {CommandLine::Action::Fail,
-                kProgram + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n') + usage, 2};
-    if (parser.isSet(help)) return {CommandLine::Action::Print, usage, 0};
+        return answer(CommandLine::Action::Fail,
+                      kProgram + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n') + usage, 2);
+    if (parser.isSet(help)) return answer(CommandLine::Action::Print, usage, 0);
     if (parser.isSet(version))
-        return {CommandLine::Action::Print, kProgram + QStringLiteral(" ") + QStringLiteral(VX_VERSION "\n"),
-                0};
+        return answer(CommandLine::Action::Print,
+                      kProgram + QStringLiteral(" ") + QStringLiteral(VX_VERSION "\n"), 0);
+    const auto fail = [&](const QString& why) {
+        return answer(CommandLine::Action::Fail, kProgram + QStringLiteral(": ") + why + QLatin1Char('\n'),
+                      2);
+    };
     CommandLine run;
     run.recordFile = parser.value(record);
+    if (parser.isSet(port) && parser.isSet(demo))
+        return fail(QStringLiteral("--port and --demo exclude each other."));
+    run.openPort = parser.isSet(demo) ? QStringLiteral("demo://V") : parser.value(port);
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const unsigned ms = parser.value(timeout).toUInt(&ok);
+        if (!ok || ms < 100 || ms > 30000)
+            return fail(QStringLiteral("--timeout takes 100 to 30000 (milliseconds), not '%1'.")
+                            .arg(parser.value(timeout)));
+        run.replyTimeOutMs = ms;
+    }
     return run;
 }
 

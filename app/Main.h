@@ -43,7 +43,8 @@ class TForm_DUTHiba;
 class TMB;
 namespace vx::app::tools {
 class ToolWindows;
-}
+class DemoBanner;
+} // namespace vx::app::tools
 
 class TForm_Main : public QWidget {
     Q_OBJECT
@@ -145,6 +146,8 @@ public:
     QLabel* Label_SettingsDiffer = nullptr;
     // The trend, the recording and the traffic monitor (tools/ToolWindows.h), made with the menu bar.
     vx::app::tools::ToolWindows* Tools = nullptr;
+    // Says that the values are simulated while the demo instrument is connected.
+    vx::app::tools::DemoBanner* Label_DemoBanner = nullptr;
     // The text of the selected language.
     QString inLanguage(const char* english, const char* hungarian) const;
 

@@ -3,6 +3,7 @@
 // and restore. The rules and the file format live in tools/.
 #include "app/Main.h"
 
+#include "app/tools/DemoBanner.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolWindows.h"
 #include "widgets/radiogroup.h"
@@ -272,6 +273,11 @@ void TForm_Main::buildMenuBar() {
     // The added windows put their entries here.
     Menu_Tools = MenuBar_Main->addMenu(QString());
     Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
+    // In the left column's free strip above the language buttons, clear of the maker's groups.
+    Label_DemoBanner = new tools::DemoBanner(client_);
+    Label_DemoBanner->setGeometry(8, 461, 289, 32);
+    connect(this, &TForm_Main::languageApplied, Label_DemoBanner,
+            [this] { Label_DemoBanner->setEnglish(GsSelectedLanguage == QLatin1String("english")); });
     // Above the client area, so the specified controls keep their places.
     applyMenuTexts();
     if (auto* box = qobject_cast<QBoxLayout*>(layout())) {

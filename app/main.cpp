@@ -173,8 +173,8 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (const vx::app::CommandLine line = vx::app::parseCommandLine(arguments);
-        line.action != vx::app::CommandLine::Action::Run) {
+    const vx::app::CommandLine line = vx::app::parseCommandLine(arguments);
+    if (line.action != vx::app::CommandLine::Action::Run) {
         std::fputs(line.text.toLocal8Bit().constData(),
                    line.action == vx::app::CommandLine::Action::Print ? stdout : stderr);
         return line.exitStatus;
@@ -204,7 +204,15 @@ int main(int argc, char** argv) {
     closeOnTerminationSignals(formMain);
 
     if (const QScreen* screen = formMain.screen()) formMain.placeOnScreen(screen->availableGeometry());
+    if (line.replyTimeOutMs > 0)
+        formMain.MB1->setMBMasterTimeOut(static_cast<std::uint16_t>(line.replyTimeOutMs));
     formMain.show();
+    if (!line.openPort.isEmpty())
+        QTimer::singleShot(0, &formMain, [&formMain, port = line.openPort] {
+            if (!formMain.MB1->MBOpenPort(port))
+                std::fprintf(stderr, "vx2207-config: cannot open %s: %s\n", qPrintable(port),
+                             qPrintable(formMain.MB1->MBPortErrorText()));
+        });
     afterShow(formMain, formDUTHiba);
     return app.exec();
 }
