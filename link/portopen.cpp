@@ -1,5 +1,6 @@
 #include "link/portopen.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -94,6 +95,49 @@ std::string findSimulator(const std::string& programDir, const char* pathVariabl
         at = end + 1;
     }
     return {};
+}
+
+std::vector<PortEntry> offeredPorts(const std::vector<std::string>& recent, bool demo) {
+    std::vector<PortEntry> entries;
+    const auto add = [&](const std::string& name, std::string description) {
+        PortEntry e;
+        e.info.path = name;
+        e.info.description = std::move(description);
+        entries.push_back(std::move(e));
+    };
+    if (demo)
+        for (char variant : {'V', 'M'})
+            add(demoName(variant), demoText(demoName(variant)));
+    for (const std::string& a : recent)
+        if (parseNetAddress(a)) add(a, a);
+    return entries;
+}
+
+std::vector<std::string> rememberAddress(std::vector<std::string> recent, const std::string& name) {
+    if (!parseNetAddress(name)) return recent;
+    std::erase(recent, name);
+    recent.insert(recent.begin(), name);
+    if (recent.size() > kMaxRecentAddresses) recent.resize(kMaxRecentAddresses);
+    return recent;
+}
+
+std::string joinAddresses(const std::vector<std::string>& recent) {
+    std::string line;
+    for (const std::string& a : recent)
+        line += (line.empty() ? "" : " ") + a;
+    return line;
+}
+
+std::vector<std::string> splitAddresses(std::string_view line) {
+    std::vector<std::string> recent;
+    while (!line.empty() && recent.size() < kMaxRecentAddresses) {
+        const std::size_t end = std::min(line.find(' '), line.size());
+        const std::string a(line.substr(0, end));
+        if (parseNetAddress(a) && std::find(recent.begin(), recent.end(), a) == recent.end())
+            recent.push_back(a);
+        line.remove_prefix(std::min(end + 1, line.size()));
+    }
+    return recent;
 }
 
 bool DemoChannel::open(const std::string& simulator, char variant, const LineSettings& line,

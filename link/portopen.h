@@ -3,6 +3,7 @@
 // instrument (the installed simulator on a pseudo-terminal of its own) or a serial device. Every one
 // is a byte channel; whoever holds the port does not need to know which.
 #include "link/netchannel.h"
+#include "link/portdiscovery.h"
 #include "link/serialport_posix.h"
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace mb::port {
 
@@ -40,6 +42,17 @@ public:
 private:
     pid_t pid_ = -1;
 };
+
+// The list's entries beside the devices: the demo instrument in both variants when its simulator is
+// there, then the network addresses used recently. Nothing to probe: they are opened on demand.
+std::vector<PortEntry> offeredPorts(const std::vector<std::string>& recent, bool demo);
+
+// The recent network addresses with `name` in front (once); other names leave the list as it is.
+inline constexpr std::size_t kMaxRecentAddresses = 8;
+std::vector<std::string> rememberAddress(std::vector<std::string> recent, const std::string& name);
+// The settings file keeps them on one line, separated by blanks (an address holds none).
+std::string joinAddresses(const std::vector<std::string>& recent);
+std::vector<std::string> splitAddresses(std::string_view line);
 
 struct OpenOptions {
     std::chrono::milliseconds bound = kDefaultConnectBound; // for a connect, or the simulator to start

@@ -47,3 +47,27 @@ TEST(PortOpen, EachKindOfNameOpensOrSaysWhy) {
         EXPECT_NE(err.reason.find(r.reason), std::string::npos) << err.reason;
     }
 }
+
+TEST(PortOpen, RecentAddressesAndTheOfferedEntries) {
+    std::vector<std::string> recent;
+    for (const char* name : {"tcp://a:1", "/dev/ttyS0", "rfc2217://b:2", "tcp://a:1", "tcp://bad"})
+        recent = rememberAddress(recent, name);
+    EXPECT_EQ(recent, (std::vector<std::string>{"tcp://a:1", "rfc2217://b:2"}));
+    for (int i = 0; i < 20; ++i)
+        recent = rememberAddress(recent, "tcp://h:" + std::to_string(100 + i));
+    EXPECT_EQ(recent.size(), kMaxRecentAddresses);
+    EXPECT_EQ(recent.front(), "tcp://h:119");
+    EXPECT_EQ(splitAddresses(joinAddresses(recent)), recent);
+    EXPECT_EQ(splitAddresses("  tcp://x:1 junk tcp://x:1 demo://V rfc2217://y:2 "),
+              (std::vector<std::string>{"tcp://x:1", "rfc2217://y:2"}));
+
+    const auto entries = offeredPorts({"tcp://x:1"}, true);
+    std::vector<std::string> shown;
+    for (const PortEntry& e : entries) {
+        shown.push_back(shortName(e.info));
+        EXPECT_TRUE(e.usable());
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"Demo instrument (simulated), VX2207 V",
+                                               "Demo instrument (simulated), VX2207 M", "tcp://x:1"}));
+    EXPECT_EQ(offeredPorts({}, false).size(), 0u); // no simulator installed: no demo
+}
