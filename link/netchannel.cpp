@@ -1,5 +1,6 @@
 #include "link/netchannel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -150,6 +151,46 @@ int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenE
     }
     tuneSocket(fd);
     return fd;
+}
+
+ConnectProbe::State ConnectProbe::start(const NetAddress& address) {
+    reset();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) != 0)
+        return State::Failed;
+    fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
+    const bool started =
+        fd_ >= 0 && (::connect(fd_, found->ai_addr, found->ai_addrlen) == 0 || errno == EINPROGRESS);
+    ::freeaddrinfo(found);
+    if (!started) {
+        reset();
+        return State::Failed;
+    }
+    return check();
+}
+
+ConnectProbe::State ConnectProbe::check() {
+    if (fd_ < 0) return State::Failed;
+    pollfd p{fd_, POLLOUT, 0};
+    if (::poll(&p, 1, 0) == 0) return State::Pending;
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
+    reset();
+    return soError == 0 ? State::Accepted : State::Failed;
+}
+
+void ConnectProbe::reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+std::chrono::milliseconds reconnectDelay(unsigned attempt) {
+    return std::chrono::milliseconds(250) * (1u << std::min(attempt, 4u));
 }
 
 bool NetChannel::open(const NetAddress& address, const LineSettings& line, std::chrono::milliseconds bound,

@@ -61,6 +61,25 @@ private:
     std::optional<rfc2217::Client> telnet_;
 };
 
+// Waiting for a lost server without holding up the window: a connect that is started and then only
+// looked at, never waited for. The real open follows once the server takes connections again.
+class ConnectProbe {
+public:
+    enum class State : std::uint8_t { Pending, Accepted, Failed };
+    ~ConnectProbe() { reset(); }
+    // Starts a non-blocking connect; Failed at once when the address cannot be resolved or is refused.
+    State start(const NetAddress& address);
+    // Where the connect stands now; Accepted and Failed close the probe's socket.
+    State check();
+    void reset();
+
+private:
+    int fd_ = -1;
+};
+
+// How long to wait before reconnect attempt n (0, 1, ...): doubling from a quarter second to 4 s.
+std::chrono::milliseconds reconnectDelay(unsigned attempt);
+
 // Opens a TCP connection within `bound`. The descriptor (non-blocking, TCP_NODELAY, keep-alive) or -1
 // with err filled.
 int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenError* err);

@@ -116,3 +116,23 @@ TEST(NetChannel, CarriesBytesAndReadsADroppedConnectionAsLoss) {
     }
     EXPECT_TRUE(r.lost);
 }
+
+TEST(NetChannel, AProbeWaitsForALostServerWithoutBlocking) {
+    const Listener closed(false);
+    Listener open, full;
+    const int queued = connectTcp(full.address(), 1000ms, nullptr);
+    ASSERT_GE(queued, 0);
+    ConnectProbe probe;
+    EXPECT_EQ(probe.start(closed.address()), ConnectProbe::State::Failed);
+    ConnectProbe::State s = probe.start(open.address());
+    for (int i = 0; i < 100 && s == ConnectProbe::State::Pending; ++i, ::usleep(10000))
+        s = probe.check();
+    EXPECT_EQ(s, ConnectProbe::State::Accepted);
+    EXPECT_EQ(probe.start(full.address()), ConnectProbe::State::Pending);
+    ::close(queued);
+
+    const std::chrono::milliseconds delays[] = {250ms, 500ms, 1000ms, 2000ms, 4000ms, 4000ms};
+    for (unsigned n = 0; n < 6; ++n)
+        EXPECT_EQ(reconnectDelay(n), delays[n]);
+    EXPECT_EQ(reconnectDelay(1000), 4000ms);
+}
