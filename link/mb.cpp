@@ -3,6 +3,7 @@
 #include "common/pictureformat.h"
 #include "link/commthread.h"
 #include "link/mbpanel.h"
+#include "link/netreconnect.h"
 #include "link/portdiscovery.h"
 #include "link/portwatch.h"
 #include "link/precisetimer.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -62,6 +64,9 @@ QString lossText(const QString& name) {
 } // namespace
 
 TMB::TMB(QWidget* parent) : QGroupBox(parent) {
+    serial_.options.simulator =
+        mb::port::findSimulator(QCoreApplication::applicationDirPath().toStdString(), std::getenv("PATH"));
+    netReconnect_ = new TNetReconnect([this] { return waitingFor_; }, [this] { portsChanged(); }, this);
     auto makeTimer = [this](bool single) {
         auto* t = new QTimer(this);
         // A coarse timer may fire 5% late, which would stretch every 50 ms pause and every time-out.
@@ -302,7 +307,7 @@ void TMB::rebuildPortList() {
     // Armed before looking, so nothing that changes meanwhile goes unseen.
     watchPorts();
     const std::string held = linkOpened_ ? port_.toStdString() : std::string();
-    entries_ = buildPortList(candidatePorts(), probeForList, held);
+    entries_ = listPorts(held, serial_);
     if (!waitingFor_.isEmpty() && findRemembered(entries_, waitingFor_.toStdString()) < 0) {
         // The lost port keeps the open port's place, greyed, until it returns.
         PortEntry lost;
@@ -435,7 +440,8 @@ bool TMB::startLink(const QString& path, mb::port::OpenError* err) {
         thread_.reset();
         serial_.close();
         *err = mb::port::describeOpenError(path.toStdString(), error);
-        err->reason = path.toStdString() + " cannot be used: the receive thread cannot start (" + err->system + ").";
+        err->reason =
+            path.toStdString() + " cannot be used: the receive thread cannot start (" + err->system + ").";
         return false;
     }
     thread_->connectCallbacks([this](std::span<const std::uint8_t> b) { bytesArrived(b); },
@@ -504,6 +510,7 @@ void TMB::deviceLost(int error) {
     stopLink();
     waitingFor_ = qs(mb::port::rememberedName(portInfo_));
     waitNotice_ = name + QStringLiteral(" lost: waiting for it to come back.");
+    netReconnect_->begin(waitingFor_); // a network port has no device node to announce its return
     portError_ = reason;
     noticeTimer_->stop();
     engine_.portClosing(); // its handlers may press Close, which ends the wait at once

@@ -4,6 +4,7 @@
 // thread and receives through its TCommThread while the port is open.
 #include "link/core/linkengine.h"
 #include "link/portdiscovery.h"
+#include "link/portopen.h"
 #include "link/serialport_posix.h"
 
 #include <QGroupBox>
@@ -27,6 +28,7 @@ class QTimer;
 class TCommThread;
 class TMBClickLabel;
 class TMBShape;
+class TNetReconnect;
 class TPortWatch;
 class TPreciseTimer;
 
@@ -72,6 +74,8 @@ public:
     // The lost port the link waits for, to reopen it when it returns (the Open button stays down);
     // empty when not waiting.
     QString MBWaitingForPort() const { return waitingFor_; }
+    // The port's channel: the demo's simulator, the recent network addresses, the connect's bound.
+    mb::port::AnyPort& MBChannel() { return serial_; }
     // The port list as shown, row by row.
     const std::vector<mb::port::PortEntry>& MBPortEntries() const { return entries_; }
 
@@ -160,7 +164,8 @@ private:
     void flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& litAt);
 
     mb::LinkEngine engine_{*this};
-    mb::port::SerialPort serial_;
+    mb::port::AnyPort serial_; // a device, a network port or the demo instrument
+    TNetReconnect* netReconnect_;
     std::unique_ptr<TCommThread> thread_;
     QSocketNotifier* writeNotifier_ = nullptr;
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete

@@ -222,4 +222,28 @@ std::unique_ptr<FdChannel> openChannel(const std::string& name, const LineSettin
     return c;
 }
 
+bool AnyPort::open(const std::string& name, const LineSettings& line, OpenError* err) {
+    channel_ = openChannel(name, line, options, err);
+    if (channel_) recentAddresses = rememberAddress(std::move(recentAddresses), name);
+    return channel_ != nullptr;
+}
+
+ReadResult AnyPort::read(std::span<std::uint8_t> buf) {
+    if (channel_) return channel_->read(buf);
+    ReadResult r;
+    r.lost = true;
+    r.error = EBADF;
+    return r;
+}
+
+std::vector<PortEntry> listPorts(const std::string& held, const AnyPort& port) {
+    const bool device = held.find("://") == std::string::npos;
+    std::vector<PortEntry> entries = buildPortList(candidatePorts(), probeForList, device ? held : "");
+    for (PortEntry& e : offeredPorts(port.recentAddresses, !port.options.simulator.empty())) {
+        e.held = !device && e.info.path == held;
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
 } // namespace mb::port

@@ -63,4 +63,31 @@ struct OpenOptions {
 std::unique_ptr<FdChannel> openChannel(const std::string& name, const LineSettings& line,
                                        const OpenOptions& options, OpenError* err);
 
+// The holder's port, whatever it stands for; the port session owns one and does not need to know
+// which kind it has. Remembers the network addresses opened, newest first.
+class AnyPort : public ByteChannel {
+public:
+    OpenOptions options;
+    std::vector<std::string> recentAddresses;
+
+    bool open(const std::string& name, const LineSettings& line, OpenError* err);
+    int fd() const override { return channel_ ? channel_->fd() : -1; }
+    ReadResult read(std::span<std::uint8_t> buf) override;
+    bool write(std::span<const std::uint8_t> bytes) override { return channel_ && channel_->write(bytes); }
+    std::size_t pendingOutput() const override { return channel_ ? channel_->pendingOutput() : 0; }
+    void flush() override {
+        if (channel_) channel_->flush();
+    }
+    void close() override { channel_.reset(); }
+    // The open channel (null while closed), for what only one kind knows (a server's baud rate).
+    FdChannel* channel() const { return channel_.get(); }
+
+private:
+    std::unique_ptr<FdChannel> channel_;
+};
+
+// The panel's list: the devices (probed), then the demo instrument and the recent network addresses.
+// `held` is the open port, listed even when the probe cannot open it.
+std::vector<PortEntry> listPorts(const std::string& held, const AnyPort& port);
+
 } // namespace mb::port
