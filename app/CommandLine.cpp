@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "link/netchannel.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
@@ -95,6 +97,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(port) && parser.isSet(demo))
         return fail(QStringLiteral("--port and --demo exclude each other."));
     run.openPort = parser.isSet(demo) ? QStringLiteral("demo://V") : parser.value(port);
+    if (const std::string name = run.openPort.toStdString();
+        mb::port::isNetworkAddress(name) && !mb::port::parseNetAddress(name))
+        return fail(
+            QStringLiteral("'%1' is no network address: write tcp://host:port or rfc2217://host:port.")
+                .arg(run.openPort));
     if (parser.isSet(timeout)) {
         bool ok = false;
         const unsigned ms = parser.value(timeout).toUInt(&ok);

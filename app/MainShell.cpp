@@ -214,6 +214,8 @@ void TForm_Main::setMBLastUsedPort(const QString& port) {
 void TForm_Main::LoadSettings() {
     const std::string path = toLocal(settingsPath_);
     setMBLastUsedPort(QString::fromStdString(vx::readProfileString(path, "Com", "MBLastUsedPort", "")));
+    MB1->MBChannel().recentAddresses =
+        mb::port::splitAddresses(vx::readProfileString(path, "Network", "RecentPorts", ""));
     ApplyLanguage(
         QString::fromStdString(vx::readProfileString(path, "Language", "GsSelectedLanguage", "magyar")));
 }
@@ -231,6 +233,8 @@ void TForm_Main::SaveSettings() {
     vx::writeProfileString(path, "Com", "MBLastUsedPort", MBLastUsedPort().toStdString());
     vx::writeProfileString(path, "Language", "GsSelectedLanguage", GsSelectedLanguage.toStdString());
     // The added windows' sections come after the window's own.
+    if (const auto& recent = MB1->MBChannel().recentAddresses; !recent.empty())
+        vx::writeProfileString(path, "Network", "RecentPorts", mb::port::joinAddresses(recent));
     if (Tools) Tools->saveSettings(path);
 }
 

@@ -3,6 +3,7 @@
 #include "common/pictureformat.h"
 #include "link/commthread.h"
 #include "link/mbpanel.h"
+#include "link/netaddressprompt.h"
 #include "link/netreconnect.h"
 #include "link/portdiscovery.h"
 #include "link/portwatch.h"
@@ -168,6 +169,7 @@ void TMB::buildPanel() {
     listFont.setPointSize(8);
     portList_->setFont(listFont);
     portList_->setUniformItemSizes(true);
+    installAddressPrompt(*this, portList_);
     portList_->setAccessibleName(QStringLiteral("Serial ports"));
     // An entry chosen with the mouse or the arrow keys is remembered; a rebuild chooses on its own.
     connect(portList_, &QListWidget::itemClicked, this,
@@ -352,6 +354,8 @@ void TMB::portsChanged() {
 bool TMB::MBOpenPort(const QString& port) {
     if (!waitingFor_.isEmpty()) MBClosePort();
     if (MBPortOpen()) return port_ == port || qs(mb::port::rememberedName(portInfo_)) == port;
+    // A typed network address joins the recent ones, so the list has a row for it.
+    serial_.recentAddresses = mb::port::rememberAddress(serial_.recentAddresses, port.toStdString());
     if (mb::port::findRemembered(entries_, port.toStdString()) < 0) MBRefreshPortList();
     const int row = mb::port::findRemembered(entries_, port.toStdString());
     if (row < 0) return false;

@@ -82,6 +82,7 @@ TEST(CommandLine, PortDemoAndTimeOut) {
         {{"--demo", "/QARNEL"}, CommandLine::Action::Run, "demo://V", 0},
         {{"--demo", "--port", "/dev/ttyS0"}, CommandLine::Action::Fail, "", 0},
         {{"--timeout", "99"}, CommandLine::Action::Fail, "", 0},
+        {{"--port", "tcp://nowhere"}, CommandLine::Action::Fail, "", 0},
         {{"--timeout", "30001"}, CommandLine::Action::Fail, "", 0},
         {{"--timeout", "1e3"}, CommandLine::Action::Fail, "", 0},
     };
