@@ -64,9 +64,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Wait MS milliseconds for a reply beyond its line time (default 1000; raise it for a "
                        "slow network path, 100 to 30000)."),
         QStringLiteral("MS"));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Write a trace of the port's life (open, loss, waiting, reconnect), every "
+                       "transaction and the tools' work to standard error, for a problem report. "
+                       "QT_LOGGING_RULES chooses finer: vx.port, vx.link, vx.tools."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(record);
+    parser.addOption(verbose);
     parser.addOption(port);
     parser.addOption(demo);
     parser.addOption(timeout);
@@ -94,6 +100,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     };
     CommandLine run;
     run.recordFile = parser.value(record);
+    run.verbose = parser.isSet(verbose);
     if (parser.isSet(port) && parser.isSet(demo))
         return fail(QStringLiteral("--port and --demo exclude each other."));
     run.openPort = parser.isSet(demo) ? QStringLiteral("demo://V") : parser.value(port);

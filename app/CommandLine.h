@@ -20,6 +20,8 @@ struct CommandLine {
     // --timeout MS: the reply time-out added to the line time, for links with a network's delay; 0
     // keeps the link's default.
     unsigned replyTimeOutMs = 0;
+    // --verbose: the trace of the port, the link and the tools on standard error.
+    bool verbose = false;
 };
 
 // arguments as the program received them, its own name first.

@@ -6,6 +6,7 @@
 #include "app/tools/DemoBanner.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolWindows.h"
+#include "app/tools/ToolsLog.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
@@ -305,8 +306,10 @@ void TForm_Main::SaveSettingsBackupAsked() {
                                                       inLanguage("Settings files", "Beállításfájlok") +
                                                           QStringLiteral(" (*.json)"));
     if (path.isEmpty()) return;
-    if (const QString error = SaveSettingsBackup(path); !error.isEmpty())
-        QMessageBox::warning(this, title, error);
+    const QString error = SaveSettingsBackup(path);
+    qCDebug(lcTools, "settings saved to %s: %s", qUtf8Printable(path),
+            error.isEmpty() ? "done" : qUtf8Printable(error));
+    if (!error.isEmpty()) QMessageBox::warning(this, title, error);
 }
 
 void TForm_Main::RestoreSettingsBackupAsked() {
@@ -316,7 +319,10 @@ void TForm_Main::RestoreSettingsBackupAsked() {
                                                           QStringLiteral(" (*.json)"));
     if (path.isEmpty()) return;
     QStringList differences;
-    if (const QString error = RestoreSettingsBackup(path, &differences); !error.isEmpty()) {
+    const QString error = RestoreSettingsBackup(path, &differences);
+    qCDebug(lcTools, "settings loaded from %s: %s", qUtf8Printable(path),
+            error.isEmpty() ? qUtf8Printable(differences.join(QStringLiteral("; "))) : qUtf8Printable(error));
+    if (!error.isEmpty()) {
         QMessageBox::warning(this, title, error);
         return;
     }

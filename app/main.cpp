@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/DUTHiba.h"
 #include "common/pictureformat.h"
+#include "link/logging.h"
 #include "link/mb.h"
 #include "widgets/pagecontrol.h"
 
@@ -179,6 +180,7 @@ int main(int argc, char** argv) {
                    line.action == vx::app::CommandLine::Action::Print ? stdout : stderr);
         return line.exitStatus;
     }
+    if (line.verbose) vx::enableVerboseLogging();
     QApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VX_APP_ID));

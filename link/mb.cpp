@@ -1,28 +1,17 @@
 #include "link/mb.h"
 
-#include "common/pictureformat.h"
-#include "link/commthread.h"
 #include "link/mbpanel.h"
 #include "link/netaddressprompt.h"
-#include "link/netreconnect.h"
-#include "link/portdiscovery.h"
-#include "link/portwatch.h"
-#include "link/precisetimer.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDateTime>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -31,11 +20,6 @@ const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
 const QColor kNoticeBad(160, 0, 0);
 const QColor kNoticeGood(0, 110, 0);
-
-// The port list's rows carry the path to open and the name the port is remembered by.
-constexpr int kPathRole = Qt::UserRole;
-constexpr int kNameRole = Qt::UserRole + 1;
-constexpr int kReconnectedShownMs = 5000;
 
 QColor buttonFace(const QWidget* w) {
     return w->palette().color(QPalette::Button);
@@ -58,62 +42,35 @@ QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-QString lossText(const QString& name) {
-    return name + QStringLiteral(" was lost: unplugged, or the far end closed.");
-}
-
 } // namespace
 
 TMB::TMB(QWidget* parent) : QGroupBox(parent) {
-    serial_.options.simulator =
-        mb::port::findSimulator(QCoreApplication::applicationDirPath().toStdString(), std::getenv("PATH"));
-    netReconnect_ = new TNetReconnect([this] { return waitingFor_; }, [this] { portsChanged(); }, this);
-    auto makeTimer = [this](bool single) {
+    auto makeTimer = [this] {
         auto* t = new QTimer(this);
-        // A coarse timer may fire 5% late, which would stretch every 50 ms pause and every time-out.
         t->setTimerType(Qt::PreciseTimer);
-        t->setSingleShot(single);
+        t->setSingleShot(true);
         return t;
     };
-    // The pause and the time-out set the poll cycle's pace: armed to the nanosecond.
-    timeOutTimer_ = new TPreciseTimer(this);
-    delayedSendTimer_ = new TPreciseTimer(this);
-    statisticsTimer_ = makeTimer(false);
-    txLampTimer_ = makeTimer(true);
-    rxLampTimer_ = makeTimer(true);
-    connect(timeOutTimer_, &TPreciseTimer::timeout, this, [this] {
-        inputAt_ = timeOutTimer_->deadline();
-        engine_.timerExpired(mb::LinkTimer::TimeOut);
-        inputAt_.reset();
-    });
-    connect(delayedSendTimer_, &TPreciseTimer::timeout, this,
-            [this] { engine_.timerExpired(mb::LinkTimer::DelayedSend); });
-    connect(statisticsTimer_, &QTimer::timeout, this, [this] {
-        if (engine_.statisticsTick()) deferredSetUp();
-    });
+    txLampTimer_ = makeTimer();
+    rxLampTimer_ = makeTimer();
     connect(txLampTimer_, &QTimer::timeout, this, [this] { setBackground(txLamp_, buttonFace(this)); });
     connect(rxLampTimer_, &QTimer::timeout, this, [this] { setBackground(rxLamp_, buttonFace(this)); });
-    noticeTimer_ = makeTimer(true);
-    connect(noticeTimer_, &QTimer::timeout, this, &TMB::showNotice);
-    watch_ = new TPortWatch(this);
-    connect(watch_, &TPortWatch::changed, this, &TMB::portsChanged);
 
     buildPanel();
+    bindSession();
     engine_.OnMBMasterEndOfEvent = [this](mb::TMBStatus s, const std::string& text) {
         if (OnMBMasterEndOfEvent) OnMBMasterEndOfEvent(s, text);
     };
-    modeChanged();
-    countersChanged();
-    statisticsTimer_->start(1000);
+    setTitle(qs(engine_.caption()));
+    attempt_->setVisible(engine_.attemptIndicatorVisible());
+    txCounter_->setText(qs(engine_.txCounterText()));
+    rxCounter_->setText(qs(engine_.rxCounterText()));
 }
 
-TMB::~TMB() {
-    // Destruction only stops the link; no events are raised from a dying component.
-    stopLink();
-}
+TMB::~TMB() = default;
 
 // ---------------------------------------------------------------------------------------------------
-// Panel
+// Building and binding
 
 void TMB::buildPanel() {
     setFixedSize(153, 145);
@@ -171,13 +128,6 @@ void TMB::buildPanel() {
     portList_->setUniformItemSizes(true);
     installAddressPrompt(*this, portList_);
     portList_->setAccessibleName(QStringLiteral("Serial ports"));
-    // An entry chosen with the mouse or the arrow keys is remembered; a rebuild chooses on its own.
-    connect(portList_, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { lastUsedPort_ = item->data(kNameRole).toString(); });
-    connect(portList_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
-        if (item) lastUsedPort_ = item->data(kNameRole).toString();
-        showNotice();
-    });
 
     portLamp_ = new TMBShape(this);
     portLamp_->setObjectName(QStringLiteral("Shape_Port"));
@@ -191,14 +141,12 @@ void TMB::buildPanel() {
     openButton_->setCheckable(true);
     openButton_->setEnabled(false);
     openButton_->setAutoDefault(true); // Enter works as Space does
-    connect(openButton_, &QPushButton::clicked, this, &TMB::openClicked);
 
     refreshButton_ = new QPushButton(QStringLiteral("Refresh"), this);
     refreshButton_->setObjectName(QStringLiteral("Button_Refresh"));
     refreshButton_->setGeometry(97, 81, 49, 19);
     refreshButton_->setEnabled(false);
     refreshButton_->setAutoDefault(true);
-    connect(refreshButton_, &QPushButton::clicked, this, &TMB::MBRefreshPortList);
 
     lastStatus_ = label("Label_LastStatus", QString(), 6, 103, 143, 15);
     bitsPerSecond_ = label("Label_BitsPerSecond", QString(), 5, 120, 143, 15);
@@ -217,8 +165,6 @@ void TMB::buildPanel() {
     baudBox_->setGeometry(5, 119, 144, 25);
     baudBox_->setEnabled(false);
     baudBox_->setAccessibleName(QStringLiteral("Baud rate"));
-    connect(baudBox_, &QComboBox::activated, this,
-            [this](int index) { setMBBaud(static_cast<mb::TMBBaud>(index)); });
 
     // Added below the panel's own face, shown only while there is something to say.
     notice_ = label("Label_PortNotice", QString(), 6, 145, 141, 0);
@@ -226,7 +172,68 @@ void TMB::buildPanel() {
     notice_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     notice_->hide();
 
-    statusShown(engine_.MBStatus(), engine_.MBStatusString());
+    lastStatus_->setText(qs(engine_.lastStatusLine()));
+    showStatusLamp();
+}
+
+void TMB::bindSession() {
+    TPortSession* s = &session_;
+    // The user's controls ask the session; everything they show comes back from it.
+    connect(openButton_, &QPushButton::clicked, this, [s](bool down) { down ? s->open() : s->close(); });
+    connect(refreshButton_, &QPushButton::clicked, this, [s] { s->refreshPortList(); });
+    connect(baudBox_, &QComboBox::activated, this,
+            [this](int index) { setMBBaud(static_cast<mb::TMBBaud>(index)); });
+    // An entry chosen with the mouse or the arrow keys is remembered; a rebuild chooses on its own.
+    connect(portList_, &QListWidget::itemClicked, this,
+            [this, s](QListWidgetItem* item) { s->choose(portList_->row(item)); });
+    connect(portList_, &QListWidget::currentRowChanged, this, [s](int row) { s->choose(row); });
+
+    connect(s, &TPortSession::stateChanged, this, &TMB::showLifeState);
+    connect(s, &TPortSession::openCloseFinished, this, [this](bool changed) {
+        attempt_->setVisible(engine_.attemptIndicatorVisible());
+        if (changed && OnMBPortOpenedOrClosed) OnMBPortOpenedOrClosed(MBPortOpen());
+    });
+    connect(s, &TPortSession::portListChanged, this, &TMB::showPortList);
+    connect(s, &TPortSession::chosenRowChanged, this, &TMB::showChosenRow);
+    connect(s, &TPortSession::refreshing, this, [this](bool active) {
+        if (!active) {
+            QApplication::restoreOverrideCursor();
+            return;
+        }
+        QFont normal = refreshButton_->font();
+        normal.setBold(false);
+        refreshButton_->setFont(normal);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    });
+    connect(s, &TPortSession::portLampChanged, this, &TMB::showPortLamp);
+    connect(s, &TPortSession::noticeChanged, this, &TMB::showNotice);
+    connect(s, &TPortSession::setUpDue, this, &TMB::deferredSetUp);
+    connect(s, &TPortSession::baudChanged, this, &TMB::showBaud);
+
+    connect(s, &TPortSession::txFlashed, this, [this] { flash(txLamp_, txLampTimer_, txLitAt_); });
+    connect(s, &TPortSession::rxFlashed, this, [this] { flash(rxLamp_, rxLampTimer_, rxLitAt_); });
+    connect(s, &TPortSession::txLampCleared, this, [this] {
+        txLampTimer_->stop();
+        setBackground(txLamp_, buttonFace(this));
+    });
+    connect(s, &TPortSession::lampsCleared, this, &TMB::lampsOff);
+    connect(s, &TPortSession::statusChanged, this, [this] {
+        lastStatus_->setText(qs(engine_.lastStatusLine()));
+        showStatusLamp();
+    });
+    connect(s, &TPortSession::attemptChanged, this, [this](int n) {
+        attempt_->setText(QString::number(n));
+        attempt_->move(138 + n, attempt_->y());
+    });
+    connect(s, &TPortSession::countersUpdated, this, [this] {
+        txCounter_->setText(qs(engine_.txCounterText()));
+        rxCounter_->setText(qs(engine_.rxCounterText()));
+    });
+    connect(s, &TPortSession::speedUpdated, this, [this] { speed_->setText(qs(engine_.speedText())); });
+    connect(s, &TPortSession::modeUpdated, this, [this] {
+        setTitle(qs(engine_.caption()));
+        attempt_->setVisible(engine_.attemptIndicatorVisible());
+    });
 }
 
 void TMB::deferredSetUp() {
@@ -234,9 +241,8 @@ void TMB::deferredSetUp() {
     for (int i = 0; i < mb::kBaudCount; ++i)
         baudBox_->addItem(qs(mb::baudText(static_cast<mb::TMBBaud>(i))));
     setMBBaud(MBBaud());
-    if (refreshOnStartup_) {
-        MBRefreshPortList();
-    } else {
+    // The session builds the list itself when it is to; otherwise the bold Refresh asks the user to.
+    if (!MBRefreshListOnStartup()) {
         QFont bold = refreshButton_->font();
         bold.setBold(true);
         refreshButton_->setFont(bold);
@@ -245,9 +251,11 @@ void TMB::deferredSetUp() {
     baudBox_->setEnabled(!MBPortOpen());
 }
 
+// ---------------------------------------------------------------------------------------------------
+// What the session shows
+
 void TMB::setMBBaud(mb::TMBBaud b) {
-    engine_.setMBBaud(b);
-    showBaud();
+    session_.setBaud(b);
 }
 
 void TMB::showBaud() {
@@ -260,6 +268,36 @@ void TMB::setMBBaudEditVisible(bool v) {
     baudEditVisible_ = v;
     baudBox_->setVisible(v);
     baudBox_->update();
+}
+
+void TMB::showLifeState() {
+    // The button stays down from Open until the user (or a loss that cannot wait) closes; the list and
+    // the rate are locked all that time, waiting for a lost port included.
+    const bool engaged = session_.state() != TPortSession::State::Closed;
+    openButton_->setChecked(engaged);
+    openButton_->setText(engaged ? QStringLiteral("Close") : QStringLiteral("Open"));
+    refreshButton_->setEnabled(!engaged);
+    portList_->setEnabled(!engaged);
+    baudBox_->setEnabled(!engaged);
+}
+
+void TMB::showPortList() {
+    const QSignalBlocker quiet(portList_);
+    portList_->clear();
+    const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
+    for (const mb::port::PortEntry& e : session_.portEntries()) {
+        auto* item = new QListWidgetItem(qs(mb::port::shortName(e.info)), portList_);
+        item->setToolTip(qs(mb::port::describePort(e)));
+        if (!e.usable()) item->setForeground(grey);
+    }
+    if (session_.chosenRow() >= 0) portList_->setCurrentRow(session_.chosenRow());
+    openButton_->setEnabled(portList_->count() > 0);
+}
+
+void TMB::showChosenRow(int row) {
+    if (portList_->currentRow() == row) return;
+    const QSignalBlocker quiet(portList_);
+    portList_->setCurrentRow(row);
 }
 
 void TMB::showStatusLamp() {
@@ -284,368 +322,38 @@ void TMB::showStatusLamp() {
     }
 }
 
-void TMB::setPortLamp(const QColor& c, const QString& tip) {
-    portLamp_->setBrushColor(c);
+void TMB::showPortLamp() {
+    const QString tip = session_.portLampTip();
+    switch (session_.portLamp()) {
+    case TPortSession::PortLamp::Off:
+        portLamp_->setBrushColor(buttonFace(this));
+        describe(portLamp_, QStringLiteral("closed"));
+        break;
+    case TPortSession::PortLamp::Open:
+        portLamp_->setBrushColor(kGreen);
+        describe(portLamp_, QStringLiteral("open"));
+        break;
+    case TPortSession::PortLamp::Failed:
+        portLamp_->setBrushColor(kRed);
+        describe(portLamp_, QStringLiteral("failed: ") + tip);
+        break;
+    }
     portLamp_->setToolTip(tip);
-    describe(portLamp_, c == kGreen ? QStringLiteral("open")
-                        : c == kRed ? QStringLiteral("failed: ") + tip
-                                    : QStringLiteral("closed"));
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Port list, open and close
-
-void TMB::MBRefreshPortList() {
-    QFont normal = refreshButton_->font();
-    normal.setBold(false);
-    refreshButton_->setFont(normal);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    rebuildPortList();
-    QApplication::restoreOverrideCursor();
-}
-
-void TMB::rebuildPortList() {
-    using namespace mb::port;
-    // Armed before looking, so nothing that changes meanwhile goes unseen.
-    watchPorts();
-    const std::string held = linkOpened_ ? port_.toStdString() : std::string();
-    entries_ = listPorts(held, serial_);
-    if (!waitingFor_.isEmpty() && findRemembered(entries_, waitingFor_.toStdString()) < 0) {
-        // The lost port keeps the open port's place, greyed, until it returns.
-        PortEntry lost;
-        lost.info = portInfo_;
-        lost.probe.error = describeOpenError(portInfo_.path, ENODEV);
-        lost.probe.error.reason = lossText(port_).toStdString() + " Waiting for it to come back.";
-        lost.held = true;
-        entries_.push_back(std::move(lost));
-    }
-    const QSignalBlocker quiet(portList_);
-    portList_->clear();
-    const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
-    int firstUsable = -1;
-    for (const PortEntry& e : entries_) {
-        auto* item = new QListWidgetItem(qs(shortName(e.info)), portList_);
-        item->setData(kPathRole, qs(e.info.path));
-        item->setData(kNameRole, qs(rememberedName(e.info)));
-        item->setToolTip(qs(describePort(e)));
-        if (!e.usable()) item->setForeground(grey);
-        if (e.usable() && firstUsable < 0) firstUsable = portList_->count() - 1;
-    }
-    // The remembered port is chosen when it is there; otherwise the first that can be opened. Either
-    // way the remembered port stays as it is until the user picks or opens another.
-    if (portList_->count() > 0) {
-        const int remembered = findRemembered(entries_, lastUsedPort_.toStdString());
-        portList_->setCurrentRow(remembered >= 0 ? remembered : std::max(firstUsable, 0));
-    }
-    openButton_->setEnabled(portList_->count() > 0);
-    showNotice();
-}
-
-void TMB::watchPorts() {
-    // Links in MB_EXTRA_PORTS may point elsewhere after every change: the watched folders follow.
-    watch_->watch(mb::port::portWatchDirs(mb::port::extraPorts()));
-}
-
-void TMB::portsChanged() {
-    rebuildPortList();
-    if (!waitingFor_.isEmpty()) tryReconnect();
-}
-
-bool TMB::MBOpenPort(const QString& port) {
-    if (!waitingFor_.isEmpty()) MBClosePort();
-    if (MBPortOpen()) return port_ == port || qs(mb::port::rememberedName(portInfo_)) == port;
-    // A typed network address joins the recent ones, so the list has a row for it.
-    serial_.recentAddresses = mb::port::rememberAddress(serial_.recentAddresses, port.toStdString());
-    if (mb::port::findRemembered(entries_, port.toStdString()) < 0) MBRefreshPortList();
-    const int row = mb::port::findRemembered(entries_, port.toStdString());
-    if (row < 0) return false;
-    portList_->setCurrentRow(row);
-    lastUsedPort_ = portList_->currentItem()->data(kNameRole).toString();
-    openButton_->click();
-    return MBPortOpen();
-}
-
-void TMB::MBClosePort() {
-    if (!MBPortOpen() && waitingFor_.isEmpty()) return;
-    openButton_->setChecked(false);
-    openClicked(false);
-}
-
-void TMB::openClicked(bool down) {
-    const bool wasOpen = MBPortOpen();
-    if (down)
-        openSequence();
-    else
-        closeSequence();
-    afterOpenOrClose(wasOpen);
-}
-
-void TMB::openSequence() {
-    refreshButton_->setEnabled(false);
-    portList_->setEnabled(false);
-    baudBox_->setEnabled(false);
-    setPortLamp(kGreen, QString());
-    mb::port::PortInfo chosen;
-    chosen.path = port_.toStdString();
-    if (QListWidgetItem* item = portList_->currentItem()) {
-        const int row = portList_->row(item);
-        chosen = entries_.at(static_cast<std::size_t>(row)).info;
-        port_ = qs(chosen.path);
-    }
-    engine_.portOpening();
-    openButton_->setText(QStringLiteral("Close"));
-
-    mb::port::OpenError err;
-    if (startLink(port_, &err)) {
-        portInfo_ = chosen;
-        lastUsedPort_ = qs(mb::port::rememberedName(chosen));
-        portError_.clear();
-        failureNotice_.clear();
-        noticeTimer_->stop();
-        thereWasOpenEvent_ = true;
-        engine_.portOpened();
-        showNotice();
-        return;
-    }
-    // The red lamp is the failure report, with the reason in its tooltip and below the panel; no dialog.
-    mb::port::ProbeResult why{err, {}};
-    if (err.kind == mb::port::OpenFailure::Busy) why.holders = mb::port::portHolders(port_.toStdString());
-    portError_ = qs(err.reason + (why.holders.empty() ? "" : " Held by " + why.holders + "."));
-    failureNotice_ = qs(mb::port::shortReason(mb::port::deviceName(chosen.path), why));
-    openButton_->setChecked(false);
-    openButton_->setText(QStringLiteral("Open"));
-    refreshButton_->setEnabled(true);
-    portList_->setEnabled(true);
-    baudBox_->setEnabled(true);
-    engine_.portOpenFailed();
-    setPortLamp(kRed, portError_);
-    MBRefreshPortList();
-}
-
-void TMB::closeSequence() {
-    refreshButton_->setEnabled(true);
-    portList_->setEnabled(true);
-    baudBox_->setEnabled(true);
-    noticeTimer_->stop();
-    if (!waitingFor_.isEmpty()) {
-        stopWaiting(); // the engine closed when the port was lost
-    } else {
-        engine_.portClosing();
-    }
-    openButton_->setText(QStringLiteral("Open"));
-    stopLink();
-}
-
-bool TMB::startLink(const QString& path, mb::port::OpenError* err) {
-    if (!serial_.open(path.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, err)) return false;
-    thread_ = std::make_unique<TCommThread>(serial_);
-    if (const int error = thread_->setUpError()) {
-        // Without its events the thread could never be stopped: no thread, no open port.
-        thread_.reset();
-        serial_.close();
-        *err = mb::port::describeOpenError(path.toStdString(), error);
-        err->reason =
-            path.toStdString() + " cannot be used: the receive thread cannot start (" + err->system + ").";
-        return false;
-    }
-    thread_->connectCallbacks([this](std::span<const std::uint8_t> b) { bytesArrived(b); },
-                              [this](int error) { deviceLost(error); });
-    writeNotifier_ = new QSocketNotifier(serial_.fd(), QSocketNotifier::Write, this);
-    writeNotifier_->setEnabled(false);
-    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] {
-        serial_.flush();
-        writeNotifier_->setEnabled(serial_.pendingOutput() > 0);
-    });
-    linkOpened_ = true;
-    thread_->start();
-    return true;
-}
-
-void TMB::stopLink() {
-    inputAt_.reset(); // a port opened again from a handler starts afresh
-    if (!linkOpened_) return;
-    linkOpened_ = false;
-    thread_->disconnectCallbacks();
-    thread_->stop(); // never waits on this thread: a pending hand-over is abandoned, not awaited
-    // This may run inside the thread's own hand-over (a handler closed the port): delete it later.
-    TCommThread* t = thread_.release();
-    t->setParent(this);
-    t->deleteLater();
-    delete writeNotifier_;
-    writeNotifier_ = nullptr;
-    outgoing_.clear();
-    serial_.close();
-}
-
-void TMB::afterOpenOrClose(bool wasOpen) {
-    attempt_->setVisible(engine_.attemptIndicatorVisible());
-    if (MBPortOpen() != wasOpen && OnMBPortOpenedOrClosed) OnMBPortOpenedOrClosed(MBPortOpen());
-}
-
-void TMB::bytesArrived(std::span<const std::uint8_t> bytes) {
-    // The engine's closing may run a handler before the link stops; it must see no more bytes.
-    if (!linkOpened_ || !engine_.MBPortOpen()) return;
-    inputAt_ = thread_->batchTime();
-    engine_.bytesReceived(bytes.data(), bytes.size());
-    inputAt_.reset();
-}
-
-void TMB::deviceLost(int error) {
-    if (!linkOpened_) return;
-    const QString reason =
-        port_ + QStringLiteral(" was lost: ") +
-        (error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("the device hung up")) +
-        QStringLiteral(" (unplugged, or the far end closed).");
-    const QString name = qs(mb::port::deviceName(portInfo_.path));
-    const bool wasOpen = MBPortOpen();
-    failureNotice_ = lossText(name);
-    if (!mb::port::comesBackAsItself(portInfo_)) {
-        // Nothing to wait for: closed as the Close button would close it; the red lamp says why.
-        openButton_->setChecked(false);
-        closeSequence();
-        rebuildPortList();
-        portError_ = reason;
-        setPortLamp(kRed, reason);
-        afterOpenOrClose(wasOpen);
-        return;
-    }
-    // The engine closes as for the Close button, but the button stays down: the user still wants this
-    // port, and the link reopens it when it comes back (the same by-id adapter, else the same path).
-    stopLink();
-    waitingFor_ = qs(mb::port::rememberedName(portInfo_));
-    waitNotice_ = name + QStringLiteral(" lost: waiting for it to come back.");
-    netReconnect_->begin(waitingFor_); // a network port has no device node to announce its return
-    portError_ = reason;
-    noticeTimer_->stop();
-    engine_.portClosing(); // its handlers may press Close, which ends the wait at once
-    if (!waitingFor_.isEmpty()) {
-        setPortLamp(kRed, reason);
-        rebuildPortList();
-    }
-    afterOpenOrClose(wasOpen);
-}
-
-void TMB::tryReconnect() {
-    const int row = mb::port::findRemembered(entries_, waitingFor_.toStdString());
-    if (row < 0 || entries_[static_cast<std::size_t>(row)].held) return; // not back yet
-    const mb::port::PortEntry back = entries_[static_cast<std::size_t>(row)];
-    const std::string name = mb::port::deviceName(back.info.path);
-    mb::port::ProbeResult why = back.probe;
-    // Back but not usable yet (udev may still be setting its permissions): the next change retries.
-    if (why.error.kind == mb::port::OpenFailure::None && startLink(qs(back.info.path), &why.error)) {
-        port_ = qs(back.info.path);
-        portInfo_ = back.info;
-        waitingFor_.clear();
-        portError_.clear();
-        failureNotice_.clear();
-        engine_.portOpening();
-        thereWasOpenEvent_ = true;
-        engine_.portOpened();
-        setPortLamp(kGreen, QString());
-        reconnectNotice_ = QStringLiteral("Reconnected to %1 at %2.")
-                               .arg(qs(name), QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
-        noticeTimer_->start(kReconnectedShownMs);
-        rebuildPortList();
-        // The poll cycle resumes as after Open.
-        afterOpenOrClose(false);
-        return;
-    }
-    waitNotice_ = QStringLiteral("Still waiting: ") + qs(mb::port::shortReason(name, why));
-    portError_ = qs(why.error.reason);
-    setPortLamp(kRed, portError_);
-    showNotice();
-}
-
-void TMB::stopWaiting() {
-    waitingFor_.clear();
-    setPortLamp(buttonFace(this), QString());
-    rebuildPortList();
 }
 
 void TMB::showNotice() {
-    QString text, tip = portError_;
-    QColor colour = kNoticeBad;
-    if (!waitingFor_.isEmpty()) {
-        text = waitNotice_;
-    } else if (noticeTimer_->isActive()) {
-        text = reconnectNotice_;
-        colour = kNoticeGood;
-    } else if (!MBPortOpen()) {
-        text = failureNotice_;
-        // Nothing failed yet, but the chosen port cannot be opened: say why before the user tries.
-        const int row = portList_->currentRow();
-        if (text.isEmpty() && row >= 0 && row < static_cast<int>(entries_.size()) &&
-            !entries_[static_cast<std::size_t>(row)].usable()) {
-            const mb::port::PortEntry& e = entries_[static_cast<std::size_t>(row)];
-            text = qs(mb::port::shortReason(mb::port::deviceName(e.info.path), e.probe));
-            tip = qs(e.probe.error.reason);
-        }
-    }
+    const TPortSession::Notice& n = session_.notice();
     QPalette p = notice_->palette();
-    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::WindowText, n.good ? kNoticeGood : kNoticeBad);
     notice_->setPalette(p);
-    notice_->setText(text);
-    notice_->setToolTip(text.isEmpty() || tip.isEmpty() ? text : tip);
+    notice_->setText(n.text);
+    notice_->setToolTip(n.tip);
     // The panel grows below its usual face by as many lines as the text needs (three at most).
     const int lines = notice_->fontMetrics().lineSpacing();
-    const int h = text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);
+    const int h = n.text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);
     notice_->resize(notice_->width(), h);
-    notice_->setVisible(!text.isEmpty());
+    notice_->setVisible(!n.text.isEmpty());
     setFixedSize(153, 145 + (h > 0 ? h + 8 : 0));
-}
-
-// ---------------------------------------------------------------------------------------------------
-// mb::LinkHost
-
-bool TMB::write(const std::uint8_t* data, std::size_t size) {
-    if (!linkOpened_) return false;
-    // The engine hands a frame over two characters at a time; one system call per frame is enough.
-    outgoing_.insert(outgoing_.end(), data, data + size);
-    return true;
-}
-
-void TMB::writesDone() {
-    if (!linkOpened_ || outgoing_.empty()) return;
-    // Queued, not checked: a device that refuses bytes is gone, and the receive thread's hang-up closes
-    // the link once. Failing the send here as well would end the transaction twice.
-    serial_.write(outgoing_);
-    outgoing_.clear();
-    if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
-}
-
-void TMB::startTimer(mb::LinkTimer t, unsigned ms) {
-    const int interval = static_cast<int>(std::min(ms, 0x7fffffffu));
-    switch (t) {
-    case mb::LinkTimer::TimeOut:
-        timeOutTimer_->start(interval);
-        break;
-    case mb::LinkTimer::DelayedSend:
-        // The poll cycle's pause runs from the end of the transaction: the reply's last character taken
-        // in or the last time-out due. Past already (a slow display), the request goes at once, still
-        // only one.
-        if (inputAt_)
-            delayedSendTimer_->startAt(*inputAt_ + std::chrono::milliseconds(interval));
-        else
-            delayedSendTimer_->start(interval);
-        break;
-    case mb::LinkTimer::Statistics:
-        statisticsTimer_->start(interval);
-        break;
-    }
-}
-
-void TMB::stopTimer(mb::LinkTimer t) {
-    switch (t) {
-    case mb::LinkTimer::TimeOut:
-        timeOutTimer_->stop();
-        break;
-    case mb::LinkTimer::DelayedSend:
-        delayedSendTimer_->stop();
-        break;
-    case mb::LinkTimer::Statistics:
-        statisticsTimer_->stop();
-        break;
-    }
 }
 
 // A lamp is flashed for every byte a frame sends, all within microseconds: it is lit and its timer
@@ -658,47 +366,10 @@ void TMB::flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_poi
     timer->start(kFlashMs);
 }
 
-void TMB::flashTx() {
-    flash(txLamp_, txLampTimer_, txLitAt_);
-}
-
-void TMB::flashRx() {
-    flash(rxLamp_, rxLampTimer_, rxLitAt_);
-}
-
-void TMB::txLampOff() {
+void TMB::lampsOff() {
     txLampTimer_->stop();
     setBackground(txLamp_, buttonFace(this));
-}
-
-void TMB::lampsReset() {
-    txLampOff();
     rxLampTimer_->stop();
     setBackground(rxLamp_, buttonFace(this));
     showStatusLamp();
-    if (!MBPortOpen() && waitingFor_.isEmpty()) setPortLamp(buttonFace(this), QString());
-}
-
-void TMB::statusShown(mb::TMBStatus, const std::string&) {
-    lastStatus_->setText(qs(engine_.lastStatusLine()));
-    showStatusLamp();
-}
-
-void TMB::attemptShown(std::uint8_t n) {
-    attempt_->setText(QString::number(n));
-    attempt_->move(138 + n, attempt_->y());
-}
-
-void TMB::countersChanged() {
-    txCounter_->setText(qs(engine_.txCounterText()));
-    rxCounter_->setText(qs(engine_.rxCounterText()));
-}
-
-void TMB::speedChanged() {
-    speed_->setText(qs(engine_.speedText()));
-}
-
-void TMB::modeChanged() {
-    setTitle(qs(engine_.caption()));
-    attempt_->setVisible(engine_.attemptIndicatorVisible());
 }

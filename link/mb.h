@@ -1,11 +1,9 @@
 #pragma once
 // TMB: the serial link component. A group box carrying its own panel (lamps, counters, port list,
-// Open/Close, baud box) that owns one serial port, runs the link protocol engine on it in the GUI
-// thread and receives through its TCommThread while the port is open.
-#include "link/core/linkengine.h"
-#include "link/portdiscovery.h"
-#include "link/portopen.h"
-#include "link/serialport_posix.h"
+// Open/Close, baud box) over one port session (link/portsession.h), which owns the port, the receive
+// thread and the link engine. The panel only builds its controls, binds them to the session and keeps
+// the component's published names.
+#include "link/portsession.h"
 
 #include <QGroupBox>
 #include <QString>
@@ -13,8 +11,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,16 +19,11 @@ class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
-class QSocketNotifier;
 class QTimer;
-class TCommThread;
 class TMBClickLabel;
 class TMBShape;
-class TNetReconnect;
-class TPortWatch;
-class TPreciseTimer;
 
-class TMB : public QGroupBox, private mb::LinkHost {
+class TMB : public QGroupBox {
     Q_OBJECT
 public:
     explicit TMB(QWidget* parent = nullptr);
@@ -43,41 +34,41 @@ public:
     std::function<void(bool MBbPortOpen)> OnMBPortOpenedOrClosed;
 
     // ---- Port ----
-    QString Port() const { return port_; }
-    void setPort(const QString& p) { port_ = p; }
+    QString Port() const { return session_.port(); }
+    void setPort(const QString& p) { session_.setPort(p); }
     // The port the user last picked or opened, as its by-id link where it has one. A port that is
     // missing from the list does not replace it.
-    QString MBLastUsedPort() const { return lastUsedPort_; }
-    void setMBLastUsedPort(const QString& p) { lastUsedPort_ = p; }
+    QString MBLastUsedPort() const { return session_.lastUsedPort(); }
+    void setMBLastUsedPort(const QString& p) { session_.setLastUsedPort(p); }
     mb::TMBBaud MBBaud() const { return engine_.MBBaud(); }
     void setMBBaud(mb::TMBBaud b);
-    std::uint32_t WinQSizeIn() const { return queueIn_; }
-    void setWinQSizeIn(std::uint32_t n) { queueIn_ = n; }
-    std::uint32_t WinQSizeOut() const { return queueOut_; }
-    void setWinQSizeOut(std::uint32_t n) { queueOut_ = n; }
-    bool MBRefreshListOnStartup() const { return refreshOnStartup_; }
-    void setMBRefreshListOnStartup(bool v) { refreshOnStartup_ = v; }
+    std::uint32_t WinQSizeIn() const { return session_.queueIn(); }
+    void setWinQSizeIn(std::uint32_t n) { session_.setQueueIn(n); }
+    std::uint32_t WinQSizeOut() const { return session_.queueOut(); }
+    void setWinQSizeOut(std::uint32_t n) { session_.setQueueOut(n); }
+    bool MBRefreshListOnStartup() const { return session_.refreshOnStartup(); }
+    void setMBRefreshListOnStartup(bool v) { session_.setRefreshOnStartup(v); }
     bool MBPortOpen() const { return engine_.MBPortOpen(); }
-    bool MBThereWasOpenEvent() const { return thereWasOpenEvent_; }
-    void setMBThereWasOpenEvent(bool v) { thereWasOpenEvent_ = v; }
+    bool MBThereWasOpenEvent() const { return session_.thereWasOpenEvent(); }
+    void setMBThereWasOpenEvent(bool v) { session_.setThereWasOpenEvent(v); }
     // Closes the port as the Close button would, and stops waiting for a lost one to return; nothing
     // happens while it is closed.
-    void MBClosePort();
+    void MBClosePort() { session_.close(); }
     // Opens `port` (a path or a by-id link) as a user would: selects it in the list (refreshing the
     // list first if it is not there) and presses Open. Returns whether the port is open afterwards.
-    bool MBOpenPort(const QString& port);
+    bool MBOpenPort(const QString& port) { return session_.openPort(port); }
     // Rebuilds the port list as the Refresh button does.
-    void MBRefreshPortList();
+    void MBRefreshPortList() { session_.refreshPortList(); }
     // Why the last open failed or the device was lost, for an engineer (also the port lamp's tooltip);
     // empty after a successful open.
-    QString MBPortErrorText() const { return portError_; }
+    QString MBPortErrorText() const { return session_.portErrorText(); }
     // The lost port the link waits for, to reopen it when it returns (the Open button stays down);
     // empty when not waiting.
-    QString MBWaitingForPort() const { return waitingFor_; }
-    // The port's channel: the demo's simulator, the recent network addresses, the connect's bound.
-    mb::port::AnyPort& MBChannel() { return serial_; }
+    QString MBWaitingForPort() const { return session_.waitingForPort(); }
     // The port list as shown, row by row.
-    const std::vector<mb::port::PortEntry>& MBPortEntries() const { return entries_; }
+    const std::vector<mb::port::PortEntry>& MBPortEntries() const { return session_.portEntries(); }
+    // The port's channel: the demo's simulator, the recent network addresses, the connect's bound.
+    mb::port::AnyPort& MBChannel() { return session_.channel(); }
 
     // ---- Panel ----
     bool MBBaudEditVisible() const { return baudEditVisible_; }
@@ -124,75 +115,30 @@ public:
     // Everything else of the engine (responder settings, other events, buffer indices).
     mb::LinkEngine& engine() { return engine_; }
     const mb::LinkEngine& engine() const { return engine_; }
+    // The port session behind the panel: its life's events (opened, closed, lost, reconnected).
+    TPortSession& session() { return session_; }
+    const TPortSession& session() const { return session_; }
 
 private:
-    // mb::LinkHost
-    bool write(const std::uint8_t* data, std::size_t size) override;
-    void writesDone() override;
-    void startTimer(mb::LinkTimer t, unsigned ms) override;
-    void stopTimer(mb::LinkTimer t) override;
-    void flashTx() override;
-    void flashRx() override;
-    void txLampOff() override;
-    void lampsReset() override;
-    void statusShown(mb::TMBStatus status, const std::string& text) override;
-    void attemptShown(std::uint8_t attempt) override;
-    void countersChanged() override;
-    void speedChanged() override;
-    void modeChanged() override;
-
     void buildPanel();
+    void bindSession();
     void deferredSetUp();
-    void rebuildPortList();
-    void portsChanged();
-    void watchPorts();
-    void openClicked(bool down);
-    void openSequence();
-    void closeSequence();
-    bool startLink(const QString& path, mb::port::OpenError* err);
-    void stopLink();
-    void tryReconnect();
-    void stopWaiting();
-    void showNotice();
-    void afterOpenOrClose(bool wasOpen);
-    void bytesArrived(std::span<const std::uint8_t> bytes);
-    void deviceLost(int error);
+    void showPortList();
+    void showChosenRow(int row);
+    void showLifeState();
     void showBaud();
     void showStatusLamp();
-    void setPortLamp(const QColor& c, const QString& tip);
+    void showPortLamp();
+    void showNotice();
     static constexpr int kFlashMs = 100;
     void flash(QLabel* lamp, QTimer* timer, std::chrono::steady_clock::time_point& litAt);
+    void lampsOff();
 
-    mb::LinkEngine engine_{*this};
-    mb::port::AnyPort serial_; // a device, a network port or the demo instrument
-    TNetReconnect* netReconnect_;
-    std::unique_ptr<TCommThread> thread_;
-    QSocketNotifier* writeNotifier_ = nullptr;
-    std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete
-    bool linkOpened_ = false;
-    TPortWatch* watch_;
-    std::vector<mb::port::PortEntry> entries_; // the port list's rows
-    // While the engine handles an input (bytes read, a time-out due): when that input happened. A pause
-    // asked for meanwhile counts from then, not from whenever the handling (a display) got round to it.
-    std::optional<std::chrono::steady_clock::time_point> inputAt_;
-
-    QString port_ = QStringLiteral("COM1");
-    QString lastUsedPort_;
-    mb::port::PortInfo portInfo_; // the open port: after a loss, what must come back
-    QString waitingFor_;          // its remembered name while waiting for it; empty otherwise
-    QString portError_;
-    QString failureNotice_; // the last failed open or loss in one sentence; cleared by an open
-    QString waitNotice_;
-    QString reconnectNotice_;
-    std::uint32_t queueIn_ = 8192;
-    std::uint32_t queueOut_ = 8192;
-    bool refreshOnStartup_ = true;
-    bool thereWasOpenEvent_ = false;
+    // A member rather than a child: it stops its link before the panel's controls are deleted.
+    TPortSession session_;
+    mb::LinkEngine& engine_ = session_.engine();
     bool baudEditVisible_ = true;
 
-    TPreciseTimer* timeOutTimer_;
-    TPreciseTimer* delayedSendTimer_;
-    QTimer* statisticsTimer_;
     QTimer* txLampTimer_;
     QTimer* rxLampTimer_;
     std::chrono::steady_clock::time_point txLitAt_{}, rxLitAt_{};
@@ -211,6 +157,5 @@ private:
     QLabel* lastStatus_;
     QLabel* bitsPerSecond_;
     QComboBox* baudBox_;
-    QLabel* notice_;      // below the panel: why the port is not open, waiting, reconnected
-    QTimer* noticeTimer_; // how long "reconnected" stays
+    QLabel* notice_; // below the panel: why the port is not open, waiting, reconnected
 };

@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Main.h"
+#include "app/tools/ToolsLog.h"
 #include "app/tools/TrafficWindow.h"
 #include "app/tools/TrendWindow.h"
 #include "common/profilefile.h"
@@ -135,6 +136,7 @@ void ToolWindows::takeExchange(const LinkExchange& e, bool transactionEnded) {
 
 TrendWindow* ToolWindows::showTrend() {
     if (!trendWindow_) {
+        qCDebug(lcTools, "trend window opened");
         trendWindow_ = new TrendWindow(*this);
         placeWindow(trendWindow_, kTrendSection, QSize(900, 520));
         bool ok = false;
@@ -149,6 +151,7 @@ TrendWindow* ToolWindows::showTrend() {
 
 TrafficWindow* ToolWindows::showMonitor() {
     if (!monitorWindow_) {
+        qCDebug(lcTools, "traffic monitor opened");
         monitorWindow_ = new TrafficWindow(*this);
         placeWindow(monitorWindow_, kMonitorSection, QSize(900, 560));
     }
@@ -214,10 +217,12 @@ QString ToolWindows::startRecording(const QString& path) {
     if (recordMessage_) recordMessage_->close();
     if (!recorder_.start(QFile::encodeName(path).toStdString())) {
         const QString error = QString::fromLocal8Bit(recorder_.error().c_str());
+        qCDebug(lcTools, "recording to %s refused: %s", qUtf8Printable(path), qUtf8Printable(error));
         showRecordingState();
         emit recordingChanged(false);
         return error;
     }
+    qCDebug(lcTools, "recording to %s", qUtf8Printable(path));
     recordTimer_->start();
     showRecordingState();
     emit recordingChanged(true);
@@ -225,6 +230,7 @@ QString ToolWindows::startRecording(const QString& path) {
 }
 
 void ToolWindows::stopRecording() {
+    qCDebug(lcTools, "recording stopped");
     recorder_.stop();
     recordTimer_->stop();
     showRecordingState();
@@ -249,6 +255,7 @@ void ToolWindows::recordTriggered(bool on) {
 }
 
 void ToolWindows::recordingFailed() {
+    qCDebug(lcTools, "recording to %s failed: %s", recorder_.path().c_str(), recorder_.error().c_str());
     recordTimer_->stop();
     showRecordingState();
     emit recordingChanged(false);

@@ -65,6 +65,15 @@ TEST(CommandLine, RecordTakesAFile) {
     }
 }
 
+TEST(CommandLine, VerboseAsksForTheTrace) {
+    EXPECT_TRUE(parseCommandLine({"vx2207-config", "--verbose"}).verbose);
+    EXPECT_TRUE(parseCommandLine({"vx2207-config", "/QARNEL", "-verbose"}).verbose);
+    EXPECT_FALSE(parseCommandLine({"vx2207-config", "/QARNEL"}).verbose);
+    EXPECT_EQ(parseCommandLine({"vx2207-config", "--verbose=yes"}).action, CommandLine::Action::Fail);
+    const QString help = parseCommandLine({"vx2207-config", "--help"}).text;
+    EXPECT_TRUE(help.contains("--verbose") && help.contains("vx.port")) << help.toStdString();
+}
+
 } // namespace
 
 TEST(CommandLine, PortDemoAndTimeOut) {
