@@ -1,5 +1,7 @@
 #include "link/netchannel.h"
 
+#include "common/pictureformat.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -187,6 +189,25 @@ ConnectProbe::State ConnectProbe::check() {
 void ConnectProbe::reset() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+}
+
+void RoundTrip::replied(Clock::time_point t) {
+    if (!sentAt_) return;
+    sum_ += t - *sentAt_;
+    ++count_;
+    sentAt_.reset();
+}
+
+std::optional<std::chrono::microseconds> RoundTrip::take() {
+    if (count_ == 0) return std::nullopt;
+    const auto mean = std::chrono::duration_cast<std::chrono::microseconds>(sum_ / count_);
+    sum_ = {};
+    count_ = 0;
+    return mean;
+}
+
+std::string roundTripText(std::chrono::microseconds mean) {
+    return "Round trip: " + vx::formatPicture(static_cast<double>(mean.count()) / 1000.0, "0.0") + " ms";
 }
 
 std::chrono::milliseconds reconnectDelay(unsigned attempt) {

@@ -77,6 +77,25 @@ private:
     int fd_ = -1;
 };
 
+// The round trip over a network port, request handed over to good reply, as the panel shows it: the
+// mean over the transactions since it last looked.
+class RoundTrip {
+public:
+    using Clock = std::chrono::steady_clock;
+    void sent(Clock::time_point t) { sentAt_ = t; }
+    void replied(Clock::time_point t);
+    void failed() { sentAt_.reset(); } // a time-out says nothing about the path's delay
+    // The mean since the last call, then starts over; nullopt when no reply came.
+    std::optional<std::chrono::microseconds> take();
+
+private:
+    std::optional<Clock::time_point> sentAt_;
+    Clock::duration sum_{};
+    unsigned count_ = 0;
+};
+// "Round trip: 3.4 ms", with the desktop's decimal separator.
+std::string roundTripText(std::chrono::microseconds mean);
+
 // How long to wait before reconnect attempt n (0, 1, ...): doubling from a quarter second to 4 s.
 std::chrono::milliseconds reconnectDelay(unsigned attempt);
 

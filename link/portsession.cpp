@@ -60,6 +60,10 @@ TPortSession::TPortSession(QObject* parent) : QObject(parent) {
     connect(delayedSendTimer_, &TPreciseTimer::timeout, this,
             [this] { engine_.timerExpired(mb::LinkTimer::DelayedSend); });
     connect(statisticsTimer_, &QTimer::timeout, this, [this] {
+        if (const auto mean = roundTrip_.take(); mean && onNetwork() && engine_.MBPortOpen()) {
+            roundTripText_ = qs(mb::port::roundTripText(*mean));
+            updateNotice();
+        }
         if (!engine_.statisticsTick()) return;
         emit setUpDue();
         if (refreshOnStartup_) refreshPortList();
@@ -259,6 +263,8 @@ bool TPortSession::startLink(const QString& path, mb::port::OpenError* err) {
 }
 
 void TPortSession::stopLink() {
+    roundTrip_ = {};
+    roundTripText_.clear();
     inputAt_.reset(); // a port opened again from a handler starts afresh
     if (!linkOpened()) return;
     TCommThread* t = thread_.release();
@@ -380,6 +386,9 @@ void TPortSession::updateNotice() {
             n.text = qs(mb::port::shortReason(mb::port::deviceName(e.info.path), e.probe));
             n.tip = qs(e.probe.error.reason);
         }
+    } else if (onNetwork()) {
+        n.text = roundTripText_;
+        n.good = true;
     }
     if (n.text.isEmpty() || n.tip.isEmpty()) n.tip = n.text;
     notice_ = n;
@@ -403,6 +412,7 @@ void TPortSession::writesDone() {
     qCDebug(lcLink, "sent %zu characters: %s", outgoing_.size(),
             hex(outgoing_.data(), outgoing_.size()).constData());
     serial_.write(outgoing_);
+    roundTrip_.sent(std::chrono::steady_clock::now());
     outgoing_.clear();
     if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
 }
@@ -442,7 +452,11 @@ void TPortSession::stopTimer(mb::LinkTimer t) {
     }
 }
 
-void TPortSession::statusShown(mb::TMBStatus, const std::string& text) {
+void TPortSession::statusShown(mb::TMBStatus status, const std::string& text) {
+    if (status == mb::stOK)
+        roundTrip_.replied(inputAt_.value_or(std::chrono::steady_clock::now()));
+    else
+        roundTrip_.failed();
     qCDebug(lcLink, "outcome: %s, attempt %u", text.c_str(), unsigned{engine_.MBMasterTryNumber()});
     emit statusChanged();
 }

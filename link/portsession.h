@@ -159,6 +159,9 @@ private:
     State state_ = State::Closed;
     mb::port::AnyPort serial_; // a device, a network port or the demo instrument
     TNetReconnect* netReconnect_;
+    mb::port::RoundTrip roundTrip_; // over a network port, shown below the panel
+    QString roundTripText_;
+    bool onNetwork() const { return mb::port::isNetworkAddress(port_.toStdString()); }
     std::unique_ptr<TCommThread> thread_; // exists while the link runs on the port
     QSocketNotifier* writeNotifier_ = nullptr;
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete

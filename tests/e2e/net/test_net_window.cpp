@@ -7,10 +7,15 @@
 #include "sim/harness.h"
 #include "widgets/speedbutton.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -71,6 +76,7 @@ TEST_P(WindowThroughSer2net, PollsWritesAndComesBackAfterTheServerRestarts) {
     EXPECT_EQ(nw.label("Label_LastStatus"), "Last status: OK");
     EXPECT_TRUE(nw.label("Label_RxCounter").endsWith(" frames"));
     EXPECT_TRUE(nw.listed(address));
+    EXPECT_TRUE(nw.until([&] { return nw.label("Label_PortNotice").startsWith("Round trip: "); }, 3000));
 
     nw.w->SpeedButton_WriteSettings->setDown(true);
     EXPECT_TRUE(nw.until([&] { return !nw.w->SpeedButton_WriteSettings->Down(); })); // acknowledged
@@ -83,8 +89,16 @@ TEST_P(WindowThroughSer2net, PollsWritesAndComesBackAfterTheServerRestarts) {
     const auto frames = nw.w->MB1->MBNumberOfRxFrames();
     EXPECT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() > frames; }));
 
-    // The address is remembered for the next start.
+    // The address is remembered for the next start; over RFC 2217 the panel's rate reaches the server.
     nw.w->MB1->MBClosePort();
+    if (GetParam() == NetKind::Rfc2217) {
+        nw.w->MB1->setMBBaud(mb::baud057600);
+        ASSERT_TRUE(nw.w->MB1->MBOpenPort(address));
+        const auto* c = dynamic_cast<mb::port::NetChannel*>(nw.w->MB1->MBChannel().channel());
+        ASSERT_TRUE(c);
+        EXPECT_EQ(c->serverBaud(), 57600u);
+        nw.w->MB1->MBClosePort();
+    }
     nw.w->SaveSettings();
     QFile ini(nw.dir.filePath("vx.ini"));
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
@@ -105,6 +119,28 @@ TEST(WindowNetwork, RefusedOrSilentAddressesFailQuicklyWithAReason) {
     EXPECT_FALSE(nw.w->MB1->MBOpenPort(QStringLiteral("tcp://127.0.0.1:%1").arg(port)));
     EXPECT_LT(t.elapsed(), 1000);
     EXPECT_TRUE(nw.w->MB1->MBPortErrorText().contains("refused the connection"));
+}
+
+TEST(WindowNetwork, AnAddressTypedOnThePanelOpens) {
+    vx::sim::SimProcess sim(VX2207_SIM, {"--tcp", "0"});
+    ASSERT_TRUE(sim.started());
+    NetWindow nw;
+    // The prompt is modal: each answer is typed once it is up. A malformed one is asked for again.
+    QStringList answers{"tcp://no-port", QString::fromStdString(sim.devicePath())};
+    QString secondLabel;
+    QTimer typist;
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!d || answers.isEmpty()) return;
+        if (answers.size() == 1) secondLabel = d->findChild<QLabel*>()->text();
+        d->findChild<QComboBox*>("ComboBox_NetworkPort")->setCurrentText(answers.takeFirst());
+        d->accept();
+    });
+    typist.start(20);
+    nw.w->MB1->findChild<QAction*>("Action_NetworkPort")->trigger();
+    EXPECT_TRUE(secondLabel.startsWith("tcp://no-port is no network address."));
+    EXPECT_TRUE(nw.w->MB1->MBPortOpen());
+    EXPECT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 1; }));
 }
 
 TEST(WindowDemo, ListedOpenedWithItsBannerAndGoneWithoutTheSimulator) {

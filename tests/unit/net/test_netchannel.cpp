@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/pictureformat.h"
+
+#include <clocale>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -135,4 +138,25 @@ TEST(NetChannel, AProbeWaitsForALostServerWithoutBlocking) {
     for (unsigned n = 0; n < 6; ++n)
         EXPECT_EQ(reconnectDelay(n), delays[n]);
     EXPECT_EQ(reconnectDelay(1000), 4000ms);
+}
+
+TEST(NetChannel, RoundTripIsTheMeanSinceTheLastLookInTheDesktopsNumbers) {
+    ASSERT_TRUE(std::setlocale(LC_ALL, "hu_HU.UTF-8"));
+    vx::setDecimalSeparator(",");
+    RoundTrip rt;
+    const auto t0 = RoundTrip::Clock::now();
+    EXPECT_FALSE(rt.take());
+    rt.sent(t0);
+    rt.replied(t0 + 3ms);
+    rt.sent(t0 + 10ms);
+    rt.failed(); // a time-out is no delay of the path
+    rt.replied(t0 + 900ms);
+    rt.sent(t0 + 20ms);
+    rt.replied(t0 + 23800us);
+    const auto mean = rt.take();
+    ASSERT_TRUE(mean);
+    EXPECT_EQ(roundTripText(*mean), "Round trip: 3,4 ms");
+    EXPECT_FALSE(rt.take());
+    vx::setDecimalSeparator(".");
+    std::setlocale(LC_ALL, "C");
 }
