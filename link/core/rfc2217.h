@@ -44,8 +44,8 @@ public:
     bool accepted() const { return settingsSent_; }
     // The server declined the option: it is no RFC 2217 server.
     bool refused() const { return refused_; }
-    // The server answered the purge: the line is set up and empty.
-    bool ready() const { return purged_; }
+    // The server answered the rate and the purge: the line is set up and empty.
+    bool ready() const { return purged_ && serverBaud_; }
     // The server's own word on the line, once it has given it.
     std::optional<std::uint32_t> serverBaud() const { return serverBaud_; }
     std::optional<std::uint8_t> serverDataSize() const { return serverDataSize_; }
