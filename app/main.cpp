@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -113,7 +114,12 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
             if (std::exchange(*fired, true)) return;
             grabAndExit(status);
         };
-        QObject::connect(&main, &TForm_Main::replyShown, &main, [=] { finish(0); });
+        // VX_SCREENSHOT_REPLIES=N waits for the Nth good reply (what a second of polling shows).
+        auto replies =
+            std::make_shared<int>(std::max(1, qEnvironmentVariableIntValue("VX_SCREENSHOT_REPLIES")));
+        QObject::connect(&main, &TForm_Main::replyShown, &main, [=] {
+            if (--*replies <= 0) finish(0);
+        });
         bool waitOk = false;
         int waitMs = qEnvironmentVariableIntValue("VX_REPLY_WAIT_MS", &waitOk);
         if (!waitOk) waitMs = 10000;

@@ -411,8 +411,9 @@ void TPortSession::writesDone() {
     // the link once. Failing the send here as well would end the transaction twice.
     qCDebug(lcLink, "sent %zu characters: %s", outgoing_.size(),
             hex(outgoing_.data(), outgoing_.size()).constData());
-    serial_.write(outgoing_);
+    // Taken before the write: on a fast path the reply is read before write() has even returned here.
     roundTrip_.sent(std::chrono::steady_clock::now());
+    serial_.write(outgoing_);
     outgoing_.clear();
     if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
 }
