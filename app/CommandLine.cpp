@@ -23,14 +23,6 @@ constexpr ToolkitOption kToolkitOptions[] = {
     {"reverse", false},        {"widgetcount", false},
 };
 
-CommandLine answer(CommandLine::Action action, const QString& text, int status) {
-    CommandLine line;
-    line.action = action;
-    line.text = text;
-    line.exitStatus = status;
-    return line;
-}
-
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments) {
@@ -87,6 +79,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     QString usage = parser.helpText();
     usage.replace(QStringLiteral("<executable_name>"), kProgram);
 
+    const auto answer = [](CommandLine::Action action, const QString& text, int exitStatus) {
+        CommandLine c;
+        c.action = action;
+        c.text = text;
+        c.exitStatus = exitStatus;
+        return c;
+    };
     if (!parser.parse(arguments))
         return answer(CommandLine::Action::Fail,
                       kProgram + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n') + usage, 2);

@@ -2,6 +2,7 @@
 // TForm_Main: the configurator's main window. It owns every control and the window state; the logic is
 // split into files by area (shell: layout, language, access mode and settings file; later the instrument
 // exchange and the service pages), each adding its handlers here.
+#include "app/CommandGuard.h"
 #include "app/Exchange.h"
 #include "app/ServicePages.h"
 #include "app/tools/SettingsBackup.h"
@@ -41,10 +42,16 @@ class TSpeedButton;
 
 class TForm_DUTHiba;
 class TMB;
+namespace vx::app::bench {
+class BenchStation;
+}
 namespace vx::app::tools {
 class ToolWindows;
 class DemoBanner;
 } // namespace vx::app::tools
+namespace vx::app::records {
+class Records;
+}
 
 class TForm_Main : public QWidget {
     Q_OBJECT
@@ -131,11 +138,15 @@ public:
     // Loads a saved file into the editor, never into the instrument; *differences lists each field that
     // changes as "name: old → new". Returns an error text (nothing changed), empty on success.
     QString RestoreSettingsBackup(const QString& path, QStringList* differences = nullptr);
-    // Asks before settings that cannot work are written; unset, WriteQuestion asks. Tests answer here.
+    // Asks before settings that cannot work, or calibration constants that cannot be right, are
+    // written; unset, WriteQuestion asks. Tests answer here.
     std::function<bool(const QString&)> ConfirmWrite;
-    std::unique_ptr<QMessageBox> WriteQuestion(const QString& text);
+    std::unique_ptr<QMessageBox> WriteQuestion(const QString& text, const QString& title = {},
+                                               const QString& proceed = {});
     // Set once a good reply has been decoded: the editor then has something to differ from.
     bool HaveReply = false;
+    // The variant the editor's values were read for or restored from; -1 before either.
+    int EditorVariant = -1;
     void SaveSettingsBackupAsked();     // asks for the file
     void RestoreSettingsBackupAsked();  // asks for the file, shows what changed
     std::vector<QLabel*> SettingsMarks; // by vx::app::tools::SettingField
@@ -148,6 +159,10 @@ public:
     vx::app::tools::ToolWindows* Tools = nullptr;
     // Says that the values are simulated while the demo instrument is connected.
     vx::app::tools::DemoBanner* Label_DemoBanner = nullptr;
+    // Calibration records and their history (records/RecordsWindow.h), maker mode only.
+    vx::app::records::Records* Records = nullptr;
+    // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.
+    vx::app::bench::BenchStation* Bench = nullptr;
     // The text of the selected language.
     QString inLanguage(const char* english, const char* hungarian) const;
 
@@ -175,6 +190,17 @@ public:
     void InputCalibrationTick();
     void SpeedButton_InputCalibrationNextClick();
     void SpeedButton_InputCalibrationBackClick();
+
+    // Command safety (MainSafety.cpp): which command bits may go out, and why a button came back up.
+    vx::app::CommandGuard Commands;
+    QLabel* Label_CommandNotice = nullptr;
+    // Says in the window which buttons came back up and why.
+    void showCommandNotice(const QString& buttons, const QString& why);
+    // The input calibration's readings: only those of replies to requests carrying the step's forcing.
+    vx::app::FreshReading Fresh;
+    QLabel* Label_InputCalibrationWaiting = nullptr;
+    // Both calibration procedures from their start, as after a port event.
+    void RestartCalibrations();
 
     // Exchange window state.
     std::array<std::int32_t, vx::instrument::kCalibrationPairs> Low{}, High{};
@@ -301,6 +327,8 @@ signals:
     void replyShown();
     // After the texts of a language were applied, for the added windows to follow.
     void languageApplied();
+    // After the access mode was applied (maker mode on or off).
+    void accessModeApplied();
     // Each attempt on the link as it ended: a retried attempt (transactionEnded false) or the
     // transaction's end. Read-only, for the traffic monitor and the trend; emitted before the window
     // reacts, the frames valid only during the call.
@@ -340,6 +368,12 @@ private:
     void setForceSelection(const vx::app::ForceSelection& f);
 
     void resetWorkingState();
+    void connectCommandSafety();
+    void releaseCommands(vx::app::CommandRelease why);
+    void commandPressed(TSpeedButton* button, bool down);
+    void storeCalibrationClick(TSpeedButton* button);
+    void refuseWrite(const QString& why);
+    bool askBeforeWriting(const QString& title, const QString& proceed, const QString& text);
     void connectExchangeHandlers();
     void linkAttemptSent();
     void reportLinkExchange(vx::app::tools::Outcome outcome, std::uint8_t slaveError, bool transactionEnded);

@@ -65,6 +65,7 @@ void TForm_Main::connectExchangeHandlers() {
     MB1->engine().OnMBStatusNowChanged = [this](mb::TMBStatusNow now, const std::string&) {
         if (now == mb::stnSending) linkAttemptSent();
     };
+    connectCommandSafety();
     for (QLineEdit* edit : {Edit_InputLow, Edit_InputHigh, Edit_OutputLow, Edit_OutputHigh})
         edit->installEventFilter(this);
     connect(RadioGroup_BemenetTipusa, &TRadioGroup::clicked, this,
@@ -112,6 +113,10 @@ void TForm_Main::connectExchangeHandlers() {
 
 void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
     if (Label_DemoBanner) Label_DemoBanner->follow(MBbPortOpen, MB1->Port());
+    // Open, Close, a loss and a reconnect alike: nothing pending may reach whatever answers next.
+    releaseCommands(MBbPortOpen ? Commands.portOpened() : Commands.portClosed());
+    Fresh.failed();
+    RestartCalibrations();
     if (!MBbPortOpen) return;
     ShownInstrumentType = -1;
     BuildRequest();
@@ -134,7 +139,18 @@ void TForm_Main::MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string
         reportLinkExchange(vx::app::tools::Outcome::ClosedPort, 0, true);
         break;
     }
-    if (MBStatus == mb::stOK) DecodeReply();
+    using Outcome = vx::app::CommandGuard::Outcome;
+    // A closed port's end is followed by the port event, which says why.
+    if (MBStatus != mb::stClosedPort)
+        releaseCommands(Commands.transactionEnded(MBStatus == mb::stOK           ? Outcome::Reply
+                                                  : MBStatus == mb::stSlaveError ? Outcome::BadAnswer
+                                                                                 : Outcome::NoReply));
+    if (MBStatus == mb::stOK) {
+        DecodeReply();
+        Fresh.replied(LastReply);
+    } else {
+        Fresh.failed();
+    }
     const bool show = MBStatus == mb::stOK || MakerAccess;
     PageControl1->setVisible(show);
     GroupBox_System->setVisible(show);
@@ -187,6 +203,7 @@ void TForm_Main::BuildRequest() {
     in.uPWMForce = uPWMForce;
     for (const auto& [bit, button] : commandButtons())
         if (button->Down()) in.commandFlags |= bit;
+    in.commandFlags = Commands.allowed(in.commandFlags);
     in.low = Low;
     in.high = High;
     in.uOut4mA = uOut4mA;
@@ -204,6 +221,7 @@ void TForm_Main::BuildRequest() {
     in.editor = editorState();
     in.reported = ReportedCodes;
     const ins::Request request = vx::app::buildRequestFields(in);
+    Fresh.requestSent(request);
     updateSettingsMarks(request);
 
     MB1->MBClearTXDataBuffer();
@@ -380,6 +398,7 @@ void TForm_Main::showEditor(const EditorState& e) {
 
 void TForm_Main::LoadSettingsFromReply() {
     showEditor(vx::app::editorFromReply(LastReply));
+    EditorVariant = iTypeOfInstrument;
     SpeedButton_ReadSettings->setDown(false);
 }
 
@@ -411,6 +430,7 @@ void TForm_Main::Edit_OutputLowExit(QLineEdit* sender) {
 
 void TForm_Main::Button_GyariAlapSkalaClick() {
     showEditor(vx::app::factoryDefaults(editorState(), iTypeOfInstrument));
+    if (iTypeOfInstrument >= 0) EditorVariant = iTypeOfInstrument;
 }
 
 bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {

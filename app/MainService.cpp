@@ -39,7 +39,8 @@ void TForm_Main::connectServiceHandlers() {
         Button_Out0,       Button_OutVegertek, Button_Out50Percents};
     for (std::size_t i = 0; i < adjusting.size(); ++i)
         connect(adjusting[i], &QPushButton::clicked, this, [this, i] { PwmButtonClick(i); });
-    connect(TrackBar_PWM, &QSlider::valueChanged, this, &TForm_Main::TrackBar_PWMChange);
+    // Only the operator's moves (mouse, wheel, keys) trigger an action; positions set by code do not.
+    connect(TrackBar_PWM, &QAbstractSlider::actionTriggered, this, &TForm_Main::TrackBar_PWMChange);
     const std::pair<TSpeedButton*, app::CheckPoint> points[] = {
         {SpeedButton_Test4mA, app::CheckPoint::I4mA},   {SpeedButton_Test12mA, app::CheckPoint::I12mA},
         {SpeedButton_Test20mA, app::CheckPoint::I20mA}, {SpeedButton_Test2V, app::CheckPoint::U2V},
@@ -70,6 +71,12 @@ void TForm_Main::PageControl1Change() {
          {RadioGroup_GainForce, RadioGroup_DividerForce, RadioGroup_GainForceCH, RadioGroup_MereshatarForce})
         force->setItemIndex(0);
     QWidget* const page = PageControl1->ActivePage();
+    if (page != TabSheet_InputCalibration) {
+        // The procedure's forcing belongs to its page: no later tick may force the input elsewhere.
+        Timer_InCal->stop();
+        InCal = {};
+        Label_InputCalibrationWaiting->hide();
+    }
     if (page == TabSheet_Uzemmod) {
         uPWMForce = 0;
         SpeedButton_Reset->setDown(true);
@@ -107,9 +114,8 @@ void TForm_Main::ApplyPWMValue() {
 }
 
 void TForm_Main::TrackBar_PWMChange() {
-    // Positions set by ApplyPWMValue come without the focus and are not the operator's.
-    if (!TrackBar_PWM->hasFocus()) return;
-    uPWMValue = app::pwmFromTrackBar(TrackBar_PWM->value());
+    // Runs on the operator's action, before the value follows the new position.
+    uPWMValue = app::pwmFromTrackBar(TrackBar_PWM->sliderPosition());
     ApplyPWMValue();
 }
 
@@ -195,6 +201,8 @@ void TForm_Main::TrackBar_OutCheckChange() {
 
 void TForm_Main::InputCalibrationStart() {
     uPWMForce = app::pwmForceOf(uPWMValue);
+    // A store still pending would carry the half-overwritten set of the new pass.
+    SpeedButton_ADCalBeiras->setDown(false);
     SpeedButton_ADCalBeiras->hide();
     ListBox_InputCalibrated->clear();
     InCal.step = app::kInCalFirstState;
@@ -211,9 +219,16 @@ void TForm_Main::setForceSelection(const app::ForceSelection& f) {
 }
 
 void TForm_Main::InputCalibrationTick() {
-    const app::InputCalibrationEffects e =
-        app::inputCalibrationTick(InCal, LastReply.AdFiltered0, LastReply.AdFiltered1, Low, High);
-    if (e.force) setForceSelection(*e.force);
+    const app::InputCalibrationEffects e = app::inputCalibrationTick(InCal, Fresh.reading(), Low, High);
+    if (e.force) {
+        setForceSelection(*e.force);
+        Fresh.expect(*e.force);
+    }
+    if (e.waiting) {
+        Label_InputCalibrationWaiting->setText(
+            inLanguage("waiting for a fresh reading", "friss mérésre vár"));
+        Label_InputCalibrationWaiting->setVisible(*e.waiting);
+    }
     if (e.heading) Label_InputCalibration1->setText(q(*e.heading));
     if (e.instruction) Memo_InputCalibration2->setPlainText(q(*e.instruction));
     if (e.nextVisible) SpeedButton_InputCalibrationNext->setVisible(*e.nextVisible);

@@ -3,6 +3,8 @@
 // and restore. The rules and the file format live in tools/.
 #include "app/Main.h"
 
+#include "app/bench/BenchStation.h"
+#include "app/records/RecordsWindow.h"
 #include "app/tools/DemoBanner.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolWindows.h"
@@ -16,6 +18,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -130,7 +133,17 @@ void TForm_Main::updateSettingsMarks(const vx::instrument::Request& request) {
 }
 
 void TForm_Main::SpeedButton_WriteSettingsClick() {
-    if (!SpeedButton_WriteSettings->Down() || !HaveReply) return;
+    if (!SpeedButton_WriteSettings->Down()) return;
+    // The editor's values are meant for the variant they were read for (or restored from); another
+    // unit may be answering now.
+    if (EditorVariant != iTypeOfInstrument) {
+        refuseWrite(EditorVariant < 0
+                        ? inLanguage("read the settings from this instrument first",
+                                     "előbb olvassa be a beállításokat ebből a készülékből")
+                        : inLanguage("the editor holds settings of another variant",
+                                     "a szerkesztőben másik készülékváltozat beállításai vannak"));
+        return;
+    }
     vx::app::RequestInputs in;
     in.editor = editorState();
     in.reported = ReportedCodes;
@@ -139,39 +152,59 @@ void TForm_Main::SpeedButton_WriteSettingsClick() {
         in.editor, edited, tools::valuesOf(LastReply), iTypeOfInstrument != vx::instrument::kVariantModbus);
     if (doubts.empty()) return;
     // Not a single request may carry the write while the engineer decides.
+    QStringList refused, lines;
+    for (const tools::Suspicion& d : doubts) {
+        if (d.refused()) {
+            const QString why =
+                d.reason == tools::SuspicionReason::NotANumber
+                    ? inLanguage("not a number", "nem szám")
+                    : inLanguage("outside the signal type", "kívül esik a jeltípus tartományán");
+            refused << settingName(d.field) + QStringLiteral(": ") + q(d.newText) + QStringLiteral(" (") +
+                           why + QStringLiteral("; ") + inLanguage("allowed: ", "megengedett: ") +
+                           q(d.allowed) + QLatin1Char(')');
+            continue;
+        }
+        lines << settingName(d.field) + QStringLiteral(": ") + q(d.oldText) + QStringLiteral(" → ") +
+                     q(d.newText) + QStringLiteral(" (") +
+                     inLanguage("the end value equals the initial value",
+                                "a végérték egyenlő a kezdőértékkel") +
+                     QLatin1Char(')');
+    }
+    if (!refused.isEmpty()) {
+        refuseWrite(refused.join(QStringLiteral("; ")));
+        return;
+    }
     SpeedButton_WriteSettings->setDown(false);
     if (readDownBeforeWrite_) SpeedButton_ReadSettings->setDown(true);
-    QStringList lines;
-    for (const tools::Suspicion& d : doubts) {
-        const QString why =
-            d.reason == tools::SuspicionReason::NotANumber
-                ? inLanguage("not a number the instrument can hold", "nem a készülék által tárolható szám")
-            : d.reason == tools::SuspicionReason::OutsideType
-                ? inLanguage("outside what the signal type allows", "kívül esik a jeltípus tartományán")
-                : inLanguage("the end value equals the initial value", "a végérték egyenlő a kezdőértékkel");
-        lines << settingName(d.field) + QStringLiteral(": ") + q(d.oldText) + QStringLiteral(" → ") +
-                     q(d.newText) + QStringLiteral(" (") + why + QLatin1Char(')');
-    }
     const QString text =
         inLanguage("These settings cannot work as they are:", "Ezek a beállítások így nem működhetnek:") +
         QStringLiteral("\n\n") + lines.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
         inLanguage("Write them to the instrument anyway?", "Mégis beírja őket a készülékbe?");
-    bool write = false;
-    if (ConfirmWrite) {
-        write = ConfirmWrite(text);
-    } else {
-        const std::unique_ptr<QMessageBox> box = WriteQuestion(text);
-        box->exec();
-        write = box->buttonRole(box->clickedButton()) == QMessageBox::AcceptRole;
-    }
-    if (write) SpeedButton_WriteSettings->setDown(true);
+    if (askBeforeWriting(inLanguage("Write settings", "Beállítások írása"),
+                         inLanguage("Write anyway", "Mégis beírja"), text))
+        SpeedButton_WriteSettings->setDown(true);
 }
 
-std::unique_ptr<QMessageBox> TForm_Main::WriteQuestion(const QString& text) {
-    auto box =
-        std::make_unique<QMessageBox>(QMessageBox::Warning, inLanguage("Write settings", "Beállítások írása"),
-                                      text, QMessageBox::NoButton, this);
-    box->addButton(inLanguage("Write anyway", "Mégis beírja"), QMessageBox::AcceptRole);
+void TForm_Main::refuseWrite(const QString& why) {
+    SpeedButton_WriteSettings->setDown(false);
+    if (readDownBeforeWrite_) SpeedButton_ReadSettings->setDown(true);
+    showCommandNotice(SpeedButton_WriteSettings->text(), why);
+}
+
+bool TForm_Main::askBeforeWriting(const QString& title, const QString& proceed, const QString& text) {
+    if (ConfirmWrite) return ConfirmWrite(text);
+    const std::unique_ptr<QMessageBox> box = WriteQuestion(text, title, proceed);
+    box->exec();
+    return box->buttonRole(box->clickedButton()) == QMessageBox::AcceptRole;
+}
+
+std::unique_ptr<QMessageBox> TForm_Main::WriteQuestion(const QString& text, const QString& title,
+                                                       const QString& proceed) {
+    auto box = std::make_unique<QMessageBox>(
+        QMessageBox::Warning, title.isEmpty() ? inLanguage("Write settings", "Beállítások írása") : title,
+        text, QMessageBox::NoButton, this);
+    box->addButton(proceed.isEmpty() ? inLanguage("Write anyway", "Mégis beírja") : proceed,
+                   QMessageBox::AcceptRole);
     box->setDefaultButton(box->addButton(inLanguage("Cancel", "Mégse"), QMessageBox::RejectRole));
     return box;
 }
@@ -257,6 +290,7 @@ QString TForm_Main::RestoreSettingsBackup(const QString& path, QStringList* diff
     // A pending read would overwrite the restored values with the instrument's at the next reply.
     SpeedButton_ReadSettings->setDown(false);
     showEditor(vx::app::editorFromReply(shaped));
+    EditorVariant = b.variant;
     return {};
 }
 
@@ -279,6 +313,8 @@ void TForm_Main::buildMenuBar() {
     Label_DemoBanner->setGeometry(8, 461, 289, 32);
     connect(this, &TForm_Main::languageApplied, Label_DemoBanner,
             [this] { Label_DemoBanner->setEnglish(GsSelectedLanguage == QLatin1String("english")); });
+    Records = new vx::app::records::Records(*this);
+    Bench = new vx::app::bench::BenchStation(*this);
     // Above the client area, so the specified controls keep their places.
     applyMenuTexts();
     if (auto* box = qobject_cast<QBoxLayout*>(layout())) {
@@ -309,7 +345,11 @@ void TForm_Main::SaveSettingsBackupAsked() {
     const QString error = SaveSettingsBackup(path);
     qCDebug(lcTools, "settings saved to %s: %s", qUtf8Printable(path),
             error.isEmpty() ? "done" : qUtf8Printable(error));
-    if (!error.isEmpty()) QMessageBox::warning(this, title, error);
+    if (!error.isEmpty()) {
+        QMessageBox::warning(this, title, error);
+        return;
+    }
+    Tools->note(inLanguage("Settings saved to %1", "Beállítások mentve: %1").arg(QFileInfo(path).fileName()));
 }
 
 void TForm_Main::RestoreSettingsBackupAsked() {
@@ -326,6 +366,9 @@ void TForm_Main::RestoreSettingsBackupAsked() {
         QMessageBox::warning(this, title, error);
         return;
     }
+    Tools->note(
+        inLanguage("Settings loaded from %1 into the editor", "Beállítások betöltve a szerkesztőbe: %1")
+            .arg(QFileInfo(path).fileName()));
     const QString changed = differences.isEmpty()
                                 ? inLanguage("The editor already held these settings.",
                                              "A szerkesztő már ezeket a beállításokat tartalmazta.")

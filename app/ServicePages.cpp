@@ -149,9 +149,22 @@ const char* inputCalibrationInstruction(int number) {
     return number >= 1 && number <= 8 ? kInstructions[number - 1] : "";
 }
 
-InputCalibrationEffects inputCalibrationTick(InputCalibrationState& s, std::int32_t adFiltered0,
-                                             std::int32_t adFiltered1, CalibrationValues& low,
-                                             CalibrationValues& high) {
+namespace {
+const InputCalibrationRow* rowOf(int state) {
+    const auto row = std::find_if(kInputCalibrationTable.begin(), kInputCalibrationTable.end(),
+                                  [&](const InputCalibrationRow& r) { return state / 10 * 10 == r.state; });
+    if (row == kInputCalibrationTable.end() || state % 10 > 1) return nullptr; // 0 and unknown states
+    return &*row;
+}
+} // namespace
+
+std::optional<ForceSelection> inputCalibrationForcing(int state) {
+    const InputCalibrationRow* row = rowOf(state);
+    return row ? std::optional<ForceSelection>(row->force) : std::nullopt;
+}
+
+InputCalibrationEffects inputCalibrationTick(InputCalibrationState& s, const std::optional<Reading>& reading,
+                                             CalibrationValues& low, CalibrationValues& high) {
     InputCalibrationEffects e;
     if (s.step == kInCalClosingState) {
         e.force = ForceSelection{};
@@ -159,12 +172,12 @@ InputCalibrationEffects inputCalibrationTick(InputCalibrationState& s, std::int3
         e.instruction = kInCalClosingInstruction;
         e.storeVisible = true;
         e.nextVisible = e.backVisible = false;
+        e.waiting = false;
         s.step = 0;
         return e;
     }
-    const auto row = std::find_if(kInputCalibrationTable.begin(), kInputCalibrationTable.end(),
-                                  [&](const InputCalibrationRow& r) { return s.step / 10 * 10 == r.state; });
-    if (row == kInputCalibrationTable.end() || s.step % 10 > 1) return e; // 0 and unknown states: nothing
+    const InputCalibrationRow* row = rowOf(s.step);
+    if (!row) return e; // 0 and unknown states: nothing
 
     if (s.step == row->state) {
         e.force = row->force;
@@ -176,6 +189,7 @@ InputCalibrationEffects inputCalibrationTick(InputCalibrationState& s, std::int3
         } else if (row->state == kInCalFirstState + 10) {
             e.backVisible = true;
         }
+        e.waiting = false;
         // A click that came while the step was being shown belongs to no step.
         s.nextRequest = s.backRequest = false;
         s.step = row->state + 1;
@@ -183,17 +197,22 @@ InputCalibrationEffects inputCalibrationTick(InputCalibrationState& s, std::int3
     }
 
     // Waiting state. The flags are left for the next display state to clear.
-    if (s.nextRequest) {
-        const std::int32_t reading = row->channel == 0 ? adFiltered0 : adFiltered1;
-        const auto k = static_cast<std::size_t>(row->pair - 1);
-        (row->high ? high : low)[k] = reading;
-        e.addLine = (row->high ? "High" : "Low") + std::to_string(row->pair) + " = " +
-                    formatPicture(reading, "0 000 000");
-        s.step = row->state + 10;
-    }
-    if (s.backRequest && row->backTo != 0) {
+    const bool back = s.backRequest && row->backTo != 0;
+    if (back) {
+        // Back wins over a Next of the same tick: nothing is taken that the list would not show.
         e.removeLine = true;
+        e.waiting = false;
         s.step = row->backTo;
+    } else if (s.nextRequest && !reading) {
+        e.waiting = true;
+    } else if (s.nextRequest) {
+        const std::int32_t value = row->channel == 0 ? reading->adFiltered0 : reading->adFiltered1;
+        const auto k = static_cast<std::size_t>(row->pair - 1);
+        (row->high ? high : low)[k] = value;
+        e.addLine = (row->high ? "High" : "Low") + std::to_string(row->pair) + " = " +
+                    formatPicture(value, "0 000 000");
+        e.waiting = false;
+        s.step = row->state + 10;
     }
     return e;
 }

@@ -3,6 +3,7 @@
 // seven steps, Next and Back), the input calibration procedure (fifteen states driven by a tick) and
 // the test page's range-to-divider rule. Each procedure is a table of steps plus one function over
 // it; the window only binds its controls to what these return.
+#include "app/FreshReading.h"
 #include "instrument/exchange.h"
 
 #include <array>
@@ -77,12 +78,6 @@ std::vector<CalibratedLine> outputCalibrationNext(int step, std::uint16_t pwmFor
 // ---------------------------------------------------------------------------------------------------
 // Input calibration procedure
 
-// The force selections as radio items: channel (0 CH0, 1 CH1), divider item, gain item.
-struct ForceSelection {
-    int channel = 0, divider = 0, gain = 0;
-    bool operator==(const ForceSelection&) const = default;
-};
-
 struct InputCalibrationRow {
     int state; // display state; the waiting state is state + 1
     ForceSelection force;
@@ -116,13 +111,18 @@ struct InputCalibrationEffects {
     std::optional<bool> nextVisible, backVisible, storeVisible;
     std::optional<std::string> addLine;
     bool removeLine = false;
+    // Next is pending but there is no fresh reading to take yet (true), or no longer waits (false).
+    std::optional<bool> waiting;
 };
 
 using CalibrationValues = std::array<std::int32_t, instrument::kCalibrationPairs>;
-// One tick of the procedure over the readings of the latest reply; stores readings in low / high.
-InputCalibrationEffects inputCalibrationTick(InputCalibrationState& s, std::int32_t adFiltered0,
-                                             std::int32_t adFiltered1, CalibrationValues& low,
-                                             CalibrationValues& high);
+// One tick of the procedure; stores the fresh reading, if there is one, in low / high. Without one a
+// pending Next waits; Back together with Next goes back and takes nothing, so the list and the values
+// stay in step.
+InputCalibrationEffects inputCalibrationTick(InputCalibrationState& s, const std::optional<Reading>& reading,
+                                             CalibrationValues& low, CalibrationValues& high);
+// The forcing the procedure sets in its state (display or waiting); none outside a step.
+std::optional<ForceSelection> inputCalibrationForcing(int state);
 
 // ---------------------------------------------------------------------------------------------------
 // Test page

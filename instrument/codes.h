@@ -67,6 +67,10 @@ struct InputRange {
     std::string_view displayUnit;
 };
 inline constexpr std::size_t kInputRangeCount = 7;
+// Converter counts of a range's calibration reference above its offset, nominally: every range's
+// reference is scaled to the same share (about 60 %) of the converter's full scale.
+inline constexpr std::int32_t kNominalCalibrationSpan = 5'000'000;
+inline constexpr std::int32_t kConverterFullScale = 8'388'607;
 inline constexpr std::size_t kCurrentRange = 6;
 extern const std::array<InputRange, kInputRangeCount> kInputRanges;
 // nullptr for an index without a range.

@@ -72,6 +72,11 @@ std::map<std::string, std::string> byIdLinks(const std::string& byIdDir) {
 
 std::vector<PortInfo> candidatePorts() {
     const auto links = byIdLinks("/dev/serial/by-id");
+    const auto sockets = byIdLinks("/dev/serial/by-path");
+    auto byPath = [&sockets](const std::string& canonical) {
+        const auto it = sockets.find(canonical);
+        return it == sockets.end() ? std::string() : it->second;
+    };
     auto byId = [&links](const std::string& canonical) {
         const auto it = links.find(canonical);
         return it == links.end() ? std::string() : it->second;
@@ -92,6 +97,7 @@ std::vector<PortInfo> candidatePorts() {
         if (q.hasProductIdentifier()) info.productId = q.productIdentifier();
         canonicals.push_back(canonicalPath(info.path));
         info.byId = byId(canonicals.back());
+        info.byPath = byPath(canonicals.back());
         out.push_back(std::move(info));
     }
     for (const std::string& p : extraPorts()) {
@@ -103,6 +109,7 @@ std::vector<PortInfo> candidatePorts() {
         if (!canonical.empty() && same != canonicals.end()) info = out[same - canonicals.begin()];
         info.path = p;
         info.byId = canonical.empty() ? std::string() : byId(canonical);
+        info.byPath = canonical.empty() ? std::string() : byPath(canonical);
         canonicals.push_back(canonical);
         out.push_back(std::move(info));
     }
@@ -184,6 +191,27 @@ bool comesBackAsItself(const PortInfo& info, const std::string& devRoot) {
     if (!info.byId.empty()) return true;
     const fs::path p = fs::path(info.path).lexically_normal();
     return p.parent_path() != (fs::path(devRoot) / "pts").lexically_normal();
+}
+
+namespace {
+// Serial numbers that adapter makers give every unit alike: no serial number at all, or 0 or 1.
+bool ownSerialNumber(const std::string& serial) {
+    const std::size_t digits = serial.find_first_not_of('0');
+    return digits != std::string::npos && serial.substr(digits) != "1";
+}
+} // namespace
+
+bool isSameDevice(const PortInfo& lost, const PortInfo& c) {
+    if (lost.vendorId == 0 && lost.productId == 0) return !lost.path.empty() && c.path == lost.path;
+    if (c.vendorId != lost.vendorId || c.productId != lost.productId) return false;
+    if (ownSerialNumber(lost.serialNumber)) return c.serialNumber == lost.serialNumber;
+    return !lost.byPath.empty() && c.byPath == lost.byPath;
+}
+
+int findSameDevice(const std::vector<PortEntry>& entries, const PortInfo& lost) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (!entries[i].held && isSameDevice(lost, entries[i].info)) return static_cast<int>(i);
+    return -1;
 }
 
 int findRemembered(const std::vector<PortEntry>& entries, const std::string& remembered) {

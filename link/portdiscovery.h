@@ -18,6 +18,7 @@ struct PortInfo {
     std::string byId; // its /dev/serial/by-id link, empty if it has none
     std::string description, manufacturer, serialNumber;
     std::uint16_t vendorId = 0, productId = 0; // 0: not a USB device, or unknown
+    std::string byPath; // its /dev/serial/by-path link (the socket it sits in), empty if it has none
 };
 
 // What a probe found: error.kind None when the port can be opened.
@@ -70,6 +71,15 @@ std::string rememberedName(const PortInfo& info);
 // a device path or a link such as the simulator's; false for a bare terminal under /dev/pts, whose
 // number the kernel gives to the next terminal opened (a shell, say).
 bool comesBackAsItself(const PortInfo& info, const std::string& devRoot = "/dev");
+
+// Whether `candidate` is the very device `lost` was, so that the link may reopen it unasked (many
+// adapters share a by-id name): a USB adapter with a serial number of its own by vendor, product and
+// serial number; one without (or with a placeholder such as "0001") by the socket it sits in (its
+// by-path name) with vendor and product; anything else (a pseudo-terminal's link, an extra port) by
+// its path.
+bool isSameDevice(const PortInfo& lost, const PortInfo& candidate);
+// The row, not held by this component, that is the lost device; -1 when none.
+int findSameDevice(const std::vector<PortEntry>& entries, const PortInfo& lost);
 
 // The row a remembered name stands for: a by-id link or a plain path (as older settings files hold
 // them, and as ports without a by-id link are remembered). -1 when none.

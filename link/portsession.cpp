@@ -1,4 +1,5 @@
 #include "link/portsession.h"
+#include "link/porthelp.h"
 
 #include "link/commthread.h"
 #include "link/logging.h"
@@ -329,7 +330,7 @@ void TPortSession::deviceLost(int error) {
 }
 
 void TPortSession::tryReconnect() {
-    const int row = mb::port::findRemembered(entries_, waitingFor_.toStdString());
+    const int row = mb::port::findSameDevice(entries_, portInfo_);
     if (row < 0 || entries_[static_cast<std::size_t>(row)].held) return; // not back yet
     if (!advance(mb::port::LifeEvent::PortAppeared)) return;
     const mb::port::PortEntry back = entries_[static_cast<std::size_t>(row)];
@@ -385,6 +386,12 @@ void TPortSession::updateNotice() {
             const mb::port::PortEntry& e = entries_[static_cast<std::size_t>(chosen_)];
             n.text = qs(mb::port::shortReason(mb::port::deviceName(e.info.path), e.probe));
             n.tip = qs(e.probe.error.reason);
+        }
+        // Not one port that opens: say what to do rather than leave two greyed buttons.
+        const auto opens = [](const mb::port::PortEntry& e) { return e.usable(); };
+        if (n.text.isEmpty() && std::none_of(entries_.begin(), entries_.end(), opens)) {
+            n.text = qs(mb::port::noPortNotice());
+            n.tip = qs(mb::port::noPortHelp());
         }
     } else if (onNetwork()) {
         n.text = roundTripText_;

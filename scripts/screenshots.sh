@@ -2,7 +2,8 @@
 # Renders the configurator's windows under Xvfb to PNG files in build/screenshots/: the main window in both
 # languages, with and without the maker-level switch, under a dark palette, on a 1024x768 screen and at
 # twice the scale on a 1280x800 one, the firmware-mismatch dialog, the service pages walked against a live
-# simulator, and the simulator unplugged and plugged back in.
+# simulator, the added tools (trend, traffic monitor, recording, backup dialogs) against one, the
+# simulator unplugged and plugged back in, and the calibration records with a certificate.
 set -euo pipefail
 dir=${1:-build/release}
 exe="$dir/app/vx2207-config"
@@ -46,12 +47,21 @@ for language in english magyar; do
     echo "$out/dialog-$language.png"
 done
 
-cmake --build "$dir" --target vx_service_tour vx_reconnect_tour vx2207-sim >/dev/null
+cmake --build "$dir" --target vx_service_tour vx_reconnect_tour vx_tools_tour vx2207-sim >/dev/null
 for language in english magyar; do
     xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_service_tour" "$dir/sim/vx2207-sim" "$out" "$language"
+    # The trend, the traffic monitor, the recording indicator and the backup's dialogs.
+    xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_tools_tour" "$dir/sim/vx2207-sim" "$out" "$language"
 done
 # The instrument unplugged and plugged back in: polling, waiting for it, reconnected.
 xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_reconnect_tour" "$dir/sim/vx2207-sim" "$out"
+# Calibration records: the record and history windows, and page 1 of a certificate in each language.
+cmake --build "$dir" --target vx_records_tour >/dev/null
+for language in english magyar; do
+    xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_records_tour" "$out" "$language"
+    pdftoppm -png -r 100 -f 1 -l 1 -singlefile "$out/certificate-$language.pdf" "$out/certificate-$language-page1"
+    echo "$out/certificate-$language-page1.png" "$out/records-run-$language.png" "$out/records-history-$language.png"
+done
 # The demo instrument with its banner (its simulator found on PATH as an installed one would be beside
 # the program), and the panel on a network port (the simulator listening on TCP itself) after a second
 # of polling, when the round trip is shown.

@@ -158,8 +158,11 @@ int main(int argc, char** argv) {
     {
         Simulator sim(options, pty.master, memory, framError, control);
         // Everything is in place once the device path is out: the control FIFO and the meter file.
-        if (sim.writeMeter()) {
-            std::printf("%s\n", pty.path.c_str());
+        if (!sim.openBench(&error)) {
+            std::fprintf(stderr, "vx2207-sim: %s\n", error.c_str());
+            status = 1;
+        } else if (sim.writeMeter()) {
+            std::printf("%s\n%s", pty.path.c_str(), sim.benchPlaces().c_str());
             std::fflush(stdout);
             if (listener >= 0)
                 serveTcp(sim, listener);

@@ -146,10 +146,15 @@ bool LoopHost::runOnce(Clock::time_point until, std::optional<Clock::time_point>
     const auto wait = std::max(wake - now, Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    pollfd p[2] = {{fd_, POLLIN, 0}, {watched_, POLLIN, 0}};
-    const int r = ::ppoll(p, watched_ >= 0 ? 2 : 1, &ts, nullptr);
+    std::vector<pollfd> p = {{fd_, POLLIN, 0}, {watched_, POLLIN, 0}};
+    for (int fd : also_)
+        p.push_back({fd, POLLIN, 0});
+    // A negative descriptor is skipped by poll.
+    const int r = ::ppoll(p.data(), p.size(), &ts, nullptr);
     if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)) && !readInput()) inputGone_ = true;
     if (r > 0 && watched_ >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) extraReadable();
+    for (std::size_t i = 2; r > 0 && i < p.size(); ++i)
+        if (p[i].revents & (POLLIN | POLLHUP | POLLERR)) alsoReadable(p[i].fd);
     fireDueTimers(Clock::now());
     return true;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vx::sim {
 
@@ -54,6 +55,8 @@ public:
     }
     // The far end closed or the descriptor failed: nothing more will come on it.
     bool inputGone() const { return inputGone_; }
+    // Further descriptors to wait on; alsoReadable(fd) serves each.
+    void watchAlso(std::vector<int> fds) { also_ = std::move(fds); }
 
     int fd() const { return fd_; }
     std::uint64_t bytesWritten() const { return written_; }
@@ -67,6 +70,7 @@ protected:
     virtual void afterEngine() {}
     // The watched descriptor has input (or was hung up).
     virtual void extraReadable() {}
+    virtual void alsoReadable(int) {}
 
     int fd_;
 
@@ -74,6 +78,7 @@ private:
     std::array<std::optional<Clock::time_point>, 3> deadlines_{};
     int watched_ = -1;
     bool inputGone_ = false;
+    std::vector<int> also_;
     std::uint64_t written_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include "link/core/linecode.h"
 #include "sim/statefile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -51,6 +52,15 @@ Device:
                            short         inputs shorted (0 V)
                            open          inputs open (0 mA)
                          bad lines are reported on standard error and ignored
+  --scpi-meter PLACE     a SCPI reference meter on the output: PLACE is tcp:PORT (listening on
+                         127.0.0.1) or a PATH where a symbolic link to its own pseudo-terminal is
+                         made; it answers *IDN?, SYST:ERR?, MEAS:CURR:DC? (amperes) and
+                         MEAS:VOLT:DC? (volts) with this unit's true output
+  --meter-digits N       the SCPI meter's significant digits (default 6)
+  --meter-noise PPM      its noise, standard deviation in parts per million (default 2)
+  --scpi-source PLACE    a SCPI calibrator on the input, placed as the meter: SOUR:VOLT V,
+                         SOUR:CURR A (levels beyond 130 V or 25 mA refused with error -222),
+                         OUTP ON|OFF, *IDN?, SYST:ERR?
   -v, --verbose          log every request and reply on standard error
   -h, --help             show this text and exit
 
@@ -85,6 +95,11 @@ Faults (shares are fractions 0..1 of the replies):
   --split-gap US         the gap between those writes in microseconds (default 500)
   --double-frame         put another responder's frame and the reply in one write
   --baud RATE            pace the output at RATE bit/s, 10 bits per character (default: unpaced)
+
+A complete simulated bench (an uncalibrated unit, its meter and its calibrator):
+  vx2207-sim --link /tmp/vx.tty --scpi-meter /tmp/vx-meter.tty --scpi-source tcp:5025
+Each instrument's place is also printed after the device path, as "meter: PLACE" and
+"source: PLACE".
 
 Behaviour: answers link command 1 with the instrument's reply; other commands from 1 to 127 get
 error 130 and a command-1 request that is not 102 bytes long gets error 131, with nothing carried
@@ -183,6 +198,21 @@ bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std
         } else if (takes("--control")) {
             if (error->empty() && value.empty()) return bad();
             o->controlPath = value;
+        } else if (takes("--scpi-meter")) {
+            ScpiPlace place;
+            if (error->empty() && !parseScpiPlace(value, &place, error)) return bad();
+            o->scpiMeter = value;
+        } else if (takes("--scpi-source")) {
+            ScpiPlace place;
+            if (error->empty() && !parseScpiPlace(value, &place, error)) return bad();
+            o->scpiSource = value;
+        } else if (takes("--meter-digits")) {
+            if (error->empty() && (!parseUnsigned(value, 12, &n) || n == 0)) return bad();
+            o->meter.digits = static_cast<int>(n);
+        } else if (takes("--meter-noise")) {
+            if (error->empty() && (!vx::parseDecimal(value, &o->meter.noisePpm) ||
+                                   !(o->meter.noisePpm >= 0) || o->meter.noisePpm > 1e5))
+                return bad();
         } else if (takes("--firmware")) {
             if (error->empty() && !parseDate(value, &o->model)) return bad();
         } else if (takes("--variant")) {
@@ -326,6 +356,54 @@ void Simulator::onCommand(std::uint8_t command, std::uint16_t dataNumber) {
     }
     if (model_.takeMemoryDirty()) saveState();
     writeMeter();
+}
+
+bool Simulator::openBench(std::string* error) {
+    options_.meter.seed = options_.model.seed ^ 0x3E7Eu;
+    auto open = [&](const std::string& where, ScpiResponder::Role role, std::unique_ptr<ScpiPort>* port) {
+        ScpiPlace place;
+        if (where.empty()) return true;
+        if (!parseScpiPlace(where, &place, error)) return false;
+        *port = std::make_unique<ScpiPort>(ScpiResponder(
+            role, options_.meter, [this] { return model_.output(); },
+            [this](const Signal& s) { model_.setSignal(s); }));
+        return (*port)->open(place, error);
+    };
+    if (!open(options_.scpiMeter, ScpiResponder::Role::Meter, &scpiMeter_) ||
+        !open(options_.scpiSource, ScpiResponder::Role::Source, &scpiSource_))
+        return false;
+    std::vector<int> fds;
+    for (const auto* port : {&scpiMeter_, &scpiSource_})
+        if (*port)
+            for (int fd : (*port)->fds())
+                fds.push_back(fd);
+    watchAlso(std::move(fds));
+    return true;
+}
+
+std::string Simulator::benchPlaces() const {
+    std::string out;
+    if (scpiMeter_) out += "meter: " + scpiMeter_->where() + "\n";
+    if (scpiSource_) out += "source: " + scpiSource_->where() + "\n";
+    return out;
+}
+
+void Simulator::alsoReadable(int fd) {
+    for (const auto* port : {&scpiMeter_, &scpiSource_}) {
+        if (!*port) continue;
+        const auto before = (*port)->fds();
+        if (std::find(before.begin(), before.end(), fd) == before.end()) continue;
+        (*port)->readable(fd);
+        if ((*port)->fds() != before) { // a client came or went
+            std::vector<int> fds;
+            for (const auto* p : {&scpiMeter_, &scpiSource_})
+                if (*p)
+                    for (int f : (*p)->fds())
+                        fds.push_back(f);
+            watchAlso(std::move(fds));
+        }
+        return;
+    }
 }
 
 bool Simulator::writeMeter() {

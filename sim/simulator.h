@@ -4,9 +4,11 @@
 #include "sim/lab.h"
 #include "sim/model.h"
 #include "sim/ptyloop.h"
+#include "sim/scpibench.h"
 
 #include <csignal>
 #include <deque>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +21,9 @@ struct Options {
     std::string stateFile;   // memory kept between runs, if any
     std::string meterFile;   // the output meter's reading, rewritten after every reply, if any
     std::string controlPath; // the calibrator's control FIFO, if any
+    std::string scpiMeter;   // where the SCPI meter listens (tcp:PORT or a link path), if anywhere
+    std::string scpiSource;  // where the SCPI source listens, if anywhere
+    MeterOptions meter;
     bool verbose = false;
     bool calibrated = false; // start as calibrated at the factory (no state file yet)
     bool exitWithParent = false;
@@ -65,6 +70,10 @@ class Simulator : public LoopHost {
 public:
     // controlFd: the calibrator's control channel (openControlFifo), or -1.
     Simulator(const Options& options, int fd, const Memory& memory, bool framError, int controlFd = -1);
+    // Opens the SCPI meter and source where the options put them. False with *error set.
+    bool openBench(std::string* error);
+    // "meter: PLACE" and "source: PLACE" lines, one per instrument opened.
+    std::string benchPlaces() const;
     // Writes the meter file (when asked for) with the output as it is now. False if it cannot.
     bool writeMeter();
     // Serves until *stop becomes non-zero (a signal handler sets it).
@@ -77,6 +86,7 @@ protected:
     bool deliver(const std::uint8_t* data, std::size_t size) override;
     void received(const std::uint8_t* data, std::size_t size) override;
     void extraReadable() override;
+    void alsoReadable(int fd) override;
 
 private:
     struct Chunk {
@@ -103,6 +113,7 @@ private:
     bool meterFailed_ = false; // reported once until a write succeeds again
 
     InjectedFaults injected_;
+    std::unique_ptr<ScpiPort> scpiMeter_, scpiSource_;
 };
 
 } // namespace vx::sim

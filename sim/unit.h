@@ -9,9 +9,9 @@
 
 namespace vx::sim {
 
-// Converter counts of a range's calibration reference above its offset, nominally.
-inline constexpr std::int32_t kNominalSpan = 5'000'000;
-inline constexpr std::int32_t kFullScaleCounts = 8'388'607;
+// The converter scaling the units are built around (see instrument/codes.h).
+inline constexpr std::int32_t kNominalSpan = instrument::kNominalCalibrationSpan;
+inline constexpr std::int32_t kFullScaleCounts = instrument::kConverterFullScale;
 
 // The output stage: nominally PWM full scale gives 24 mA on the current output and 12 V on the
 // voltage output; both are driven by the same PWM and limited by their drivers.

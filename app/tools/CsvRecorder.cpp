@@ -51,7 +51,7 @@ std::string isoLocalTime(std::int64_t ms) {
 
 std::string csvHeader() {
     return "time,input_value,input_unit,output_value,output_unit,input_range,status,temperature_C,"
-           "adc0_raw,adc0_filtered,adc1_raw,adc1_filtered\r\n";
+           "adc0_raw,adc0_filtered,adc1_raw,adc1_filtered,event\r\n";
 }
 
 std::string csvRow(std::int64_t ms, const Measurement& m) {
@@ -69,8 +69,13 @@ std::string csvRow(std::int64_t ms, const Measurement& m) {
     add(m.temperature ? csvNumber(*m.temperature) : std::string());
     for (std::int32_t v : {m.adRaw0, m.adFiltered0, m.adRaw1, m.adFiltered1})
         add(std::to_string(v));
-    row += "\r\n";
+    row += ",\r\n"; // no event
     return row;
+}
+
+std::string csvEventRow(std::int64_t ms, std::string_view event) {
+    // The time, every measured field empty, the event last.
+    return isoLocalTime(ms) + std::string(12, ',') + csvField(event) + "\r\n";
 }
 
 CsvRecorder::~CsvRecorder() {
@@ -102,6 +107,13 @@ void CsvRecorder::append(std::int64_t timeMs, const Measurement& m, std::int64_t
     if (pending_.empty()) pendingSince_ = nowMs;
     pending_ += csvRow(timeMs, m);
     ++rows_;
+    tick(nowMs);
+}
+
+void CsvRecorder::appendEvent(std::int64_t timeMs, std::string_view event, std::int64_t nowMs) {
+    if (fd_ < 0) return;
+    if (pending_.empty()) pendingSince_ = nowMs;
+    pending_ += csvEventRow(timeMs, event);
     tick(nowMs);
 }
 

@@ -28,6 +28,8 @@ std::string isoLocalTime(std::int64_t msSinceEpoch);
 
 std::string csvHeader(); // with its CRLF
 std::string csvRow(std::int64_t msSinceEpoch, const Measurement& m);
+// A row that says what happened to the link (the last column) with every measured field empty.
+std::string csvEventRow(std::int64_t msSinceEpoch, std::string_view event);
 
 class CsvRecorder {
 public:
@@ -44,6 +46,8 @@ public:
     bool start(const std::string& path);
     // One row; written now if the oldest waiting row is due (times in ms, any steady clock).
     void append(std::int64_t timeMs, const Measurement& m, std::int64_t nowMs);
+    // An event row (not counted in rows()), written as append() writes.
+    void appendEvent(std::int64_t timeMs, std::string_view event, std::int64_t nowMs);
     // Writes waiting rows that are due, and notices a failed sync.
     void tick(std::int64_t nowMs);
     // Writes what waits and closes. Nothing happens when not recording.

@@ -63,6 +63,10 @@ bool isScale(SettingField f) {
            f == SettingField::OutputHigh;
 }
 
+double outputLimit(bool voltage) {
+    return voltage ? 10.5 : 22.0;
+}
+
 bool isInput(SettingField f) {
     return f == SettingField::InputLow || f == SettingField::InputHigh;
 }
@@ -72,6 +76,20 @@ std::string listText(const std::array<std::string_view, N>& list, std::uint8_t c
     return code < N ? std::string(list[code]) : std::to_string(code);
 }
 } // namespace
+
+std::string allowedText(SettingField f, const SettingsValues& v) {
+    if (isInput(f)) {
+        const bool voltage = v.inputType == ins::kTypeVoltage;
+        const double limit = inputLimit(voltage ? 1 : 0);
+        return formatInputEdit(-limit) + " ... " + formatInputEdit(limit) + (voltage ? " V" : " mA");
+    }
+    if (f == SettingField::OutputLow || f == SettingField::OutputHigh) {
+        const bool voltage = v.outputType == ins::kTypeVoltage;
+        return formatOutputEdit(0.0) + " ... " + formatOutputEdit(outputLimit(voltage)) +
+               (voltage ? " V" : " mA");
+    }
+    return {};
+}
 
 SettingsValues valuesOf(const ins::Request& q) {
     return settingsOf(q, q.EditInputLow, q.EditInputHigh, q.EditOutputLow, q.EditOutputHigh);
@@ -132,7 +150,7 @@ std::vector<Suspicion> suspiciousSettings(const EditorState& editor, const Setti
                             {SettingField::OutputHigh, editor.outputHigh}};
     std::vector<Suspicion> out;
     const auto add = [&](SettingField f, SuspicionReason why, std::string newText) {
-        out.push_back({f, why, settingText(f, stored), std::move(newText)});
+        out.push_back({f, why, settingText(f, stored), std::move(newText), allowedText(f, edited)});
     };
     bool numbers[4] = {};
     const std::size_t count = analogueOutput ? 4 : 2;
@@ -148,16 +166,17 @@ std::vector<Suspicion> suspiciousSettings(const EditorState& editor, const Setti
         if (isInput(s.field)) {
             inside = std::fabs(v) <= inputLimit(edited.inputType == ins::kTypeVoltage ? 1 : 0);
         } else {
-            const double limit = edited.outputType == ins::kTypeVoltage ? 10.5 : 22.0;
-            inside = v >= 0.0 && v <= limit;
+            inside = v >= 0.0 && v <= outputLimit(edited.outputType == ins::kTypeVoltage);
         }
         if (!inside) add(s.field, SuspicionReason::OutsideType, s.text);
     }
     // A span is judged only between two numbers, as the instrument would receive them.
+    // Shown as it would be written, so the engineer confirms the value that goes out.
     if (numbers[0] && numbers[1] && edited.inputLow == edited.inputHigh)
-        add(SettingField::InputHigh, SuspicionReason::ZeroSpan, editor.inputHigh);
+        add(SettingField::InputHigh, SuspicionReason::ZeroSpan, settingText(SettingField::InputHigh, edited));
     if (analogueOutput && numbers[2] && numbers[3] && edited.outputLow == edited.outputHigh)
-        add(SettingField::OutputHigh, SuspicionReason::ZeroSpan, editor.outputHigh);
+        add(SettingField::OutputHigh, SuspicionReason::ZeroSpan,
+            settingText(SettingField::OutputHigh, edited));
     return out;
 }
 

@@ -48,8 +48,15 @@ enum class SuspicionReason {
 struct Suspicion {
     SettingField field;
     SuspicionReason reason;
-    std::string oldText, newText; // stored, and as edited
+    // Stored, and the new one: as it would be written, or as typed where it is never written.
+    std::string oldText, newText;
+    std::string allowed; // what the field's signal type allows ("0.000 ... 22.000 mA"); empty for none
+    // Not a number, or outside the type: never written, whatever the engineer answers.
+    bool refused() const { return reason != SuspicionReason::ZeroSpan; }
 };
+// What a scale field's signal type allows, as the editor writes numbers ("0.000 ... 22.000 mA").
+std::string allowedText(SettingField field, const SettingsValues& v);
+
 // Settings in the editor that cannot work as they would be written. The output scale counts only on an
 // instrument with an analogue output.
 std::vector<Suspicion> suspiciousSettings(const EditorState& editor, const SettingsValues& edited,

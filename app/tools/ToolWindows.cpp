@@ -6,21 +6,28 @@
 #include "app/tools/TrafficWindow.h"
 #include "app/tools/TrendWindow.h"
 #include "common/profilefile.h"
+#include "instrument/codes.h"
+#include "link/mb.h"
+#include "widgets/speedbutton.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vx::app::tools {
@@ -68,11 +75,28 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
     for (QAction* a : {Action_Trend, Action_Monitor, Action_Record})
         a->setShortcutContext(Qt::ApplicationShortcut);
 
-    Label_Recording = new QLabel(main.MenuBar_Main);
+    corner_ = new QWidget(main.MenuBar_Main);
+    corner_->setObjectName(QStringLiteral("Widget_StatusArea"));
+    QWidget* corner = corner_;
+    auto* cornerLayout = new QHBoxLayout(corner);
+    cornerLayout->setContentsMargins(0, 0, 0, 0);
+    Label_Note = new QLabel(corner);
+    Label_Note->setObjectName(QStringLiteral("Label_StatusNote"));
+    Label_Note->setContentsMargins(8, 0, 8, 0);
+    Label_Note->hide();
+    Label_Recording = new QLabel(corner);
     Label_Recording->setObjectName(QStringLiteral("Label_Recording"));
     Label_Recording->setContentsMargins(8, 0, 8, 0);
-    main.MenuBar_Main->setCornerWidget(Label_Recording, Qt::TopRightCorner);
     Label_Recording->hide();
+    cornerLayout->addWidget(Label_Note);
+    cornerLayout->addWidget(Label_Recording);
+    main.MenuBar_Main->setCornerWidget(corner, Qt::TopRightCorner);
+
+    // Whether a lost port is awaited is the link's; looking twice a second is enough for a notice.
+    linkTimer_ = new QTimer(this);
+    linkTimer_->setInterval(500);
+    connect(linkTimer_, &QTimer::timeout, this, &ToolWindows::watchLink);
+    linkTimer_->start();
 
     recordTimer_ = new QTimer(this);
     recordTimer_->setInterval(250);
@@ -99,6 +123,34 @@ QString ToolWindows::inLanguage(const char* english, const char* hungarian) cons
     return main_.inLanguage(english, hungarian);
 }
 
+void ToolWindows::note(const QString& text) {
+    lastNote_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") + text;
+    watchLink();
+}
+
+void ToolWindows::watchLink() {
+    const QString waiting = main_.MB1 ? main_.MB1->MBWaitingForPort() : QString();
+    const QString text =
+        waiting.isEmpty()
+            ? lastNote_
+            : inLanguage("Waiting for %1 to come back", "Várakozás a(z) %1 visszatérésére").arg(waiting);
+    const QFontMetrics fm(Label_Note->font());
+    Label_Note->setText(fm.elidedText(text, Qt::ElideMiddle, std::max(160, main_.width() / 2)));
+    Label_Note->setToolTip(text);
+    Label_Note->setVisible(!text.isEmpty());
+    fitCorner();
+}
+
+void ToolWindows::fitCorner() {
+    const bool any = !Label_Note->isHidden() || !Label_Recording->isHidden();
+    const QSize hint = corner_->sizeHint();
+    if (any == !corner_->isHidden() && (!any || hint == cornerHint_)) return;
+    cornerHint_ = hint;
+    // The menu bar places its corner again only when the corner is shown or hidden.
+    corner_->hide();
+    corner_->setVisible(any);
+}
+
 void ToolWindows::applyTexts() {
     Action_Trend->setText(inLanguage("Live &trend", "Élő &trend"));
     Action_Monitor->setText(inLanguage("Traffic &monitor", "&Forgalomfigyelő"));
@@ -110,6 +162,10 @@ void ToolWindows::applyTexts() {
 
 void ToolWindows::takeReply(const instrument::Reply& reply, std::int64_t wallMs, std::int64_t steadyMs) {
     latest_ = measure(reply);
+    // The instrument's echo of the store bit is what says the settings were written.
+    if (writePending_ && (reply.AcknowledgeFlags & instrument::kCmdStoreSettings))
+        note(inLanguage("Settings written to the instrument", "A beállítások a készülékbe írva"));
+    writePending_ = main_.SpeedButton_WriteSettings && main_.SpeedButton_WriteSettings->Down();
     const Measurement& m = *latest_;
     trend_.add(wallMs, {static_cast<float>(m.input), static_cast<float>(m.output),
                         static_cast<float>(m.adFiltered0), static_cast<float>(m.adFiltered1)});
@@ -120,6 +176,8 @@ void ToolWindows::takeReply(const instrument::Reply& reply, std::int64_t wallMs,
                          qPrintable(error));
     }
     if (recorder_.recording()) {
+        if (const std::string back = gaps_.replied(); !back.empty())
+            recorder_.appendEvent(wallMs, back, steadyMs);
         recorder_.append(wallMs, m, steadyMs);
         if (!recorder_.recording()) recordingFailed();
     }
@@ -129,7 +187,14 @@ void ToolWindows::takeReply(const instrument::Reply& reply, std::int64_t wallMs,
 void ToolWindows::takeExchange(const LinkExchange& e, bool transactionEnded) {
     if (!trafficPaused_) traffic_.push(e);
     // A transaction that ended without a reply is a hole in the trend, not a line across it.
-    if (transactionEnded && e.outcome != Outcome::Ok) trend_.addGap(e.wallMs);
+    if (transactionEnded && e.outcome != Outcome::Ok) {
+        trend_.addGap(e.wallMs);
+        if (const std::string lost = gaps_.failed(e.outcome, e.slaveError);
+            !lost.empty() && recorder_.recording()) {
+            recorder_.appendEvent(e.wallMs, lost, steadyNowMs());
+            if (!recorder_.recording()) recordingFailed();
+        }
+    }
 }
 
 // ---- windows
@@ -223,6 +288,7 @@ QString ToolWindows::startRecording(const QString& path) {
         return error;
     }
     qCDebug(lcTools, "recording to %s", qUtf8Printable(path));
+    gaps_.reset();
     recordTimer_->start();
     showRecordingState();
     emit recordingChanged(true);
@@ -279,20 +345,35 @@ void ToolWindows::recordingFailed() {
 
 void ToolWindows::showRecordingState() {
     Action_Record->setChecked(recorder_.recording());
-    const QString file = QFileInfo(QFile::decodeName(recorder_.path().c_str())).fileName();
+    const QString path = QFile::decodeName(recorder_.path().c_str());
+    const QString file = QFileInfo(path).fileName();
+    // The menu bar leaves the corner what its menus do not take; a long name gives way in its middle,
+    // where a dated name differs least, and the tooltip has the whole path.
+    const int room = std::max(120, main_.width() / 2);
+    const auto fit = [this, room](const QString& text, const QString& name) {
+        const QFontMetrics fm(Label_Recording->font());
+        const int free = room - fm.horizontalAdvance(QString(text).arg(QString()));
+        return QString(text).arg(
+            fm.elidedText(name, Qt::ElideMiddle, std::max(free, fm.averageCharWidth() * 8)));
+    };
     if (recorder_.recording()) {
         Label_Recording->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
-        Label_Recording->setText(
-            inLanguage("● Recording %1: %2 rows", "● Rögzítés %1: %2 sor").arg(file).arg(recorder_.rows()));
+        Label_Recording->setText(fit(inLanguage("● Recording %1: %2 rows", "● Rögzítés %1: %2 sor")
+                                         .arg(QStringLiteral("%1"), QString::number(recorder_.rows())),
+                                     file));
+        Label_Recording->setToolTip(path);
         Label_Recording->show();
     } else if (!recorder_.error().empty() && !recorder_.path().empty()) {
         Label_Recording->setStyleSheet(QStringLiteral("color: #c00000"));
-        Label_Recording->setText(inLanguage("Recording stopped: %1", "A rögzítés leállt: %1")
-                                     .arg(QString::fromLocal8Bit(recorder_.error().c_str())));
+        Label_Recording->setText(fit(inLanguage("Recording stopped: %1", "A rögzítés leállt: %1"),
+                                     QString::fromLocal8Bit(recorder_.error().c_str())));
+        Label_Recording->setToolTip(path + QStringLiteral("\n") +
+                                    QString::fromLocal8Bit(recorder_.error().c_str()));
         Label_Recording->show();
     } else {
         Label_Recording->hide();
     }
+    fitCorner();
 }
 
 } // namespace vx::app::tools

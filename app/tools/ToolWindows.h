@@ -5,6 +5,7 @@
 // here sends on the link or waits inside the cycle. The trend and the monitor keep their data while
 // their windows are closed, so opening one shows what happened before.
 #include "app/tools/CsvRecorder.h"
+#include "app/tools/LinkGaps.h"
 #include "app/tools/Measurement.h"
 #include "app/tools/Traffic.h"
 #include "app/tools/TrendStore.h"
@@ -75,12 +76,17 @@ public:
     // Closed with the main window.
     void closeWindows();
 
+    // A short line in the window's status area (the menu bar's corner) after something was written or
+    // saved, with the time it happened; it stays until the next one.
+    void note(const QString& text);
+
     // Tells the engineer that a recording ended by itself; unset, a message box (not modal) does. Tests
     // put a recorder here.
     std::function<void(const QString& title, const QString& text)> ReportRecordingStopped;
 
     QAction *Action_Trend = nullptr, *Action_Monitor = nullptr, *Action_Record = nullptr;
     QLabel* Label_Recording = nullptr; // in the menu bar's corner while recording or after a failure
+    QLabel* Label_Note = nullptr;      // beside it: the last confirmation, or that a lost port is awaited
 
 signals:
     // After a good reply was taken in, for the open windows.
@@ -92,6 +98,8 @@ private:
     void recordTriggered(bool on);
     void recordingFailed();
     void showRecordingState();
+    void watchLink();
+    void fitCorner();
     std::optional<QRect> storedGeometry(const char* section) const;
     void placeWindow(QWidget* window, const char* section, QSize defaultSize);
 
@@ -99,10 +107,16 @@ private:
     TrendStore trend_;
     TrafficRing traffic_;
     CsvRecorder recorder_;
+    LinkGaps gaps_;
     std::optional<Measurement> latest_;
     bool trafficPaused_ = false;
     QString pendingRecord_;
     QTimer* recordTimer_ = nullptr;
+    QTimer* linkTimer_ = nullptr;
+    QWidget* corner_ = nullptr;
+    QSize cornerHint_;
+    QString lastNote_;
+    bool writePending_ = false; // the settings write was down at the last reply
     QPointer<QMessageBox> recordMessage_;
     TrendWindow* trendWindow_ = nullptr;
     TrafficWindow* monitorWindow_ = nullptr;

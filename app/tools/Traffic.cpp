@@ -63,17 +63,29 @@ std::string outcomeText(Outcome outcome, std::uint8_t slaveError) {
 
 std::string hexLines(std::span<const std::uint8_t> bytes) {
     std::string out;
-    char buf[8];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i % 16 == 0) {
-            if (i) out += '\n';
-            std::snprintf(buf, sizeof buf, "%04zx ", i);
+    char buf[24];
+    for (std::size_t line = 0; line < bytes.size(); line += 16) {
+        if (line) out += '\n';
+        std::snprintf(buf, sizeof buf, "%04zx ", line & 0xffff);
+        out += buf;
+        const std::size_t end = std::min(bytes.size(), line + 16);
+        for (std::size_t i = line; i < end; ++i) {
+            std::snprintf(buf, sizeof buf, " %02x", bytes[i]);
             out += buf;
         }
-        std::snprintf(buf, sizeof buf, " %02x", bytes[i]);
-        out += buf;
+        // The text column lines up under the full lines' even when the last line is short.
+        out.append(3 * (line + 16 - end) + 2, ' ');
+        out += '|';
+        for (std::size_t i = line; i < end; ++i)
+            out += bytes[i] >= 0x20 && bytes[i] < 0x7f ? static_cast<char>(bytes[i]) : '.';
+        out += '|';
     }
     return out;
+}
+
+FrameHeader requestHeader(const RecordedExchange& e) {
+    if (e.request.size() < 3) return {};
+    return {e.request[0] & 0x0F, e.request[2]};
 }
 
 namespace {
@@ -118,7 +130,7 @@ std::string exchangeText(const RecordedExchange& e) {
                     outcomeText(e.outcome, e.slaveError) + "  request " + std::to_string(e.requestLength) +
                     " B  reply " + std::to_string(e.replyLength) + " B";
     if (e.roundTripUs >= 0) {
-        char rtt[32];
+        char rtt[64];
         std::snprintf(rtt, sizeof rtt, "  round trip %lld.%03lld ms",
                       static_cast<long long>(e.roundTripUs / 1000),
                       static_cast<long long>(e.roundTripUs % 1000));

@@ -65,8 +65,16 @@ private:
 
 // "OK", "time-out", "CRC error", "slave error 130", "closed port".
 std::string outcomeText(Outcome outcome, std::uint8_t slaveError);
-// "81 00 01 ..." sixteen bytes a line, each line starting with its offset ("0000  ").
+// "0000  81 00 01 ...  |...|": sixteen bytes a line after their offset, then the same bytes as ASCII
+// (a full stop for anything not printable).
 std::string hexLines(std::span<const std::uint8_t> bytes);
+
+// Whom a request was for and what it asked (the command byte); -1 where the frame is too short.
+struct FrameHeader {
+    int address = -1;
+    int function = -1;
+};
+FrameHeader requestHeader(const RecordedExchange& e);
 
 // A recorded exchange taken apart: the frames' headers and CRCs, the request's and the reply's fields
 // by name. A frame too short for its header gives no fields.

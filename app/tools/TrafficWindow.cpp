@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
@@ -83,6 +84,12 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
         return QDateTime::fromMSecsSinceEpoch(e->wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
     case ColAttempt:
         return e->attempt ? QString::number(e->attempt) : QStringLiteral("-");
+    case ColAddress:
+    case ColFunction: {
+        const FrameHeader h = requestHeader(*e);
+        const int v = index.column() == ColAddress ? h.address : h.function;
+        return v < 0 ? QStringLiteral("-") : QString::number(v);
+    }
     case ColOutcome:
         return outcomeWords(tools_, *e);
     case ColRequest:
@@ -105,6 +112,10 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation o, int role) cons
         return tools_.inLanguage("Time", "Idő");
     case ColAttempt:
         return tools_.inLanguage("Attempt", "Kísérlet");
+    case ColAddress:
+        return tools_.inLanguage("Address", "Cím");
+    case ColFunction:
+        return tools_.inLanguage("Function", "Funkció");
     case ColOutcome:
         return tools_.inLanguage("Outcome", "Eredmény");
     case ColRequest:
@@ -122,6 +133,12 @@ void TrafficModel::setFailuresOnly(bool on) {
     if (on == failuresOnly_) return;
     failuresOnly_ = on;
     rebuild();
+}
+
+int TrafficModel::rowOf(std::uint64_t number) const {
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), number);
+    return it != rows_.end() && *it == number && ring_.byNumber(number) ? static_cast<int>(it - rows_.begin())
+                                                                        : -1;
 }
 
 void TrafficModel::rebuild() {
@@ -206,6 +223,12 @@ TrafficWindow::TrafficWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window),
     Memo_Detail->setReadOnly(true);
     Memo_Detail->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Memo_Detail->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Wide enough for a whole hex line with its text column, so the dump is never cut at the right.
+    const QFontMetrics mono(Memo_Detail->font());
+    Memo_Detail->setMinimumWidth(mono.horizontalAdvance(QString(78, QLatin1Char('0'))) +
+                                 Memo_Detail->verticalScrollBar()->sizeHint().width() +
+                                 2 * Memo_Detail->frameWidth() + 8);
+    split->setCollapsible(1, false);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     layout->addWidget(split, 1);
@@ -219,13 +242,33 @@ TrafficWindow::TrafficWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window),
         update();
     });
     connect(CheckBox_FailuresOnly, &QCheckBox::toggled, this, [this](bool on) {
+        // The selected exchange stays selected when the filter still shows it; otherwise the detail
+        // pane empties rather than showing a row the table hides.
+        const RecordedExchange* picked = model_->exchangeAt(Table_Exchanges->currentIndex().row());
+        const std::uint64_t number = picked ? picked->number : 0;
         model_->setFailuresOnly(on);
-        Table_Exchanges->scrollToBottom();
+        const int row = picked ? model_->rowOf(number) : -1;
+        if (row >= 0) {
+            selectRow(row);
+        } else {
+            Table_Exchanges->clearSelection();
+            Table_Exchanges->setCurrentIndex({});
+            follow_ = true;
+            const QScopedValueRollback ours(updating_, true);
+            Table_Exchanges->scrollToBottom();
+        }
         update();
+        showDetail();
     });
     connect(Button_Save, &QPushButton::clicked, this, &TrafficWindow::saveAsked);
     connect(Table_Exchanges->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &TrafficWindow::showDetail);
+            [this](const QModelIndex& current) {
+                if (current.isValid() && !updating_) follow_ = false;
+                showDetail();
+            });
+    connect(Table_Exchanges->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (!updating_ && value >= Table_Exchanges->verticalScrollBar()->maximum()) follow_ = true;
+    });
     timer_ = new QTimer(this);
     timer_->setInterval(250);
     connect(timer_, &QTimer::timeout, this, [this] {
@@ -256,10 +299,13 @@ void TrafficWindow::showEvent(QShowEvent* e) {
 }
 
 void TrafficWindow::update() {
-    QScrollBar* bar = Table_Exchanges->verticalScrollBar();
-    const bool atBottom = bar->value() >= bar->maximum();
+    const QScopedValueRollback ours(updating_, true);
     model_->update();
-    if (atBottom) Table_Exchanges->scrollToBottom();
+    if (follow_)
+        Table_Exchanges->scrollToBottom();
+    else if (Table_Exchanges->currentIndex().isValid())
+        // Rows leaving the ring at the top move the picked one up; it stays in sight.
+        Table_Exchanges->scrollTo(Table_Exchanges->currentIndex(), QAbstractItemView::EnsureVisible);
     Label_Count->setText(tools_.inLanguage("%1 shown of the last %2", "%1 látható az utolsó %2 közül")
                              .arg(model_->rowCount())
                              .arg(tools_.traffic().size()));
@@ -268,6 +314,7 @@ void TrafficWindow::update() {
 void TrafficWindow::selectRow(int row) {
     Table_Exchanges->selectRow(row);
     Table_Exchanges->scrollTo(model_->index(row, 0));
+    follow_ = false;
 }
 
 QString TrafficWindow::detailText() const {

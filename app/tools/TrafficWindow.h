@@ -29,6 +29,8 @@ public:
         ColNumber,
         ColTime,
         ColAttempt,
+        ColAddress,
+        ColFunction,
         ColOutcome,
         ColRequest,
         ColReply,
@@ -49,6 +51,8 @@ public:
     void update();
     void retranslate();
     const RecordedExchange* exchangeAt(int row) const;
+    // The row that shows exchange `number`; -1 when the filter hides it or the ring no longer holds it.
+    int rowOf(std::uint64_t number) const;
 
 private:
     void rebuild();
@@ -71,6 +75,9 @@ public:
     // Writes the rows shown (the filter applies) to a text file; returns an error text, empty on success.
     QString saveTo(const QString& path) const;
     void selectRow(int row);
+    // The table follows the newest exchange until the engineer picks one, and again once they scroll
+    // back to the end.
+    bool following() const { return follow_; }
 
     QTableView* Table_Exchanges = nullptr;
     QPlainTextEdit* Memo_Detail = nullptr;
@@ -90,6 +97,8 @@ private:
     ToolWindows& tools_;
     TrafficModel* model_ = nullptr;
     QTimer* timer_ = nullptr;
+    bool follow_ = true;
+    bool updating_ = false; // our own scrolling is not the engineer's
 };
 
 } // namespace vx::app::tools

@@ -172,6 +172,19 @@ std::optional<TrendValues> TrendStore::at(std::int64_t t, std::int64_t reach) co
     return b->last;
 }
 
+std::vector<std::pair<std::int64_t, TrendValues>> TrendStore::samples(std::int64_t t0,
+                                                                      std::int64_t t1) const {
+    std::vector<std::pair<std::int64_t, TrendValues>> out;
+    const std::int64_t fineStart = fine_.empty() ? std::numeric_limits<std::int64_t>::max() : fine_.front().t;
+    for (const Bucket& b : coarse_)
+        if (b.any && b.t >= t0 && b.t <= t1 && b.t < fineStart) out.emplace_back(b.t, b.last);
+    auto it = std::lower_bound(fine_.begin(), fine_.end(), t0,
+                               [](const Sample& s, std::int64_t t) { return s.t < t; });
+    for (; it != fine_.end() && it->t <= t1; ++it)
+        if (!it->gap) out.emplace_back(it->t, it->v);
+    return out;
+}
+
 // ---- viewport
 
 std::pair<std::int64_t, std::int64_t> TrendViewport::range(std::int64_t newest) const {

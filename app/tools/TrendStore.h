@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vx::app::tools {
@@ -51,6 +52,9 @@ public:
     std::vector<TrendPoint> points(TrendChannel c, std::int64_t t0, std::int64_t t1, int columns) const;
     // The values at time t for a cursor: the nearest reply within `reach` ms, none in a gap.
     std::optional<TrendValues> at(std::int64_t t, std::int64_t reach) const;
+    // The replies in [t0, t1] in their order (a folded bucket as its last reply), gaps left out: what an
+    // export of that range writes.
+    std::vector<std::pair<std::int64_t, TrendValues>> samples(std::int64_t t0, std::int64_t t1) const;
 
 private:
     struct Sample {

@@ -1,6 +1,7 @@
 #include "app/tools/TrendWindow.h"
 
 #include "app/Main.h"
+#include "app/tools/CsvRecorder.h"
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 
@@ -9,13 +10,17 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QFileDialog>
 #include <QGraphicsLineItem>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QValueAxis>
@@ -39,8 +44,11 @@ QString number(double v, const char* pattern) {
 // ---- the chart's view
 
 void TrendChartView::wheelEvent(QWheelEvent* e) {
-    if (onZoom && e->angleDelta().y() != 0)
-        onZoom(e->angleDelta().y() > 0 ? 0.8 : 1.25, mapToScene(e->position().toPoint()));
+    const bool values = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
+    // Shift turns some mice's wheel sideways.
+    const int delta = e->angleDelta().y() != 0 ? e->angleDelta().y() : e->angleDelta().x();
+    const auto& zoom = values ? onZoomValues : onZoom;
+    if (zoom && delta != 0) zoom(delta > 0 ? 0.8 : 1.25, mapToScene(e->position().toPoint()));
     e->accept();
 }
 
@@ -82,18 +90,30 @@ TrendWindow::TrendWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window), too
     ComboBox_Span->setObjectName(QStringLiteral("ComboBox_Span"));
     for (int minutes : TrendViewport::kSpanMinutes)
         ComboBox_Span->addItem(QString(), minutes);
+    // The last entry stands for a span the engineer zoomed to.
+    ComboBox_Span->addItem(QString(), 0);
     ComboBox_Span->setCurrentIndex(1);
     Button_Pause = new QPushButton(this);
     Button_Pause->setObjectName(QStringLiteral("Button_Pause"));
     Button_Pause->setCheckable(true);
     Button_Live = new QPushButton(this);
     Button_Live->setObjectName(QStringLiteral("Button_Live"));
+    Button_Reset = new QPushButton(this);
+    Button_Reset->setObjectName(QStringLiteral("Button_Reset"));
+    Button_Export = new QPushButton(this);
+    Button_Export->setObjectName(QStringLiteral("Button_Export"));
+    auto* exportMenu = new QMenu(Button_Export);
+    exportMenu->addAction(QStringLiteral("PNG…"), this, [this] { exportAsked(true); });
+    exportMenu->addAction(QStringLiteral("CSV…"), this, [this] { exportAsked(false); });
+    Button_Export->setMenu(exportMenu);
     Label_Cursor = new QLabel(this);
     Label_Cursor->setObjectName(QStringLiteral("Label_Cursor"));
     Label_Cursor->setTextInteractionFlags(Qt::TextSelectableByMouse);
     bar->addWidget(ComboBox_Span);
     bar->addWidget(Button_Pause);
     bar->addWidget(Button_Live);
+    bar->addWidget(Button_Reset);
+    bar->addWidget(Button_Export);
     bar->addSpacing(12);
     bar->addWidget(Label_Cursor, 1);
     layout->addLayout(bar);
@@ -137,6 +157,11 @@ TrendWindow::TrendWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window), too
     ChartView->setMouseTracking(true);
     ChartView->setFocusPolicy(Qt::StrongFocus);
     layout->addWidget(ChartView, 1);
+    Label_Hint = new QLabel(this);
+    Label_Hint->setObjectName(QStringLiteral("Label_Hint"));
+    Label_Hint->setWordWrap(true);
+    Label_Hint->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(Label_Hint);
     cursorLine_ = new QGraphicsLineItem(chart_);
     cursorLine_->setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
     cursorLine_->setZValue(1000);
@@ -144,6 +169,12 @@ TrendWindow::TrendWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window), too
 
     ChartView->onZoom = [this](double factor, QPointF at) {
         if (const auto t = timeAt(at)) zoom(factor, *t);
+    };
+    ChartView->onZoomValues = [this](double factor, QPointF at) {
+        const QRectF plot = chart_->plotArea();
+        const QPointF p = chart_->mapFromScene(at);
+        zoomValues(factor,
+                   plot.height() > 0 ? std::clamp((plot.bottom() - p.y()) / plot.height(), 0.0, 1.0) : 0.5);
     };
     ChartView->onPan = [this](double dx) {
         const double width = std::max(1.0, chart_->plotArea().width());
@@ -153,13 +184,13 @@ TrendWindow::TrendWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window), too
         setCursorTime(at ? timeAt(*at) : std::nullopt);
     };
 
-    connect(ComboBox_Span, &QComboBox::activated, this,
-            [this](int i) { setSpanMinutes(ComboBox_Span->itemData(i).toInt()); });
-    connect(Button_Pause, &QPushButton::toggled, this, &TrendWindow::setPaused);
-    connect(Button_Live, &QPushButton::clicked, this, [this] {
-        setSpanMinutes(ComboBox_Span->currentData().toInt());
-        setPaused(false);
+    connect(ComboBox_Span, &QComboBox::activated, this, [this](int i) {
+        if (const int m = ComboBox_Span->itemData(i).toInt(); m > 0) return setSpanMinutes(m);
+        showSpan();
     });
+    connect(Button_Pause, &QPushButton::toggled, this, &TrendWindow::setPaused);
+    connect(Button_Live, &QPushButton::clicked, this, [this] { setPaused(false); });
+    connect(Button_Reset, &QPushButton::clicked, this, &TrendWindow::resetView);
     refreshTimer_ = new QTimer(this);
     connect(refreshTimer_, &QTimer::timeout, this, [this] {
         if (dirty_ && view_.live() && isVisible()) refresh();
@@ -193,18 +224,26 @@ QLineSeries* TrendWindow::newSeries(TrendChannel c, QValueAxis* axis) {
 
 void TrendWindow::applyTexts() {
     setWindowTitle(tools_.inLanguage("Live trend", "Élő trend") + QStringLiteral(" - VX2207"));
-    for (int i = 0; i < ComboBox_Span->count(); ++i) {
-        const int m = ComboBox_Span->itemData(i).toInt();
-        ComboBox_Span->setItemText(i, tools_.inLanguage("Last %1 min", "Utolsó %1 perc").arg(m));
-    }
+    for (int i = 0; i < ComboBox_Span->count(); ++i)
+        if (const int m = ComboBox_Span->itemData(i).toInt(); m > 0)
+            ComboBox_Span->setItemText(i, tools_.inLanguage("Last %1 min", "Utolsó %1 perc").arg(m));
+    showSpan();
     Button_Pause->setText(Button_Pause->isChecked() ? tools_.inLanguage("Resume", "Folytatás")
                                                     : tools_.inLanguage("Pause", "Szünet"));
     Button_Live->setText(tools_.inLanguage("Live", "Élő"));
-    Button_Live->setToolTip(tools_.inLanguage("Follow the newest reply at the chosen span",
-                                              "A legújabb válasz követése a választott időtartammal"));
-    ChartView->setToolTip(tools_.inLanguage("Wheel: zoom · drag: pan · arrows, +/-: the same by keyboard",
-                                            "Görgő: nagyítás · húzás: mozgatás · nyilak, +/-: ugyanez "
-                                            "billentyűvel"));
+    Button_Live->setToolTip(tools_.inLanguage("Follow the newest reply", "A legújabb válasz követése"));
+    Button_Reset->setText(tools_.inLanguage("Reset", "Alaphelyzet"));
+    Button_Reset->setToolTip(tools_.inLanguage("The chosen span, values fitted, following the newest reply",
+                                               "A választott időtartam, illesztett értékek, a legújabb "
+                                               "válasz követése"));
+    Button_Export->setText(tools_.inLanguage("Export", "Exportálás"));
+    Button_Export->setToolTip(tools_.inLanguage("The shown range as a PNG picture or a CSV file",
+                                                "A látható szakasz PNG-képként vagy CSV-fájlként"));
+    Label_Hint->setText(tools_.inLanguage(
+        "Wheel: zoom time · Shift+wheel: zoom values · drag: pan · point: read the values · "
+        "+/-, ↑/↓, ←/→: the same by keyboard",
+        "Görgő: idő nagyítása · Shift+görgő: értékek nagyítása · húzás: mozgatás · mutatás: "
+        "leolvasás · +/-, ↑/↓, ←/→: ugyanez billentyűvel"));
     const std::optional<Measurement>& m = tools_.latest();
     const auto unit = [](const std::string& u) {
         return u.empty() ? QString() : QStringLiteral(" [%1]").arg(QString::fromStdString(u));
@@ -217,7 +256,9 @@ void TrendWindow::applyTexts() {
     for (std::size_t c = 0; c < kTrendChannels; ++c)
         for (QLineSeries* s : pool_[c])
             s->setName(names[c]);
-    inputAxis_->setTitleText(names[0]);
+    const bool shared = m && sharesAxis(m->inputUnit, m->outputUnit);
+    inputAxis_->setTitleText(
+        shared ? tools_.inLanguage("Input, output", "Bemenet, kimenet") + unit(m->inputUnit) : names[0]);
     outputAxis_->setTitleText(names[1]);
     converterAxis_->setTitleText(tools_.inLanguage("ADC counts", "ADC érték"));
     scaleLow_->setName(tools_.inLanguage("Input scale", "Bemeneti skála"));
@@ -225,14 +266,14 @@ void TrendWindow::applyTexts() {
 }
 
 int TrendWindow::spanMinutes() const {
-    return ComboBox_Span->currentData().toInt();
+    return presetMinutes_;
 }
 
 void TrendWindow::setSpanMinutes(int minutes) {
-    const int index = ComboBox_Span->findData(minutes);
-    if (index < 0) return;
-    ComboBox_Span->setCurrentIndex(index);
+    if (minutes <= 0 || ComboBox_Span->findData(minutes) < 0) return;
+    presetMinutes_ = minutes;
     view_.setSpanMinutes(minutes);
+    showSpan();
     scheduleRefresh();
     refresh();
 }
@@ -244,13 +285,51 @@ void TrendWindow::setPaused(bool paused) {
         view_.resume();
     if (Button_Pause->isChecked() != paused) Button_Pause->setChecked(paused);
     applyTexts();
+    showSpan();
     refresh();
 }
 
 void TrendWindow::zoom(double factor, std::int64_t at) {
     view_.zoom(factor, at, newest());
+    showSpan();
     scheduleRefresh();
     refresh();
+}
+
+void TrendWindow::zoomValues(double factor, double at) {
+    if (!(factor > 0) || !std::isfinite(factor)) return;
+    const auto scaled = [&](const AxisTicks& t) {
+        const double centre = t.lo + std::clamp(at, 0.0, 1.0) * (t.hi - t.lo);
+        const double lo = centre + (t.lo - centre) * factor, hi = centre + (t.hi - centre) * factor;
+        // Not so far in that a float's steps show, nor out past any reading.
+        return hi - lo > 1e-6 * std::max(1.0, std::fabs(centre)) && hi - lo < 1e12 ? std::pair{lo, hi}
+                                                                                   : std::pair{t.lo, t.hi};
+    };
+    heldIn_ = scaled(heldIn_ ? AxisTicks{heldIn_->first, heldIn_->second} : inTicks_);
+    heldOut_ = scaled(heldOut_ ? AxisTicks{heldOut_->first, heldOut_->second} : outTicks_);
+    refresh();
+}
+
+void TrendWindow::resetView() {
+    heldIn_.reset();
+    heldOut_.reset();
+    view_.setSpanMinutes(presetMinutes_);
+    setPaused(false);
+    scheduleRefresh();
+}
+
+void TrendWindow::showSpan() {
+    // A chosen span while it follows the newest reply; anything else says what it shows.
+    const int preset = ComboBox_Span->findData(static_cast<int>(view_.span() / 60000));
+    const bool custom = !view_.live() || view_.span() % 60000 != 0 || preset < 0 ||
+                        ComboBox_Span->itemData(preset).toInt() == 0;
+    const int last = ComboBox_Span->count() - 1;
+    if (!custom) return ComboBox_Span->setCurrentIndex(preset);
+    const std::int64_t s = view_.span() / 1000;
+    const QString span = s >= 60 ? QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'))
+                                 : QStringLiteral("0:%1").arg(s, 2, 10, QLatin1Char('0'));
+    ComboBox_Span->setItemText(last, tools_.inLanguage("Custom: %1 min", "Egyéni: %1 perc").arg(span));
+    ComboBox_Span->setCurrentIndex(last);
 }
 
 void TrendWindow::pan(std::int64_t byMs) {
@@ -260,6 +339,7 @@ void TrendWindow::pan(std::int64_t byMs) {
         Button_Pause->setChecked(true);
         applyTexts();
     }
+    showSpan();
     refresh();
 }
 
@@ -310,6 +390,27 @@ void TrendWindow::refresh() {
     drawChannel(TrendChannel::Input, t0, t1, columns, inputAxis_, &lo, &hi);
     double outLo = HUGE_VAL, outHi = -HUGE_VAL;
     drawChannel(TrendChannel::Output, t0, t1, columns, outputAxis_, &outLo, &outHi);
+    // One axis for both when their units agree, so equal values sit at equal heights.
+    const bool shared = m && sharesAxis(m->inputUnit, m->outputUnit);
+    if (shared) {
+        lo = outLo = std::min(lo, outLo);
+        hi = outHi = std::max(hi, outHi);
+    }
+    // Round ends change only when a value crosses one, so the axes stand still while the line moves.
+    const auto apply = [](QValueAxis* axis, AxisTicks& shown, const AxisTicks& want) {
+        if (want == shown && axis->tickType() == QValueAxis::TicksDynamic) return;
+        shown = want;
+        axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setRange(want.lo, want.hi);
+        axis->setTickAnchor(want.lo);
+        axis->setTickInterval(want.step);
+    };
+    const auto held = [](const std::optional<std::pair<double, double>>& h, const AxisTicks& fit) {
+        return h ? AxisTicks{h->first, h->second, niceAxis(h->first, h->second).step, 0} : fit;
+    };
+    apply(inputAxis_, inTicks_, held(heldIn_, niceAxis(lo, hi)));
+    apply(outputAxis_, outTicks_, held(shared ? heldIn_ : heldOut_, niceAxis(outLo, outHi)));
+    outputAxis_->setVisible(!shared);
     const bool maker = tools_.main().MakerAccess;
     converterAxis_->setVisible(maker);
     double adLo = HUGE_VAL, adHi = -HUGE_VAL;
@@ -324,7 +425,10 @@ void TrendWindow::refresh() {
         pool_[static_cast<std::size_t>(c)].front()->setVisible(maker);
         chart_->legend()->markers(pool_[static_cast<std::size_t>(c)].front()).value(0)->setVisible(maker);
     }
-    if (maker) converterAxis_->setRange(adLo <= adHi ? adLo : 0, adLo < adHi ? adHi : adLo + 1);
+    if (maker) {
+        const AxisTicks a = niceAxis(adLo, adHi);
+        converterAxis_->setRange(a.lo, a.hi);
+    }
     setCursorTime(cursor_);
 }
 
@@ -357,12 +461,6 @@ void TrendWindow::drawChannel(TrendChannel c, std::int64_t t0, std::int64_t t1, 
     for (std::size_t k = used; k < used_[i]; ++k)
         pool_[i][k]->clear();
     used_[i] = used;
-    if (*lo > *hi) {
-        axis->setRange(0, 1);
-        return;
-    }
-    const double pad = *hi > *lo ? (*hi - *lo) * 0.05 : std::max(std::fabs(*hi) * 0.05, 0.5);
-    axis->setRange(*lo - pad, *hi + pad);
 }
 
 std::optional<std::int64_t> TrendWindow::timeAt(QPointF scenePos) const {
@@ -376,10 +474,10 @@ std::optional<std::int64_t> TrendWindow::timeAt(QPointF scenePos) const {
 
 void TrendWindow::setCursorTime(std::optional<std::int64_t> t) {
     cursor_ = t;
-    if (!t) {
+    // Nothing to read before the first reply, and nothing where the mouse is not.
+    if (!t || tools_.trend().empty()) {
         cursorLine_->hide();
-        Label_Cursor->setText(tools_.inLanguage("Point at the chart to read the values at a time.",
-                                                "Mutasson a grafikonra az értékek leolvasásához."));
+        Label_Cursor->clear();
         return;
     }
     const auto [t0, t1] = view_.range(newest());
@@ -422,6 +520,10 @@ void TrendWindow::keyPressEvent(QKeyEvent* e) {
         return zoom(0.8, t0 + (t1 - t0) / 2);
     case Qt::Key_Minus:
         return zoom(1.25, t0 + (t1 - t0) / 2);
+    case Qt::Key_Up:
+        return zoomValues(0.8);
+    case Qt::Key_Down:
+        return zoomValues(1.25);
     case Qt::Key_Left:
         return pan(-step);
     case Qt::Key_Right:
@@ -430,9 +532,59 @@ void TrendWindow::keyPressEvent(QKeyEvent* e) {
         return setPaused(!paused());
     case Qt::Key_End:
         return Button_Live->click();
+    case Qt::Key_Home:
+        return resetView();
     default:
         QWidget::keyPressEvent(e);
     }
+}
+
+} // namespace vx::app::tools
+
+namespace vx::app::tools {
+
+bool TrendWindow::outputAxisShown() const {
+    return outputAxis_->isVisible();
+}
+
+QString TrendWindow::exportPng(const QString& path) const {
+    const QString error = tools_.inLanguage("The file cannot be written: ", "A fájl nem írható: ");
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return error + f.errorString();
+    if (!ChartView->grab().save(&f, "PNG") || !f.commit()) return error + f.errorString();
+    return {};
+}
+
+QString TrendWindow::exportCsv(const QString& path) const {
+    const QString error = tools_.inLanguage("The file cannot be written: ", "A fájl nem írható: ");
+    const auto [t0, t1] = view_.range(newest());
+    const std::optional<Measurement>& m = tools_.latest();
+    const std::string inUnit = csvField(m ? m->inputUnit : std::string());
+    const std::string outUnit = csvField(m ? m->outputUnit : std::string());
+    // The same names and number forms as a recording's, so one script reads both.
+    std::string text = "time,input_value,input_unit,output_value,output_unit,adc0_filtered,adc1_filtered\r\n";
+    for (const auto& [t, v] : tools_.trend().samples(t0, t1))
+        text += isoLocalTime(t) + ',' + csvNumber(v[0]) + ',' + inUnit + ',' + csvNumber(v[1]) + ',' +
+                outUnit + ',' + csvNumber(v[2]) + ',' + csvNumber(v[3]) + "\r\n";
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return error + f.errorString();
+    if (f.write(text.data(), static_cast<qint64>(text.size())) < 0 || !f.commit())
+        return error + f.errorString();
+    return {};
+}
+
+void TrendWindow::exportAsked(bool png) {
+    const QString title = tools_.inLanguage("Export the trend", "A trend exportálása");
+    const QString suggested =
+        QStringLiteral("VX2207-trend-%1.%2")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                 png ? QStringLiteral("png") : QStringLiteral("csv"));
+    const QString filter = png ? tools_.inLanguage("PNG pictures", "PNG-képek") + QStringLiteral(" (*.png)")
+                               : tools_.inLanguage("CSV files", "CSV-fájlok") + QStringLiteral(" (*.csv)");
+    const QString path = QFileDialog::getSaveFileName(this, title, suggested, filter);
+    if (path.isEmpty()) return;
+    if (const QString e = png ? exportPng(path) : exportCsv(path); !e.isEmpty())
+        QMessageBox::warning(this, title, e);
 }
 
 } // namespace vx::app::tools

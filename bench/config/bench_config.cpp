@@ -13,6 +13,7 @@
 // floor the configurator is compared with. BENCH_SECONDS sets the length of each run (default 20).
 #include "app/DUTHiba.h"
 #include "app/Main.h"
+#include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 #include "floorwindow.h"
 #include "linetap.h"
@@ -170,7 +171,7 @@ private:
     std::vector<double> perCycleMs_;
 };
 
-RunFigures runConfigurator(bool maker, unsigned baud, double seconds) {
+RunFigures runConfigurator(bool maker, unsigned baud, double seconds, bool trend = false) {
     RunFigures f;
     std::vector<std::string> args{"--calibrated", "--signal", "sine:4:20:5"};
     if (baud) args.insert(args.end(), {"--baud", std::to_string(baud)});
@@ -190,6 +191,7 @@ RunFigures runConfigurator(bool maker, unsigned baud, double seconds) {
     if (!qEnvironmentVariableIsSet("BENCH_HIDDEN")) w.show();
     qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(tap.path()));
     if (!w.MB1->MBOpenPort(QString::fromStdString(tap.path()))) return f;
+    if (trend) w.Tools->showTrend();
 
     DisplayCensus census(&w);
     bool counting = false;
@@ -297,6 +299,19 @@ int main(int argc, char** argv) {
         like.bars = n.value(2).toInt();
         like.periodMs = 51;
         std::printf("floor %.3f ms per cycle\n", runFloor(like, seconds));
+        return 0;
+    }
+    // BENCH_ONLY=trend: the normal mode unpaced with the trend closed and open, in turns, three times
+    // each; medians of the runs' CPU time per cycle and their ratio.
+    if (only == QLatin1String("trend")) {
+        std::vector<double> closed, open;
+        for (int i = 0; i < 3; ++i)
+            for (const bool trend : {false, true})
+                if (const RunFigures f = runConfigurator(false, 0, seconds, trend); f.ok)
+                    (trend ? open : closed).push_back(f.cpuMs);
+        const double c = median(closed), o = median(open);
+        std::printf("trend closed %.3f ms, open %.3f ms CPU per cycle: %+.1f%%\n", c, o,
+                    c > 0 ? 100 * (o / c - 1) : 0);
         return 0;
     }
     for (const bool maker : {false, true}) {

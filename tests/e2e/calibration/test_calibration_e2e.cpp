@@ -9,6 +9,7 @@
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -286,4 +288,70 @@ TEST_F(CalibrationBench, TestPageCommandsAreCarriedOut) {
     w->SpeedButton_HomersekletMinMaxTorlese->click();
     ASSERT_TRUE(until([&] { return !w->SpeedButton_HomersekletMinMaxTorlese->Down(); }));
     EXPECT_EQ(w->LastReply.TemperatureMin, w->LastReply.TemperatureMax);
+}
+
+namespace {
+// Serves the window's events until the condition holds; false after `ms`.
+template <typename F> bool waitFor(F condition, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+}
+} // namespace
+
+TEST_F(CalibrationBench, CommandsOfOneUnitNeverReachTheNext) {
+    start({"--calibrated"});
+    w->MB1->MBClosePort(); // the link is down
+    w->PageControl1->setActivePage(w->TabSheet_Test);
+    w->SpeedButton_FRAMTorlesReset->click();
+    EXPECT_FALSE(w->SpeedButton_FRAMTorlesReset->Down());
+    w->PageControl1->setActivePage(w->TabSheet_OutputCalibration);
+    for (int i = 0; i < 6; ++i)
+        w->SpeedButton_OutputCalibrationNext->click();
+    w->SpeedButton_WriteOutputCalibrationToVX->click();
+    EXPECT_FALSE(w->SpeedButton_WriteOutputCalibrationToVX->Down());
+    EXPECT_FALSE(w->Label_CommandNotice->text().isEmpty());
+
+    // The next unit on the bench: its memory stays exactly as it was.
+    const QString state = dir.filePath("second.state");
+    vx::sim::SimProcess second(
+        VX2207_SIM, {"--calibrated", "--seed", "77", "--state", state.toStdString(), "--exit-with-parent"});
+    ASSERT_TRUE(second.started());
+    const QByteArray before = contents(state);
+    qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(second.devicePath()));
+    ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(second.devicePath())));
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(reply());
+    EXPECT_EQ(w->OutputCalibrationStep(), 1) << "the wizard starts afresh on the new connection";
+    EXPECT_EQ(w->LastReply.StatusFlags & (ins::kStatusInputUncalibrated | ins::kStatusOutputUncalibrated), 0);
+    EXPECT_EQ(contents(state), before);
+    w->MB1->MBClosePort();
+}
+
+TEST_F(CalibrationBench, NextTakesOnlyAFreshReading) {
+    start({});
+    w->PageControl1->setActivePage(w->TabSheet_InputCalibration);
+    apply("short", 0.0);
+    ASSERT_EQ(w->InCal.step, 11);
+    const std::int32_t settled = w->LastReply.AdFiltered1;
+    ::kill(sim->pid(), SIGSTOP);
+    ASSERT_TRUE(waitFor([&] { return !w->Fresh.reading(); }));
+    w->LastReply.AdFiltered1 = settled + 4242; // whatever the window still holds is not taken
+    w->SpeedButton_InputCalibrationNext->click();
+    QTest::qWait(400);
+    EXPECT_EQ(w->InCal.step, 11);
+    EXPECT_EQ(w->ListBox_InputCalibrated->count(), 0);
+    EXPECT_TRUE(w->Label_InputCalibrationWaiting->isVisibleTo(w->TabSheet_InputCalibration));
+    ::kill(sim->pid(), SIGCONT);
+    ASSERT_TRUE(waitFor([&] { return w->InCal.step != 11; }));
+    EXPECT_EQ(w->Low[0], settled);
+    EXPECT_EQ(w->ListBox_InputCalibrated->count(), 1);
+    EXPECT_FALSE(w->Label_InputCalibrationWaiting->isVisibleTo(w->TabSheet_InputCalibration));
 }

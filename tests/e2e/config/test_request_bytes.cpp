@@ -33,6 +33,9 @@ protected:
         o.arguments = QStringList{"/QARNEL"};
         w = std::make_unique<TForm_Main>(std::move(o));
         w->FormActivate();
+        // As on a connection that has answered: commands may go out.
+        w->Commands.portOpened();
+        w->Commands.transactionEnded(vx::app::CommandGuard::Outcome::Reply);
     }
     std::vector<std::uint8_t> build() {
         w->BuildRequest();

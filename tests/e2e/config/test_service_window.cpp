@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 namespace ins = vx::instrument;
@@ -32,6 +33,9 @@ protected:
         o.arguments = QStringList{"/QARNEL"};
         w = std::make_unique<TForm_Main>(std::move(o));
         w->FormActivate();
+        // As on a connection that has answered: commands may go out.
+        w->Commands.portOpened();
+        w->Commands.transactionEnded(vx::app::CommandGuard::Outcome::Reply);
     }
     ins::Request request() {
         w->BuildRequest();
@@ -147,9 +151,9 @@ TEST_F(ServiceWindow, TrackBarHeldByTheOperatorKeepsItsPosition) {
     go(w->TabSheet_OutputCalibration);
     w->TrackBar_PWM->setFocus();
     if (!w->TrackBar_PWM->hasFocus()) GTEST_SKIP() << "no focus on this platform";
-    w->TrackBar_PWM->setValue(50);
+    w->TrackBar_PWM->setSliderPosition(50); // as a drag does
     EXPECT_EQ(w->uPWMValue, 32768);
-    w->TrackBar_PWM->setValue(1);
+    w->TrackBar_PWM->setSliderPosition(1);
     EXPECT_EQ(w->uPWMValue, 655);
     // Next does not take the focus: the label and the word follow, the track bar stays.
     w->SpeedButton_OutputCalibrationNext->click();
@@ -189,7 +193,10 @@ TEST_F(ServiceWindow, InputCalibrationStartsAnewOnEveryEntry) {
     EXPECT_EQ(r.DividerForceCode, ins::dividerForceCode(1));
     EXPECT_EQ(r.uPWMForce, 1);
 
+    // A reply to that request, in the path it forces.
     w->LastReply.AdFiltered1 = -1234;
+    w->LastReply.GainCh1 = 2;
+    w->Fresh.replied(w->LastReply);
     w->SpeedButton_InputCalibrationNext->click();
     w->InputCalibrationTick();
     w->InputCalibrationTick();
@@ -215,4 +222,85 @@ TEST_F(ServiceWindow, ServiceCommandsFormOneGroupThatMayBeAllUp) {
     EXPECT_EQ(request().CommandFlags, ins::kCmdClearFramRestart);
     w->SpeedButton_FRAMTorlesReset->click();
     EXPECT_EQ(request().CommandFlags, 0);
+}
+
+TEST_F(ServiceWindow, CommandsComeBackUpOnAPortEventAndWhenNothingAnswers) {
+    go(w->TabSheet_OutputCalibration);
+    w->SpeedButton_OutputCalibrationNext->click();
+    w->EditorVariant = 1; // the editor holds another variant's settings: never written
+    w->SpeedButton_WriteSettings->click();
+    EXPECT_FALSE(w->SpeedButton_WriteSettings->Down());
+    w->SpeedButton_FRAMTorlesReset->click(); // pressed while the connection answers
+    w->MB1MBPortOpenedOrClosed(false);       // then lost
+    EXPECT_EQ(w->OutputCalibrationStep(), 1) << "the wizard starts afresh";
+    for (TSpeedButton* b :
+         {w->SpeedButton_FRAMTorlesReset, w->SpeedButton_WriteSettings, w->SpeedButton_ADCalBeiras}) {
+        if (b != w->SpeedButton_FRAMTorlesReset) b->click(); // nothing answers now
+        EXPECT_FALSE(b->Down()) << b->objectName().toStdString();
+        EXPECT_TRUE(w->Label_CommandNotice->text().contains(b->text())) << b->objectName().toStdString();
+    }
+    w->SpeedButton_HomersekletMinMaxTorlese->setDown(true); // even from code
+    EXPECT_EQ(request().CommandFlags, 0);
+}
+
+TEST_F(ServiceWindow, EveryOperatorMoveOfTheTrackBarSetsThePwmAndCodeDoesNot) {
+    go(w->TabSheet_OutputCalibration);
+    QSlider* t = w->TrackBar_PWM;
+    t->setValue(70); // code
+    EXPECT_EQ(w->uPWMValue, 0);
+    t->setSliderPosition(30); // exactly half-way: 19660.5 goes to the even neighbour
+    EXPECT_EQ(w->uPWMValue, 19660);
+    QWheelEvent wheel(QPointF(5, 5), t->mapToGlobal(QPointF(5, 5)), {}, {0, 120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(t, &wheel);
+    EXPECT_NE(t->value(), 30);
+    EXPECT_EQ(w->uPWMValue, vx::app::pwmFromTrackBar(t->value()));
+    QTest::keyClick(t, Qt::Key_End);
+    EXPECT_EQ(w->uPWMValue, 65535);
+}
+
+TEST_F(ServiceWindow, BackRemovesTheLinesOfItsStepOnly) {
+    go(w->TabSheet_OutputCalibration);
+    for (int i = 0; i < 6; ++i)
+        w->SpeedButton_OutputCalibrationNext->click();
+    // From each step: the lines left and the last of them.
+    const std::pair<int, const char*> after[] = {{11, "uOut10V = 65 535"},
+                                                 {8, "uOut2V = 1"},
+                                                 {5, "uOut20mA = 65 535"},
+                                                 {5, "uOut20mA = 65 535"},
+                                                 {2, "uOut4mA = 1"}};
+    for (const auto& [lines, last] : after) {
+        const int from = w->OutputCalibrationStep();
+        w->SpeedButton_OutputCalibrationBack->click();
+        const QStringList l = list(w->ListBox_OutputCalibrated);
+        EXPECT_EQ(l.size(), lines) << "Back from step " << from;
+        EXPECT_EQ(l.last(), last) << "Back from step " << from;
+    }
+
+    // The input procedure: Back takes the previous step's line away again.
+    w->SpeedButton_ADCalBeiras->setDown(true);
+    go(w->TabSheet_InputCalibration);
+    EXPECT_FALSE(w->SpeedButton_ADCalBeiras->Down()) << "a new pass withdraws a pending store";
+    const auto take = [&](int value) {
+        request();
+        w->LastReply.AdFiltered1 = value;
+        w->LastReply.GainCh1 = static_cast<std::uint8_t>(1 << (w->RadioGroup_GainForce->ItemIndex() - 1));
+        w->LastReply.uDivider = static_cast<std::uint8_t>(w->RadioGroup_DividerForce->ItemIndex() - 1);
+        w->Fresh.replied(w->LastReply);
+        w->SpeedButton_InputCalibrationNext->click();
+        w->InputCalibrationTick();
+        w->InputCalibrationTick();
+    };
+    take(11);
+    take(22);
+    w->SpeedButton_InputCalibrationBack->click();
+    w->InputCalibrationTick();
+    w->InputCalibrationTick();
+    EXPECT_EQ(list(w->ListBox_InputCalibrated), QStringList{"Low1 = 0 000 011"});
+    EXPECT_EQ(w->Label_InputCalibration1->text(), "Uin1 2/3 offszet kalibrálás");
+    // Leaving the page ends the pass and its forcing.
+    go(w->TabSheet_Uzemmod);
+    EXPECT_FALSE(w->Timer_InCal->isActive());
+    w->InputCalibrationTick();
+    EXPECT_EQ(w->RadioGroup_GainForce->ItemIndex(), 0);
 }

@@ -7,7 +7,9 @@
 #include "sim/harness.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -23,7 +25,18 @@ namespace {
 
 class ToolsE2E : public ::testing::Test {
 protected:
-    void start(const std::vector<std::string>& simArgs, QStringList args) {
+    // Lets the window run until `done` holds; false when `ms` passed first.
+    template <class F> static bool waitUntil(F done, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.elapsed() > ms) return false;
+            QTest::qWait(20);
+        }
+        return true;
+    }
+    // Opens `port`, or the simulator's own device when it is empty.
+    void start(const std::vector<std::string>& simArgs, QStringList args, const std::string& port = {}) {
         sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs);
         ASSERT_TRUE(sim->started());
         QFile settings(dir.filePath("vx.ini"));
@@ -37,8 +50,9 @@ protected:
         dialog = std::make_unique<TForm_DUTHiba>(w.get());
         w->setFirmwareDialog(dialog.get());
         w->FormActivate();
-        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
-        ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())));
+        const std::string path = port.empty() ? sim->devicePath() : port;
+        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(path));
+        ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(path)));
     }
     void TearDown() override {
         if (w) w->MB1->MBClosePort();
@@ -72,7 +86,7 @@ TEST_F(ToolsE2E, RecordArgumentWritesARowForEveryReplyWithWhatTheInstrumentSent)
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const Measurement m = measure(sent[i]);
         const QList<QByteArray> cells = lines[static_cast<qsizetype>(i) + 1].split(',');
-        ASSERT_EQ(cells.size(), 12) << i;
+        ASSERT_EQ(cells.size(), 13) << i;
         EXPECT_EQ(cells[1].toStdString(), csvNumber(m.input)) << i;
         EXPECT_EQ(cells[2], "mA");
         EXPECT_EQ(cells[3].toStdString(), csvNumber(m.output)) << i;
@@ -100,6 +114,49 @@ TEST_F(ToolsE2E, DroppedRepliesAreTheTimeOutsOfTheFailureFilter) {
     const RecordedExchange* failed = monitor->model()->exchangeAt(0);
     QTRY_VERIFY_WITH_TIMEOUT(w->Tools->traffic().byNumber(failed->number + 1) != nullptr, 5000);
     EXPECT_EQ(w->Tools->traffic().byNumber(failed->number + 1)->attempt, failed->attempt + 1);
+}
+
+TEST_F(ToolsE2E, ARecordingMarksTheLostLinkAndItsReturnWithRowsOfTheirOwn) {
+    const QString path = dir.filePath("gap.csv");
+    const std::string link = dir.filePath("sim.tty").toStdString();
+    const std::vector<std::string> simArgs = {"--link", link, "--calibrated", "--exit-with-parent"};
+    start(simArgs, {"--record", path}, link);
+    int replies = 0;
+    QObject::connect(w.get(), &TForm_Main::replyShown, [&] { ++replies; });
+    ASSERT_TRUE(waitUntil([&] { return replies >= 5; }, 20000));
+    sim.reset(); // unplugged
+    ASSERT_TRUE(waitUntil([&] { return !w->MB1->MBWaitingForPort().isEmpty(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return w->Tools->Label_Note->text().contains("Waiting for"); }, 2000));
+    const int before = replies;
+    sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs); // plugged back in
+    ASSERT_TRUE(sim->started());
+    ASSERT_TRUE(waitUntil([&] { return replies >= before + 5; }, 20000));
+    EXPECT_FALSE(w->Tools->Label_Note->text().contains("Waiting for"));
+    w->Tools->stopRecording();
+
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = f.readAll().split('\n');
+    lines.removeLast(); // after the last CRLF
+    std::vector<QByteArray> events;
+    int data = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> cells = lines[i].trimmed().split(',');
+        ASSERT_EQ(cells.size(), 13) << i;
+        if (cells[12].isEmpty()) {
+            ++data;
+            continue;
+        }
+        events.push_back(cells[12]);
+        for (qsizetype c = 1; c < 12; ++c)
+            EXPECT_TRUE(cells[c].isEmpty()) << i << ":" << c;
+        // The loss follows the rows before it; the return precedes the rows after it.
+        EXPECT_TRUE(i > 1 && i + 1 < lines.size()) << i;
+    }
+    EXPECT_EQ(data, replies);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0], "link lost: closed port");
+    EXPECT_EQ(events[1], "link back");
 }
 
 } // namespace

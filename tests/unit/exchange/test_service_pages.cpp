@@ -72,7 +72,7 @@ TEST(InputCalibration, APassTakesFourteenReadingsIntoTheirFields) {
     CalibrationValues low{}, high{};
     std::vector<std::string> list;
     const auto tick = [&](std::int32_t r0, std::int32_t r1) {
-        const InputCalibrationEffects e = inputCalibrationTick(s, r0, r1, low, high);
+        const InputCalibrationEffects e = inputCalibrationTick(s, Reading{r0, r1}, low, high);
         if (e.addLine) list.push_back(*e.addLine);
         if (e.removeLine) list.pop_back();
         return e;
@@ -113,7 +113,8 @@ TEST(InputCalibration, APassTakesFourteenReadingsIntoTheirFields) {
 TEST(InputCalibration, BackAndRequestsThatMeetInOneTick) {
     InputCalibrationState s{kInCalFirstState};
     CalibrationValues low{}, high{};
-    const auto tick = [&] { return inputCalibrationTick(s, 7, 42, low, high); };
+    std::optional<Reading> fresh = Reading{7, 42};
+    const auto tick = [&] { return inputCalibrationTick(s, fresh, low, high); };
     tick();
     s.backRequest = true; // Back does nothing on the first step
     EXPECT_FALSE(tick().removeLine);
@@ -124,12 +125,21 @@ TEST(InputCalibration, BackAndRequestsThatMeetInOneTick) {
     EXPECT_EQ(tick().backVisible, true); // state 20 shows Back and drops the stale Back request
     EXPECT_FALSE(s.backRequest);
 
-    // Next and Back in one tick: the value stays stored, its line comes and goes, one step back.
-    s.nextRequest = s.backRequest = true;
+    // Without a fresh reading Next waits, visibly, and takes nothing.
+    s.nextRequest = true;
+    fresh.reset();
+    EXPECT_EQ(tick().waiting, true);
+    EXPECT_EQ(s.step, 21);
+    EXPECT_EQ(low[1], 0);
+
+    // Next and Back in one tick: Back wins, so the list (one line less) matches the values.
+    fresh = Reading{7, 42};
+    s.backRequest = true;
     const InputCalibrationEffects e = tick();
-    EXPECT_EQ(*e.addLine, "Low2 = 0 000 042");
+    EXPECT_FALSE(e.addLine);
     EXPECT_TRUE(e.removeLine);
-    EXPECT_EQ(low[1], 42);
+    EXPECT_EQ(e.waiting, false);
+    EXPECT_EQ(low[1], 0);
     EXPECT_EQ(s.step, 10);
     // A full-scale heading carries its reference; the current steps read CH0.
     EXPECT_EQ(inputCalibrationHeading(kInputCalibrationTable[10]), "Uin2 2/3 végérték kalibrálás: 50 V");

@@ -7,6 +7,18 @@
 
 using namespace mb::port;
 
+namespace {
+
+// A port known by its path (and by-id name) alone.
+PortInfo portAt(std::string path, std::string byId = {}) {
+    PortInfo p;
+    p.path = std::move(path);
+    p.byId = std::move(byId);
+    return p;
+}
+
+} // namespace
+
 TEST(PortDiscovery, NaturalOrderOfDevicePaths) {
     std::vector<std::string> v = {"/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyS2",
                                   "/dev/pts/3",  "/dev/ttyS1",   "/dev/pts/12"};
@@ -27,13 +39,9 @@ TEST(PortDiscovery, HighestFirstKeepsWhatCannotBeOpenedThenTheHeldPort) {
                                               : 0;
         return error ? ProbeResult{describeOpenError(p, error), {}} : ProbeResult{};
     };
-    const auto list = buildPortList({{"/dev/ttyS1"},
-                                     {"/dev/ttyS3"},
-                                     {"/dev/ttyS12"},
-                                     {"/dev/ttyS5"},
-                                     {"/dev/ttyS7"},
-                                     {"/dev/ttyS9"},
-                                     {"/dev/ttyS1"}},
+    const auto list = buildPortList({portAt("/dev/ttyS1"), portAt("/dev/ttyS3"), portAt("/dev/ttyS12"),
+                                     portAt("/dev/ttyS5"), portAt("/dev/ttyS7"), portAt("/dev/ttyS9"),
+                                     portAt("/dev/ttyS1")},
                                     probe, "/dev/ttyS3");
     const std::vector<std::pair<std::string, OpenFailure>> expected = {
         {"/dev/ttyS12", OpenFailure::None},

@@ -13,6 +13,14 @@ using namespace mb::port;
 
 namespace {
 
+// A port known by its path (and by-id name) alone.
+PortInfo portAt(std::string path, std::string byId = {}) {
+    PortInfo p;
+    p.path = std::move(path);
+    p.byId = std::move(byId);
+    return p;
+}
+
 struct FakeTree {
     fs::path root = fs::path(testing::TempDir()) / ("vx_portnames_" + std::to_string(::getpid()));
     FakeTree() {
@@ -75,15 +83,15 @@ TEST(PortNames, ByIdLinksAndTheRememberedPortAcrossReEnumeration) {
 
 TEST(PortNames, ShortNamesAndTooltips) {
     PortEntry usb{{"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI-if00", "FT232R USB UART", "FTDI", "A50285BI",
-                   0x0403, 0x6001},
+                   0x0403, 0x6001, {}},
                   {describeOpenError("/dev/ttyUSB0", EACCES), {}}};
     EXPECT_EQ(shortName(usb.info), "ttyUSB0 FT232R USB UART");
     EXPECT_EQ(describePort(usb), "/dev/ttyUSB0\n/dev/serial/by-id/usb-FTDI-if00\nFTDI FT232R USB UART\n"
                                  "Serial number A50285BI\nUSB 0403:6001\n" +
                                      usb.probe.error.reason);
-    EXPECT_EQ(shortName({"/dev/pts/3"}), "pts/3");
-    EXPECT_EQ(shortName({"/home/me/build/run/vx2207-sim.tty"}), "vx2207-sim.tty");
-    EXPECT_EQ(describePort({{"/dev/pts/3"}}), "/dev/pts/3");
+    EXPECT_EQ(shortName(portAt("/dev/pts/3")), "pts/3");
+    EXPECT_EQ(shortName(portAt("/home/me/build/run/vx2207-sim.tty")), "vx2207-sim.tty");
+    EXPECT_EQ(describePort(PortEntry{portAt("/dev/pts/3"), {}, false}), "/dev/pts/3");
 }
 
 TEST(PortNames, ABusyPortNamesItsHolders) {
@@ -128,10 +136,36 @@ TEST(PortNames, TheWatchLooksWhereDevicesAndExtraPathsAppear) {
     const struct {
         PortInfo port;
         bool waited;
-    } lost[] = {{{t.dev("pts/7")}, false},
-                {{simLink}, true},
-                {{t.dev("ttyUSB0")}, true},
-                {{t.dev("pts/7"), t.byId("usb-x")}, true}};
+    } lost[] = {{portAt(t.dev("pts/7")), false},
+                {portAt(simLink), true},
+                {portAt(t.dev("ttyUSB0")), true},
+                {portAt(t.dev("pts/7"), t.byId("usb-x")), true}};
     for (const auto& l : lost)
         EXPECT_EQ(comesBackAsItself(l.port, (t.root / "dev").string()), l.waited) << l.port.path;
+}
+
+TEST(PortNames, OnlyTheSameDeviceIsReopenedByItself) {
+    // Path, serial number, product, socket; vendor 0 means no USB device.
+    const auto port = [](const char* path, const char* serial, std::uint16_t vendor, std::uint16_t product,
+                         const char* socket) {
+        return PortInfo{path, "", "", "", serial, vendor, product, socket};
+    };
+    const PortInfo own = port("/dev/ttyUSB0", "A50285BI", 0x0403, 0x6001, "usb-0:1");
+    const PortInfo shared = port("/dev/ttyUSB0", "0001", 0x0403, 0x6001, "usb-0:1"); // every unit's
+    const PortInfo pty = port("/tmp/bench/sim.tty", "", 0, 0, "");
+    const std::tuple<PortInfo, PortInfo, bool> cases[] = {
+        {own, port("/dev/ttyUSB3", "A50285BI", 0x0403, 0x6001, "usb-0:2"), true},
+        {own, port("/dev/ttyUSB0", "B1", 0x0403, 0x6001, "usb-0:1"), false},
+        {own, port("/dev/ttyUSB0", "A50285BI", 0x0403, 0x6015, "usb-0:1"), false},
+        {shared, port("/dev/ttyUSB1", "0001", 0x0403, 0x6001, "usb-0:1"), true},
+        {shared, port("/dev/ttyUSB0", "0001", 0x0403, 0x6001, "usb-0:2"), false},
+        {port("/dev/ttyUSB0", "", 0x0403, 0x6001, ""), port("/dev/ttyUSB0", "", 0x0403, 0x6001, ""), false},
+        {pty, pty, true},
+        {pty, port("/tmp/bench/other.tty", "", 0, 0, ""), false}};
+    for (const auto& [lost, back, same] : cases)
+        EXPECT_EQ(isSameDevice(lost, back), same)
+            << back.path << " " << back.serialNumber << " " << back.byPath;
+    const std::vector<PortEntry> entries{{pty, {}, true}, {own, {}, false}};
+    EXPECT_EQ(findSameDevice(entries, pty), -1) << "the held row is not the device back";
+    EXPECT_EQ(findSameDevice(entries, own), 1);
 }

@@ -68,14 +68,23 @@ TEST(SettingsSafety, SuspiciousSettingsWithTheirReasons) {
         e.outputType = c.outputType;
         RequestInputs in;
         in.editor = e;
-        const std::vector<Suspicion> got =
-            suspiciousSettings(e, valuesOf(buildRequestFields(in)), stored(), c.analogue);
+        const SettingsValues edited = valuesOf(buildRequestFields(in));
+        const std::vector<Suspicion> got = suspiciousSettings(e, edited, stored(), c.analogue);
         std::vector<std::pair<SettingField, SuspicionReason>> reasons;
         for (const Suspicion& s : got)
             reasons.emplace_back(s.field, s.reason);
         EXPECT_EQ(reasons, c.expected) << c.inLow << " " << c.inHigh << " " << c.outLow << " " << c.outHigh;
-        for (const Suspicion& s : got)
+        for (const Suspicion& s : got) {
             EXPECT_FALSE(s.oldText.empty());
+            // What may be written anyway is shown as written; the rest is never written.
+            EXPECT_EQ(s.refused(), s.reason != SuspicionReason::ZeroSpan);
+            if (!s.refused()) {
+                EXPECT_EQ(s.newText, settingText(s.field, edited));
+            }
+            EXPECT_EQ(s.allowed, s.field == SettingField::InputLow ? "-25.000 ... 25.000 mA"
+                                 : c.outputType == 1               ? "0.000 ... 10.500 V"
+                                                                   : s.allowed);
+        }
     }
 }
 

@@ -4,17 +4,22 @@
 #include "app/tools/TrafficWindow.h"
 #include "app/tools/TrendWindow.h"
 #include "instrument/codes.h"
+#include "widgets/speedbutton.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -62,6 +67,16 @@ protected:
         e.outcome = Outcome::TimeOut;
         e.attempt = 5;
         t.takeExchange(e, true);
+    }
+    // Lets the window's timers run until `done` holds; false when `ms` passed first.
+    template <class F> static bool waitUntil(F done, int ms = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.elapsed() > ms) return false;
+            QTest::qWait(10);
+        }
+        return true;
     }
     QTemporaryDir dir;
 };
@@ -187,6 +202,113 @@ TEST_F(ToolWindowsTest, RecordArgumentStartsAtTheFirstReplyAndAFullDiskStopsItVi
     EXPECT_TRUE(told[0].contains("rec.csv") && told[0].contains("File too large")) << told[0].toStdString();
     EXPECT_TRUE(t.Label_Recording->text().startsWith("Recording stopped"));
     EXPECT_EQ(QFileInfo(path).size(), static_cast<qint64>(full.rlim_cur));
+}
+
+TEST_F(ToolWindowsTest, TrendSharesOneRoundAxisZoomsResetsAndExports) {
+    auto w = open();
+    ToolWindows& t = *w->Tools;
+    TrendWindow* trend = t.showTrend();
+    trend->resize(800, 500);
+    trend->setCursorTime(QDateTime::currentMSecsSinceEpoch());
+    EXPECT_EQ(trend->cursorText(), QString()); // nothing to read before the first reply
+    const std::int64_t t0 = 1'700'000'000'000;
+    for (int i = 0; i < 40; ++i)
+        t.takeReply(reply(4.3 + i * 0.1), t0 + i * 50, i * 50);
+    trend->setSpanMinutes(1);
+    trend->refresh();
+    // Input and output both in mA: one axis, round ends.
+    EXPECT_FALSE(trend->outputAxisShown());
+    EXPECT_EQ(trend->inputTicks(), trend->outputTicks());
+    EXPECT_EQ(trend->inputTicks(), niceAxis(4, 20))
+        << trend->inputTicks().lo << ".." << trend->inputTicks().hi;
+    trend->zoom(0.5, t0 + 1000);
+    EXPECT_EQ(trend->ComboBox_Span->currentData().toInt(), 0);
+    EXPECT_TRUE(trend->ComboBox_Span->currentText().startsWith("Custom: 0:30"))
+        << trend->ComboBox_Span->currentText().toStdString();
+    const AxisTicks fitted = trend->inputTicks();
+    trend->zoomValues(0.5);
+    EXPECT_DOUBLE_EQ(trend->inputTicks().hi - trend->inputTicks().lo, (fitted.hi - fitted.lo) / 2);
+    trend->Button_Reset->click();
+    EXPECT_EQ(trend->ComboBox_Span->currentText(), "Last 1 min");
+    EXPECT_EQ(trend->inputTicks(), fitted);
+    EXPECT_FALSE(trend->paused());
+    EXPECT_TRUE(trend->Label_Hint->text().contains("Shift+wheel"));
+    // The shown range as numbers and as a picture.
+    const QString csv = dir.filePath("trend.csv"), png = dir.filePath("trend.png");
+    ASSERT_EQ(trend->exportCsv(csv), QString());
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    EXPECT_EQ(lines.size(), 42); // header, 40 replies, nothing after the last CRLF
+    EXPECT_TRUE(lines[1].contains(",4.3,mA,")) << lines[1].toStdString();
+    ASSERT_EQ(trend->exportPng(png), QString());
+    EXPECT_EQ(QImage(png).size(), trend->ChartView->size());
+    EXPECT_FALSE(trend->exportCsv(dir.filePath("none/trend.csv")).isEmpty());
+}
+
+TEST_F(ToolWindowsTest, MonitorKeepsThePickedRowInSightAndShowsOnlyWhatTheFilterShows) {
+    auto w = open();
+    ToolWindows& t = *w->Tools;
+    const auto push = [&t](int n) {
+        LinkExchange e;
+        const std::uint8_t frame[] = {0x03, 0x00, 0x01, 'V', 'X'};
+        e.request = frame;
+        e.attempt = 1;
+        e.outcome = n % 10 == 3 ? Outcome::TimeOut : Outcome::Ok;
+        t.takeExchange(e, true);
+    };
+    for (int i = 0; i < 100; ++i)
+        push(i);
+    TrafficWindow* m = t.showMonitor();
+    m->resize(900, 300);
+    ASSERT_TRUE(waitUntil([&] { return m->model()->rowCount() == 100; }));
+    EXPECT_EQ(m->model()->headerData(TrafficModel::ColAddress, Qt::Horizontal, Qt::DisplayRole), "Address");
+    EXPECT_EQ(m->model()->data(m->model()->index(0, TrafficModel::ColAddress), Qt::DisplayRole), "3");
+    EXPECT_EQ(m->model()->data(m->model()->index(0, TrafficModel::ColFunction), Qt::DisplayRole), "1");
+    EXPECT_TRUE(m->following());
+    // Picked while capturing: the row stays in sight, capture goes on.
+    m->Table_Exchanges->setCurrentIndex(m->model()->index(95, 0));
+    for (int i = 100; i < 300; ++i)
+        push(i);
+    ASSERT_TRUE(waitUntil([&] { return m->model()->rowCount() == 300; }));
+    EXPECT_FALSE(m->following());
+    const QRect picked = m->Table_Exchanges->visualRect(m->model()->index(95, 0));
+    EXPECT_TRUE(m->Table_Exchanges->viewport()->rect().contains(picked)) << picked.y();
+    EXPECT_TRUE(m->Memo_Detail->toPlainText().contains("|...VX|"));
+    m->Table_Exchanges->verticalScrollBar()->setValue(m->Table_Exchanges->verticalScrollBar()->maximum());
+    EXPECT_TRUE(m->following());
+    // A good exchange picked, then failures only: the detail no longer shows it.
+    m->CheckBox_FailuresOnly->setChecked(true);
+    EXPECT_EQ(m->Memo_Detail->toPlainText(), QString());
+    // A failed one stays picked across the filter.
+    m->CheckBox_FailuresOnly->setChecked(false);
+    m->Table_Exchanges->setCurrentIndex(m->model()->index(13, 0));
+    m->CheckBox_FailuresOnly->setChecked(true);
+    EXPECT_TRUE(m->Memo_Detail->toPlainText().startsWith("#14 "))
+        << m->Memo_Detail->toPlainText().toStdString();
+}
+
+TEST_F(ToolWindowsTest, TheIndicatorGivesWayInTheMiddleAndTheStatusAreaConfirms) {
+    auto w = open();
+    ToolWindows& t = *w->Tools;
+    const QString path = dir.filePath(QString(120, QLatin1Char('x')) + QStringLiteral("-end.csv"));
+    ASSERT_EQ(t.startRecording(path), QString());
+    const QString shown = t.Label_Recording->text();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)) && shown.contains("-end.csv")) << shown.toStdString();
+    EXPECT_LE(t.Label_Recording->fontMetrics().horizontalAdvance(shown), std::max(120, w->width() / 2));
+    EXPECT_EQ(t.Label_Recording->toolTip(), path);
+    t.stopRecording();
+    // The instrument's echo of the store bit confirms a settings write, once.
+    w->SpeedButton_WriteSettings->setDown(true);
+    t.takeReply(reply(5), 1000, 0);
+    EXPECT_TRUE(t.Label_Note->isHidden());
+    w->SpeedButton_WriteSettings->setDown(false);
+    ins::Reply acked = reply(5);
+    acked.AcknowledgeFlags = ins::kCmdStoreSettings;
+    t.takeReply(acked, 1050, 50);
+    EXPECT_TRUE(t.Label_Note->text().endsWith("Settings written to the instrument"))
+        << t.Label_Note->text().toStdString();
+    EXPECT_EQ(t.Label_Note->text().indexOf(':'), 2); // the time comes first
 }
 
 } // namespace

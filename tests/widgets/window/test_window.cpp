@@ -173,7 +173,9 @@ TEST_F(Window, TheRememberedPortChangesOnlyWhenTheUserOpensAnother) {
         auto w = open();
         auto* button = child<QPushButton>(*w, "SpeedButton_Open");
         QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
-        if (opened) ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(pty.slavePath())));
+        if (opened) {
+            ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(pty.slavePath())));
+        }
         w->FormClose();
         const QByteArray stored = opened ? QByteArray::fromStdString(pty.slavePath()) : absent;
         EXPECT_TRUE(read().contains("MBLastUsedPort=" + stored + "\n")) << read().toStdString();

@@ -1,0 +1,334 @@
+#include "app/bench/BenchStation.h"
+
+#include "app/Main.h"
+#include "station/benchrun.h"
+#include "station/transport.h"
+#include "widgets/pagecontrol.h"
+#include "widgets/radiogroup.h"
+#include "widgets/speedbutton.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace vx::app::bench {
+namespace {
+
+// A unit that leaves this long without a good reply has stopped the run.
+constexpr int kSilenceMs = 3000;
+// Replies allowed for the unit to show a new PWM value, and for a store to be acknowledged.
+constexpr int kReplyBound = 20;
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+BenchStation::BenchStation(TForm_Main& main) : QObject(&main), main_(main) {
+    action_ =
+        main_.Menu_Tools->addAction(QStringLiteral("Bench instruments…"), this, [this] { showWindow(); });
+    action_->setObjectName(QStringLiteral("Action_Bench"));
+    // The bench belongs to the maker's mode.
+    connect(main_.Menu_Tools, &QMenu::aboutToShow, this, [this] { action_->setVisible(main_.MakerAccess); });
+    silence_ = new QTimer(this);
+    silence_->setSingleShot(true);
+    silence_->setInterval(kSilenceMs);
+    connect(silence_, &QTimer::timeout, this, [this] {
+        if (running()) end(false, QStringLiteral("unit: no reply for %1 s").arg(kSilenceMs / 1000));
+    });
+    connect(&main_, &TForm_Main::replyShown, this, &BenchStation::onReply);
+}
+
+BenchStation::~BenchStation() {
+    // The window going away in the middle of a run: its controls are going too, and its port closes,
+    // so the unit's requests end; the source is switched off here.
+    if (running() && source_) source_->off();
+    delete window_;
+}
+
+QWidget* BenchStation::showWindow() {
+    if (!window_) buildWindow();
+    window_->show();
+    return window_;
+}
+
+void BenchStation::buildWindow() {
+    window_ = new QWidget(nullptr, Qt::Window);
+    window_->setObjectName(QStringLiteral("Form_Bench"));
+    window_->setWindowTitle(QStringLiteral("Bench instruments"));
+    auto* form = new QFormLayout;
+    auto edit = [&](QLineEdit** e, const char* name, const char* hint) {
+        *e = new QLineEdit;
+        (*e)->setObjectName(QLatin1String(name));
+        (*e)->setPlaceholderText(QLatin1String(hint));
+        return *e;
+    };
+    form->addRow(
+        QStringLiteral("Reference meter:"),
+        edit(&meterEdit_, "Edit_BenchMeter", "tcp:HOST[:5025], /dev/usbtmc0 or /dev/ttyUSB0:9600:8N1"));
+    meterId_ = new QLabel(QStringLiteral("not connected"));
+    form->addRow(QString(), meterId_);
+    form->addRow(
+        QStringLiteral("Signal source:"),
+        edit(&sourceEdit_, "Edit_BenchSource", "tcp:HOST[:5025], /dev/usbtmc0 or /dev/ttyUSB0:9600:8N1"));
+    sourceId_ = new QLabel(QStringLiteral("not connected"));
+    form->addRow(QString(), sourceId_);
+    auto* connectButton = new QPushButton(QStringLiteral("Connect"));
+    connectButton->setObjectName(QStringLiteral("Button_BenchConnect"));
+    connect(connectButton, &QPushButton::clicked, this, [this] { connectInstruments(); });
+    store_ = new QCheckBox(QStringLiteral("Store in the instrument when done"));
+    store_->setObjectName(QStringLiteral("CheckBox_BenchStore"));
+    outputButton_ = new QPushButton(QStringLiteral("Automatic output calibration"));
+    outputButton_->setObjectName(QStringLiteral("Button_AutoOutput"));
+    inputButton_ = new QPushButton(QStringLiteral("Automatic input calibration"));
+    inputButton_->setObjectName(QStringLiteral("Button_AutoInput"));
+    stopButton_ = new QPushButton(QStringLiteral("Stop"));
+    stopButton_->setObjectName(QStringLiteral("Button_BenchStop"));
+    stopButton_->setEnabled(false);
+    connect(outputButton_, &QPushButton::clicked, this, [this] { startOutput(); });
+    connect(inputButton_, &QPushButton::clicked, this, [this] { startInput(); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { stop(QStringLiteral("stopped")); });
+    progress_ = new QProgressBar;
+    progress_->setObjectName(QStringLiteral("ProgressBar_Bench"));
+    status_ = new QLabel;
+    status_->setObjectName(QStringLiteral("Label_BenchStatus"));
+    status_->setWordWrap(true);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {outputButton_, inputButton_, stopButton_})
+        buttons->addWidget(b);
+    auto* box = new QVBoxLayout(window_);
+    // A fixed least size, set before the window exists: a layout-driven one would have to be handed to
+    // the window on the screen on every change of the status text.
+    box->setSizeConstraint(QLayout::SetNoConstraint);
+    window_->setMinimumSize(520, 300);
+    box->addLayout(form);
+    box->addWidget(connectButton);
+    box->addWidget(store_);
+    box->addLayout(buttons);
+    box->addWidget(progress_);
+    box->addWidget(status_);
+    window_->resize(560, 320);
+}
+
+bool BenchStation::connectInstruments() {
+    if (running()) return false;
+    showWindow();
+    auto open = [&](QLineEdit* edit, const char* role, QLabel* id,
+                    std::unique_ptr<station::ScpiInstrument>* out) {
+        station::Endpoint e;
+        std::string error;
+        std::unique_ptr<station::Transport> t;
+        if (station::parseEndpoint(edit->text().trimmed().toStdString(), &e, &error))
+            t = station::openTransport(e, std::chrono::milliseconds(2000), &error);
+        if (t) {
+            *out = std::make_unique<station::ScpiInstrument>(role, std::move(t));
+            if ((*out)->identify()) {
+                id->setText(q((*out)->identity()));
+                return true;
+            }
+            error = (*out)->error();
+        } else {
+            error = std::string(role) + ": " + error;
+        }
+        out->reset();
+        id->setText(q(error));
+        return false;
+    };
+    const bool meter = open(meterEdit_, "meter", meterId_, &meter_);
+    const bool source = open(sourceEdit_, "source", sourceId_, &source_);
+    return meter && source;
+}
+
+void BenchStation::showProgress(int done, int of, const QString& text) {
+    progress_->setRange(0, of);
+    progress_->setValue(done);
+    status_->setText(text);
+}
+
+bool BenchStation::begin(Mode mode) {
+    showWindow();
+    if (running()) return false;
+    if (!meter_ || !source_ || meter_->failed() || source_->failed()) {
+        error_ = QStringLiteral("Connect the reference meter and the signal source first.");
+        status_->setText(error_);
+        return false;
+    }
+    mode_ = mode;
+    wait_ = Wait::None;
+    error_.clear();
+    outputButton_->setEnabled(false);
+    inputButton_->setEnabled(false);
+    stopButton_->setEnabled(true);
+    silence_->start();
+    // As the engineer opens the page: the window's page switch runs as on a click.
+    QWidget* page = mode == Mode::Output ? main_.TabSheet_OutputCalibration : main_.TabSheet_InputCalibration;
+    if (main_.PageControl1->ActivePage() != page || mode == Mode::Input) {
+        main_.PageControl1->setActivePage(page);
+        main_.PageControl1Change();
+    }
+    return true;
+}
+
+bool BenchStation::startOutput() {
+    if (!begin(Mode::Output)) return false;
+    // Back to the first step, as the engineer would go.
+    for (int guard = 0; main_.OutputCalibrationStep() > 1 && guard < 7; ++guard)
+        main_.SpeedButton_OutputCalibrationBack->click();
+    output_ = std::make_unique<station::OutputAutoCalibration>(store_->isChecked());
+    doOutput(output_->start());
+    return true;
+}
+
+bool BenchStation::startInput() {
+    if (!begin(Mode::Input)) return false;
+    input_ = std::make_unique<station::InputAutoCalibration>(store_->isChecked());
+    inputStep_ = -1; // the page switch has shown the first step; the next reply hands it over
+    return true;
+}
+
+void BenchStation::stop(const QString& why) {
+    if (running()) end(false, why.isEmpty() ? QStringLiteral("stopped") : why);
+}
+
+void BenchStation::unforce() {
+    main_.uPWMForce = 0;
+    for (TRadioGroup* force : {main_.RadioGroup_GainForce, main_.RadioGroup_DividerForce,
+                               main_.RadioGroup_GainForceCH, main_.RadioGroup_MereshatarForce})
+        force->setItemIndex(0);
+    // A store not yet acknowledged is withdrawn: nothing half-done reaches the instrument's memory.
+    main_.SpeedButton_WriteOutputCalibrationToVX->setDown(false);
+    main_.SpeedButton_ADCalBeiras->setDown(false);
+    if (source_) source_->off();
+}
+
+void BenchStation::end(bool ok, const QString& text) {
+    if (!ok) unforce();
+    mode_ = Mode::Idle;
+    wait_ = Wait::None;
+    silence_->stop();
+    error_ = ok ? QString() : text;
+    outputButton_->setEnabled(true);
+    inputButton_->setEnabled(true);
+    stopButton_->setEnabled(false);
+    status_->setText(ok ? text : QStringLiteral("Stopped: ") + text);
+    emit finished(ok);
+}
+
+void BenchStation::doOutput(station::OutputCommand c) {
+    using K = station::OutputCommand::Kind;
+    for (;;) {
+        switch (c.kind) {
+        case K::SetPwm:
+            main_.uPWMValue = c.pwm;
+            main_.ApplyPWMValue();
+            break;
+        case K::Check: {
+            const std::pair<app::CheckPoint, TSpeedButton*> buttons[] = {
+                {app::CheckPoint::I12mA, main_.SpeedButton_Test12mA},
+                {app::CheckPoint::U6V, main_.SpeedButton_Test6V}};
+            for (const auto& [point, button] : buttons)
+                if (point == c.point) button->click();
+            break;
+        }
+        case K::Next:
+            main_.SpeedButton_OutputCalibrationNext->click();
+            c = output_->done();
+            continue;
+        case K::Store:
+            main_.SpeedButton_WriteOutputCalibrationToVX->click();
+            wait_ = Wait::Store;
+            bound_ = kReplyBound;
+            showProgress(7, 7, QStringLiteral("Output calibration: storing in the instrument"));
+            return;
+        case K::Finished:
+            showProgress(7, 7, QString());
+            end(true, QStringLiteral("Output calibration done: ") + QString::number(output_->readings()) +
+                          QStringLiteral(" meter readings"));
+            return;
+        case K::Failed:
+            end(false, q(c.error));
+            return;
+        }
+        pendingOut_ = c;
+        wait_ = Wait::Pwm;
+        bound_ = kReplyBound;
+        showProgress(output_->step() - 1, 7,
+                     QStringLiteral("Output calibration, step %1/7: PWM %2")
+                         .arg(output_->step())
+                         .arg(main_.uPWMForce));
+        return;
+    }
+}
+
+void BenchStation::doInput(station::InputCommand c) {
+    using K = station::InputCommand::Kind;
+    for (;;) {
+        switch (c.kind) {
+        case K::Source:
+            if (!station::applySource(*source_, c.source)) return end(false, q(source_->error()));
+            c = input_->sourceSet();
+            continue;
+        case K::Wait:
+            channel_ = c.channel;
+            wait_ = Wait::Fresh;
+            showProgress(input_->stepIndex(), 15,
+                         QStringLiteral("Input calibration: ") + main_.Label_InputCalibration1->text());
+            return;
+        case K::Next:
+            wait_ = Wait::None; // the procedure's next step shows within a tick
+            main_.SpeedButton_InputCalibrationNext->click();
+            return;
+        case K::Store:
+            main_.SpeedButton_ADCalBeiras->click();
+            wait_ = Wait::Store;
+            bound_ = kReplyBound;
+            return;
+        case K::Finished:
+            showProgress(15, 15, QString());
+            return end(true, QStringLiteral("Input calibration done"));
+        case K::Failed:
+            return end(false, q(c.error));
+        }
+    }
+}
+
+void BenchStation::onReply() {
+    if (!running()) return;
+    silence_->start();
+    const instrument::Reply& r = main_.LastReply;
+    if (mode_ == Mode::Output) {
+        if (wait_ == Wait::Store) {
+            if (!main_.SpeedButton_WriteOutputCalibrationToVX->Down()) return doOutput(output_->done());
+        } else if (wait_ == Wait::Pwm && r.PwmValue == main_.uPWMForce) {
+            // Every reply from here on answers a request that carried the value: the meter reads it.
+            std::string error;
+            const auto v = station::settledReading(*meter_, pendingOut_.quantity, 20e-6, 12, &error);
+            if (!v) return end(false, q(error));
+            return doOutput(output_->reading(*v));
+        }
+    } else {
+        const int step = main_.InCal.step;
+        if (wait_ != Wait::Store && step != inputStep_ && (step % 10 == 1 || step == 0)) {
+            // Changes made here reach the next request, so the next reply is a fresh one.
+            inputStep_ = step;
+            return doInput(input_->shown(step));
+        }
+        if (wait_ == Wait::Fresh)
+            return doInput(input_->reading(channel_ == 0 ? r.AdFiltered0 : r.AdFiltered1));
+        if (wait_ == Wait::Store && !main_.SpeedButton_ADCalBeiras->Down()) return doInput(input_->stored());
+    }
+    if ((wait_ == Wait::Pwm || wait_ == Wait::Store) && --bound_ <= 0)
+        end(false, wait_ == Wait::Pwm ? QStringLiteral("unit: does not drive the PWM value")
+                                      : QStringLiteral("unit: the store was not acknowledged"));
+}
+
+} // namespace vx::app::bench
