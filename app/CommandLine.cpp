@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "link/netchannel.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
@@ -41,6 +43,19 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             "Record the measured values to FILE (CSV, full stop as the decimal separator) from the "
             "first good reply on, as the Tools menu's recording does."),
         QStringLiteral("FILE"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("Open NAME on the link panel at start: a device (/dev/ttyUSB0), a serial device "
+                       "server's port (tcp://host:port raw, rfc2217://host:port with line settings) or "
+                       "demo://V, demo://M."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Open the demo instrument at start (simulated values)."));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        QStringLiteral("Wait MS milliseconds for a reply beyond its line time (default 1000; raise it for a "
+                       "slow network path, 100 to 30000)."),
+        QStringLiteral("MS"));
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
         QStringLiteral("Write a trace of the port's life (open, loss, waiting, reconnect), every "
@@ -54,6 +69,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.addOption(record);
     parser.addOption(recordOverwrite);
     parser.addOption(verbose);
+    parser.addOption(port);
+    parser.addOption(demo);
+    parser.addOption(timeout);
     for (const ToolkitOption& t : kToolkitOptions) {
         QCommandLineOption o(QString::fromLatin1(t.name));
         if (t.takesValue) o.setValueName(QStringLiteral("value"));
@@ -79,10 +97,30 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(version))
         return answer(CommandLine::Action::Print,
                       kProgram + QStringLiteral(" ") + QStringLiteral(VX_VERSION "\n"), 0);
+    const auto fail = [&](const QString& why) {
+        return answer(CommandLine::Action::Fail, kProgram + QStringLiteral(": ") + why + QLatin1Char('\n'),
+                      2);
+    };
     CommandLine run;
     run.recordFile = parser.value(record);
     run.verbose = parser.isSet(verbose);
     run.recordOverwrite = parser.isSet(recordOverwrite);
+    if (parser.isSet(port) && parser.isSet(demo))
+        return fail(QStringLiteral("--port and --demo exclude each other."));
+    run.openPort = parser.isSet(demo) ? QStringLiteral("demo://V") : parser.value(port);
+    if (const std::string name = run.openPort.toStdString();
+        mb::port::isNetworkAddress(name) && !mb::port::parseNetAddress(name))
+        return fail(
+            QStringLiteral("'%1' is no network address: write tcp://host:port or rfc2217://host:port.")
+                .arg(run.openPort));
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const unsigned ms = parser.value(timeout).toUInt(&ok);
+        if (!ok || ms < 100 || ms > 30000)
+            return fail(QStringLiteral("--timeout takes 100 to 30000 (milliseconds), not '%1'.")
+                            .arg(parser.value(timeout)));
+        run.replyTimeOutMs = ms;
+    }
     return run;
 }
 

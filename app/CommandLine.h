@@ -15,6 +15,11 @@ struct CommandLine {
     int exitStatus = 0;
     // --record FILE: record to FILE from the first good reply on (empty: not asked).
     QString recordFile;
+    // --port NAME or --demo: the port to open once the window is shown (empty: none).
+    QString openPort;
+    // --timeout MS: the reply time-out added to the line time, for links with a network's delay; 0
+    // keeps the link's default.
+    unsigned replyTimeOutMs = 0;
     // --verbose: the trace of the port, the link and the tools on standard error.
     bool verbose = false;
     // --record-overwrite: an existing FILE is emptied; without it, it is left alone and nothing recorded.

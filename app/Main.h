@@ -47,7 +47,8 @@ class BenchStation;
 }
 namespace vx::app::tools {
 class ToolWindows;
-}
+class DemoBanner;
+} // namespace vx::app::tools
 namespace vx::app::records {
 class Records;
 }
@@ -157,6 +158,8 @@ public:
     QLabel* Label_SettingsDiffer = nullptr;
     // The trend, the recording and the traffic monitor (tools/ToolWindows.h), made with the menu bar.
     vx::app::tools::ToolWindows* Tools = nullptr;
+    // Says that the values are simulated while the demo instrument is connected.
+    vx::app::tools::DemoBanner* Label_DemoBanner = nullptr;
     // Calibration records and their history (records/RecordsWindow.h), maker mode only.
     vx::app::records::Records* Records = nullptr;
     // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.

@@ -4,6 +4,7 @@
 #include "app/Main.h"
 
 #include "app/DUTHiba.h"
+#include "app/tools/DemoBanner.h"
 #include "common/pictureformat.h"
 #include "instrument/codes.h"
 #include "link/mb.h"
@@ -111,6 +112,7 @@ void TForm_Main::connectExchangeHandlers() {
 // ---- poll cycle
 
 void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
+    if (Label_DemoBanner) Label_DemoBanner->follow(MBbPortOpen, MB1->Port());
     // Open, Close, a loss and a reconnect alike: nothing pending may reach whatever answers next.
     releaseCommands(MBbPortOpen ? Commands.portOpened() : Commands.portClosed());
     Fresh.failed();

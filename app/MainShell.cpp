@@ -217,6 +217,8 @@ void TForm_Main::setMBLastUsedPort(const QString& port) {
 void TForm_Main::LoadSettings() {
     const std::string path = toLocal(settingsPath_);
     setMBLastUsedPort(QString::fromStdString(vx::readProfileString(path, "Com", "MBLastUsedPort", "")));
+    MB1->MBChannel().recentAddresses =
+        mb::port::splitAddresses(vx::readProfileString(path, "Network", "RecentPorts", ""));
     ApplyLanguage(
         QString::fromStdString(vx::readProfileString(path, "Language", "GsSelectedLanguage", "magyar")));
 }
@@ -234,6 +236,8 @@ void TForm_Main::SaveSettings() {
         {"Com", "MBLastUsedPort", MBLastUsedPort().toStdString()},
         {"Language", "GsSelectedLanguage", GsSelectedLanguage.toStdString()}};
     // The added windows' sections come after the window's own.
+    if (const auto& recent = MB1->MBChannel().recentAddresses; !recent.empty())
+        entries.push_back({"Network", "RecentPorts", mb::port::joinAddresses(recent)});
     if (Tools) Tools->saveSettings(entries);
     // The program still closes as usual, but a file that could not be saved is said once.
     if (const int error = vx::writeProfileStrings(path, entries))

@@ -3,9 +3,10 @@
 // and restore. The rules and the file format live in tools/.
 #include "app/Main.h"
 
-#include "app/records/RecordsWindow.h"
-#include "app/tools/SettingsBackup.h"
 #include "app/bench/BenchStation.h"
+#include "app/records/RecordsWindow.h"
+#include "app/tools/DemoBanner.h"
+#include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolWindows.h"
 #include "app/tools/ToolsLog.h"
 #include "common/regularfile.h"
@@ -336,6 +337,11 @@ void TForm_Main::buildMenuBar() {
     // The added windows put their entries here.
     Menu_Tools = MenuBar_Main->addMenu(QString());
     Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
+    // In the left column's free strip above the language buttons, clear of the maker's groups.
+    Label_DemoBanner = new tools::DemoBanner(client_);
+    Label_DemoBanner->setGeometry(8, 461, 289, 32);
+    connect(this, &TForm_Main::languageApplied, Label_DemoBanner,
+            [this] { Label_DemoBanner->setEnglish(GsSelectedLanguage == QLatin1String("english")); });
     Records = new vx::app::records::Records(*this);
     Bench = new vx::app::bench::BenchStation(*this);
     // Above the client area, so the specified controls keep their places.

@@ -15,6 +15,9 @@
 #include <QPalette>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -109,7 +112,12 @@ void afterShow(TForm_Main& main, TForm_DUTHiba& dialog) {
             if (std::exchange(*fired, true)) return;
             grabAndExit(status);
         };
-        QObject::connect(&main, &TForm_Main::replyShown, &main, [=] { finish(0); });
+        // VX_SCREENSHOT_REPLIES=N waits for the Nth good reply (what a second of polling shows).
+        auto replies =
+            std::make_shared<int>(std::max(1, qEnvironmentVariableIntValue("VX_SCREENSHOT_REPLIES")));
+        QObject::connect(&main, &TForm_Main::replyShown, &main, [=] {
+            if (--*replies <= 0) finish(0);
+        });
         bool waitOk = false;
         int waitMs = qEnvironmentVariableIntValue("VX_REPLY_WAIT_MS", &waitOk);
         if (!waitOk) waitMs = 10000;
@@ -175,7 +183,15 @@ int main(int argc, char** argv) {
     vx::app::closeOnTerminationSignals(formMain);
 
     if (const QScreen* screen = formMain.screen()) formMain.placeOnScreen(screen->availableGeometry());
+    if (line.replyTimeOutMs > 0)
+        formMain.MB1->setMBMasterTimeOut(static_cast<std::uint16_t>(line.replyTimeOutMs));
     formMain.show();
+    if (!line.openPort.isEmpty())
+        QTimer::singleShot(0, &formMain, [&formMain, port = line.openPort] {
+            if (!formMain.MB1->MBOpenPort(port))
+                std::fprintf(stderr, "vx2207-config: cannot open %s: %s\n", qPrintable(port),
+                             qPrintable(formMain.MB1->MBPortErrorText()));
+        });
     afterShow(formMain, formDUTHiba);
     return app.exec();
 }

@@ -2,6 +2,7 @@
 #include "link/plaintext.h"
 
 #include "link/mbpanel.h"
+#include "link/netaddressprompt.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -127,6 +128,7 @@ void TMB::buildPanel() {
     listFont.setPointSize(8);
     portList_->setFont(listFont);
     portList_->setUniformItemSizes(true);
+    installAddressPrompt(*this, portList_);
     portList_->setAccessibleName(QStringLiteral("Serial ports"));
 
     portLamp_ = new TMBShape(this);

@@ -69,6 +69,8 @@ public:
     bool MBScanningHolders() const { return session_.scanningHolders(); }
     // The port list as shown, row by row.
     const std::vector<mb::port::PortEntry>& MBPortEntries() const { return session_.portEntries(); }
+    // The port's channel: the demo's simulator, the recent network addresses, the connect's bound.
+    mb::port::AnyPort& MBChannel() { return session_.channel(); }
 
     // ---- Panel ----
     bool MBBaudEditVisible() const { return baudEditVisible_; }

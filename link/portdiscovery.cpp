@@ -230,6 +230,9 @@ std::string deviceName(const std::string& path) {
 }
 
 std::string shortName(const PortInfo& info) {
+    // A network address or the demo instrument is not a device: its own words say what it is.
+    if (info.path.find("://") != std::string::npos)
+        return info.description.empty() ? info.path : info.description;
     std::string name = deviceName(info.path);
     if (!info.description.empty() && info.description != name) name += " " + info.description;
     return name;

@@ -4,15 +4,18 @@
 #include "link/commthread.h"
 #include "link/holderscan.h"
 #include "link/logging.h"
+#include "link/netreconnect.h"
 #include "link/portwatch.h"
 #include "link/precisetimer.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTime>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -36,6 +39,9 @@ QString lossText(const QString& name) {
 } // namespace
 
 TPortSession::TPortSession(QObject* parent) : QObject(parent) {
+    serial_.options.simulator =
+        mb::port::findSimulator(QCoreApplication::applicationDirPath().toStdString(), std::getenv("PATH"));
+    netReconnect_ = new TNetReconnect([this] { return waitingForPort(); }, [this] { portsChanged(); }, this);
     auto makeTimer = [this](bool single) {
         auto* t = new QTimer(this);
         // A coarse timer may fire 5% late, which would stretch every 50 ms pause and every time-out.
@@ -56,6 +62,10 @@ TPortSession::TPortSession(QObject* parent) : QObject(parent) {
     connect(delayedSendTimer_, &TPreciseTimer::timeout, this,
             [this] { engine_.timerExpired(mb::LinkTimer::DelayedSend); });
     connect(statisticsTimer_, &QTimer::timeout, this, [this] {
+        if (const auto mean = roundTrip_.take(); mean && onNetwork() && engine_.MBPortOpen()) {
+            roundTripText_ = qs(mb::port::roundTripText(*mean));
+            updateNotice();
+        }
         if (!engine_.statisticsTick()) return;
         emit setUpDue();
         if (refreshOnStartup_) refreshPortList();
@@ -134,7 +144,7 @@ void TPortSession::rebuildPortList() {
     watch_->watch(portWatchDirs(extraPorts()), waiting());
     const std::string held = linkOpened() ? port_.toStdString() : std::string();
     // Who holds a busy port comes from one scan of /proc for the whole list, off this thread.
-    entries_ = buildPortList(candidatePorts(), probeWithoutHolders, held);
+    entries_ = listPorts(held, serial_);
     holderScan_->start(busyPaths(entries_));
     if (waiting() && findRemembered(entries_, waitingFor_.toStdString()) < 0) {
         // The lost port keeps the open port's place, greyed, until it returns.
@@ -171,6 +181,8 @@ void TPortSession::portsChanged() {
 bool TPortSession::openPort(const QString& port) {
     if (waiting()) close();
     if (engine_.MBPortOpen()) return port_ == port || qs(mb::port::rememberedName(portInfo_)) == port;
+    // A typed network address joins the recent ones, so the list has a row for it.
+    serial_.recentAddresses = mb::port::rememberAddress(serial_.recentAddresses, port.toStdString());
     if (mb::port::findRemembered(entries_, port.toStdString()) < 0) refreshPortList();
     const int row = mb::port::findRemembered(entries_, port.toStdString());
     if (row < 0) return false;
@@ -267,6 +279,8 @@ bool TPortSession::startLink(const QString& path, mb::port::OpenError* err) {
 }
 
 void TPortSession::stopLink() {
+    roundTrip_ = {};
+    roundTripText_.clear();
     inputAt_.reset(); // a port opened again from a handler starts afresh
     if (!linkOpened()) return;
     TCommThread* t = thread_.release();
@@ -319,6 +333,7 @@ void TPortSession::deviceLost(int error) {
     stopLink();
     waitingFor_ = qs(mb::port::rememberedName(portInfo_));
     waitNotice_ = name + QStringLiteral(" lost: waiting for it to come back.");
+    netReconnect_->begin(waitingFor_); // a network port has no device node to announce its return
     portError_ = reason;
     noticeTimer_->stop();
     engine_.portClosing(); // its handlers may close, which ends the wait at once
@@ -393,6 +408,9 @@ void TPortSession::updateNotice() {
             n.text = qs(mb::port::noPortNotice());
             n.tip = qs(mb::port::noPortHelp());
         }
+    } else if (onNetwork()) {
+        n.text = roundTripText_;
+        n.good = true;
     }
     if (n.text.isEmpty() || n.tip.isEmpty()) n.tip = n.text;
     notice_ = n;
@@ -415,6 +433,8 @@ void TPortSession::writesDone() {
     // the link once. Failing the send here as well would end the transaction twice.
     qCDebug(lcLink, "sent %zu characters: %s", outgoing_.size(),
             hex(outgoing_.data(), outgoing_.size()).constData());
+    // Taken before the write: on a fast path the reply is read before write() has even returned here.
+    roundTrip_.sent(std::chrono::steady_clock::now());
     serial_.write(outgoing_);
     outgoing_.clear();
     if (serial_.pendingOutput() > 0 && writeNotifier_) writeNotifier_->setEnabled(true);
@@ -455,7 +475,11 @@ void TPortSession::stopTimer(mb::LinkTimer t) {
     }
 }
 
-void TPortSession::statusShown(mb::TMBStatus, const std::string& text) {
+void TPortSession::statusShown(mb::TMBStatus status, const std::string& text) {
+    if (status == mb::stOK)
+        roundTrip_.replied(inputAt_.value_or(std::chrono::steady_clock::now()));
+    else
+        roundTrip_.failed();
     qCDebug(lcLink, "outcome: %s, attempt %u", text.c_str(), unsigned{engine_.MBMasterTryNumber()});
     emit statusChanged();
 }

@@ -6,6 +6,7 @@
 #include "link/core/linkengine.h"
 #include "link/core/portlife.h"
 #include "link/portdiscovery.h"
+#include "link/portopen.h"
 #include "link/serialport_posix.h"
 
 #include <QObject>
@@ -25,6 +26,8 @@ class TCommThread;
 class TPortWatch;
 class THolderScan;
 class TPreciseTimer;
+
+class TNetReconnect;
 
 class TPortSession : public QObject, private mb::LinkHost {
     Q_OBJECT
@@ -53,6 +56,9 @@ public:
     void setRefreshOnStartup(bool v) { refreshOnStartup_ = v; }
     bool thereWasOpenEvent() const { return thereWasOpenEvent_; }
     void setThereWasOpenEvent(bool v) { thereWasOpenEvent_ = v; }
+
+    // The port's channel: the demo's simulator, the recent network addresses, the connect's bound.
+    mb::port::AnyPort& channel() { return serial_; }
 
     // ---- Port list ----
     const std::vector<mb::port::PortEntry>& portEntries() const { return entries_; }
@@ -155,7 +161,11 @@ private:
 
     mb::LinkEngine engine_{*this};
     State state_ = State::Closed;
-    mb::port::SerialPort serial_;
+    mb::port::AnyPort serial_; // a device, a network port or the demo instrument
+    TNetReconnect* netReconnect_;
+    mb::port::RoundTrip roundTrip_; // over a network port, shown below the panel
+    QString roundTripText_;
+    bool onNetwork() const { return mb::port::isNetworkAddress(port_.toStdString()); }
     std::unique_ptr<TCommThread> thread_; // exists while the link runs on the port
     QSocketNotifier* writeNotifier_ = nullptr;
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete

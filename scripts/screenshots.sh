@@ -62,3 +62,14 @@ for language in english magyar; do
     pdftoppm -png -r 100 -f 1 -l 1 -singlefile "$out/certificate-$language.pdf" "$out/certificate-$language-page1"
     echo "$out/certificate-$language-page1.png" "$out/records-run-$language.png" "$out/records-history-$language.png"
 done
+# The demo instrument with its banner (its simulator found on PATH as an installed one would be beside
+# the program), and the panel on a network port (the simulator listening on TCP itself) after a second
+# of polling, when the round trip is shown.
+PATH="$dir/sim:$PATH" VX_OPEN_PORT=demo://V VX_SCREENSHOT_REPLIES=5 shot english demo-english
+PATH="$dir/sim:$PATH" VX_OPEN_PORT=demo://M VX_SCREENSHOT_REPLIES=5 shot magyar demo-magyar
+"$dir/sim/vx2207-sim" --tcp 0 >"$work/sim-address" &
+sim=$!
+for _ in $(seq 50); do [ -s "$work/sim-address" ] && break; sleep 0.1; done
+VX_OPEN_PORT=$(head -1 "$work/sim-address") VX_SCREENSHOT_REPLIES=40 shot english network-port-english
+kill "$sim"
+wait "$sim" || true

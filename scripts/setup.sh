@@ -10,12 +10,13 @@
 set -euo pipefail
 
 # One list per purpose; a purpose that needs another's list names it in `wants` below.
+# ser2net is the serial device server the network-port tests poll through.
 # Qt Charts draws the trend; its CMake files want Qt OpenGL, which its package does not pull in.
 # The calibration history needs Qt SQL's SQLite driver, a plugin nothing links against.
 build=(cmake ninja-build ccache g++ make pkg-config qt6-base-dev libqt6sql6-sqlite qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev)
 run=(qt6-qpa-plugins xvfb xauth poppler-utils fonts-liberation fonts-dejavu-core)
-test=(libgtest-dev libgmock-dev googletest poppler-utils fonts-liberation fonts-dejavu-core desktop-file-utils appstream locales)
-bench=(libbenchmark-dev)
+test=(libgtest-dev libgmock-dev googletest ser2net poppler-utils fonts-liberation fonts-dejavu-core desktop-file-utils appstream locales)
+bench=(libbenchmark-dev ser2net)
 fuzz=(clang libclang-rt-14-dev)
 package=(dpkg-dev fakeroot file lintian desktop-file-utils appstream)
 icons=(librsvg2-bin)

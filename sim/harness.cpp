@@ -1,5 +1,6 @@
 #include "sim/harness.h"
 
+#include "link/bytechannel.h"
 #include "sim/lab.h"
 
 #include <cerrno>
@@ -97,6 +98,14 @@ bool readMeter(const std::string& file, OutputLevel* out) {
 }
 
 Master::Master(const std::string& device) : LoopHost(openSerial(device)) {
+    prepare();
+}
+
+Master::Master(mb::port::ByteChannel& channel) : LoopHost(channel.fd()), channel_(&channel) {
+    prepare();
+}
+
+void Master::prepare() {
     engine.OnMBMasterEndOfEvent = [this](mb::TMBStatus s, const std::string& text) {
         Outcome o;
         o.status = s;
@@ -119,8 +128,31 @@ Master::~Master() {
     if (fd_ >= 0) {
         engine.OnMBMasterEndOfEvent = nullptr;
         engine.portClosing();
-        close(fd_);
+        if (!channel_) close(fd_);
     }
+}
+
+bool Master::readInput() {
+    if (!channel_) return LoopHost::readInput();
+    std::uint8_t buf[4096];
+    for (;;) {
+        const mb::port::ReadResult r = channel_->read(buf);
+        if (r.count > 0) received(buf, r.count);
+        if (r.lost) return false;
+        if (r.count == 0) return true;
+    }
+}
+
+bool Master::deliver(const std::uint8_t* data, std::size_t size) {
+    if (!channel_) return LoopHost::deliver(data, size);
+    if (!channel_->write({data, size})) return false;
+    // A frame waits whole on a full socket only for a moment, as writeAll does on a tty.
+    for (int waits = 0; channel_->pendingOutput() > 0 && waits < 5; ++waits) {
+        pollfd p{fd_, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+        channel_->flush();
+    }
+    return channel_->pendingOutput() == 0;
 }
 
 Outcome Master::transact(std::uint8_t command, const std::vector<std::uint8_t>& data,

@@ -10,6 +10,10 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace mb::port {
+class ByteChannel;
+}
+
 namespace vx::sim {
 
 class SimProcess {
@@ -51,6 +55,8 @@ bool readMeter(const std::string& file, OutputLevel* out);
 class Master : public LoopHost {
 public:
     explicit Master(const std::string& device);
+    // Over a channel the caller opened and keeps (a network port, for instance).
+    explicit Master(mb::port::ByteChannel& channel);
     ~Master() override;
     bool isOpen() const { return fd_ >= 0; }
 
@@ -66,7 +72,13 @@ public:
     // Keeps serving the line for a while, collecting further end events (late replies).
     std::vector<Outcome> listen(std::chrono::milliseconds duration);
 
+protected:
+    bool readInput() override;
+    bool deliver(const std::uint8_t* data, std::size_t size) override;
+
 private:
+    void prepare();
+    mb::port::ByteChannel* channel_ = nullptr;
     std::vector<Outcome> ends_;
 };
 

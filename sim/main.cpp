@@ -7,7 +7,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +47,41 @@ void removeLink(const std::string& link, const std::string& target) {
     if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
 }
 
+// A listening socket on the loopback address only: the simulator is a test instrument, not a service
+// for the network. -1 with *error set.
+int listenLoopback(int port, std::string* error) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 1) != 0) {
+        *error = std::strerror(errno);
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Serves one connection after another until a signal asks to stop; one instrument, so a second
+// client waits until the first has gone, as on a device server's port.
+void serveTcp(vx::sim::Simulator& sim, int listener) {
+    while (!stopRequested) {
+        pollfd p{listener, POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0) continue;
+        const int conn = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (conn < 0) continue;
+        const int on = 1;
+        setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        sim.setFd(conn);
+        sim.serve(&stopRequested);
+        sim.setFd(-1);
+        close(conn);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -76,8 +115,23 @@ int main(int argc, char** argv) {
         framError = true;
     }
 
+    int listener = -1;
+    if (options.tcpPort >= 0) {
+        if ((listener = listenLoopback(options.tcpPort, &error)) < 0) {
+            std::fprintf(stderr, "vx2207-sim: cannot listen on port %d: %s\n", options.tcpPort,
+                         error.c_str());
+            return 1;
+        }
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        options.link.clear(); // there is no device to link to
+        error = "tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    }
     Pty pty;
-    if (!openPty(&pty, &error)) {
+    if (listener >= 0) {
+        pty.path = error;
+    } else if (!openPty(&pty, &error)) {
         std::fprintf(stderr, "vx2207-sim: cannot create a pseudo-terminal: %s\n", error.c_str());
         return 1;
     }
@@ -110,7 +164,10 @@ int main(int argc, char** argv) {
         } else if (sim.writeMeter()) {
             std::printf("%s\n%s", pty.path.c_str(), sim.benchPlaces().c_str());
             std::fflush(stdout);
-            sim.serve(&stopRequested);
+            if (listener >= 0)
+                serveTcp(sim, listener);
+            else
+                sim.serve(&stopRequested);
         } else {
             status = 1;
         }
@@ -118,5 +175,6 @@ int main(int argc, char** argv) {
     if (control >= 0) closeControlFifo(control, options.controlPath);
     if (!options.link.empty()) removeLink(options.link, pty.path);
     closePty(&pty);
+    if (listener >= 0) close(listener);
     return status;
 }

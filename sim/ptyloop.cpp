@@ -151,7 +151,7 @@ bool LoopHost::runOnce(Clock::time_point until, std::optional<Clock::time_point>
         p.push_back({fd, POLLIN, 0});
     // A negative descriptor is skipped by poll.
     const int r = ::ppoll(p.data(), p.size(), &ts, nullptr);
-    if (r > 0 && (p[0].revents & POLLIN)) readInput();
+    if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)) && !readInput()) inputGone_ = true;
     if (r > 0 && watched_ >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) extraReadable();
     for (std::size_t i = 2; r > 0 && i < p.size(); ++i)
         if (p[i].revents & (POLLIN | POLLHUP | POLLERR)) alsoReadable(p[i].fd);

@@ -42,12 +42,19 @@ public:
     void fireDueTimers(Clock::time_point now);
     // Reads what the descriptor holds and hands it to the engine. False on a read error other than
     // "nothing there" (EIO from a pty master without a peer included).
-    bool readInput();
+    virtual bool readInput();
     // Waits until input arrives, a timer or extraDeadline falls due, then serves them; at most until
     // `until`. Returns false when `until` passed.
     bool runOnce(Clock::time_point until, std::optional<Clock::time_point> extraDeadline = {});
     // Also waits for input on fd (-1: none); extraReadable() serves it.
     void watch(int fd) { watched_ = fd; }
+    // Serves another descriptor from now on (a new connection); -1 for none.
+    void setFd(int fd) {
+        fd_ = fd;
+        inputGone_ = false;
+    }
+    // The far end closed or the descriptor failed: nothing more will come on it.
+    bool inputGone() const { return inputGone_; }
     // Further descriptors to wait on; alsoReadable(fd) serves each.
     void watchAlso(std::vector<int> fds) { also_ = std::move(fds); }
 
@@ -70,6 +77,7 @@ protected:
 private:
     std::array<std::optional<Clock::time_point>, 3> deadlines_{};
     int watched_ = -1;
+    bool inputGone_ = false;
     std::vector<int> also_;
     std::uint64_t written_ = 0;
 };

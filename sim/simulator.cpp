@@ -31,6 +31,8 @@ SIGTERM.
 
 Device:
   --link PATH            also make a symbolic link PATH to the device (removed again at exit)
+  --tcp PORT             listen on 127.0.0.1:PORT instead (0: a free port) and serve one connection at
+                         a time, as a serial device server would; prints tcp://127.0.0.1:PORT
   --state FILE           keep the instrument's memory (settings, calibration, working time,
                          temperature extremes) in FILE between runs; a broken file gives factory
                          data and the FRAM error flag until something is stored or the FRAM cleared
@@ -256,6 +258,9 @@ bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std
         } else if (takes("--split-gap")) {
             if (error->empty() && !parseUnsigned(value, 1000000, &n)) return bad();
             o->splitGapUs = static_cast<unsigned>(n);
+        } else if (takes("--tcp")) {
+            if (error->empty() && !parseUnsigned(value, 65535, &n)) return bad();
+            o->tcpPort = static_cast<int>(n);
         } else if (takes("--baud")) {
             if (error->empty() && !parseUnsigned(value, 10000000, &n)) return bad();
             o->baud = static_cast<unsigned>(n);
@@ -534,7 +539,7 @@ void Simulator::flushDue(Clock::time_point now) {
 
 void Simulator::serve(volatile std::sig_atomic_t* stop) {
     auto nextSave = Clock::now() + std::chrono::minutes(1);
-    while (!*stop) {
+    while (!*stop && !inputGone()) {
         std::optional<Clock::time_point> due;
         if (!outbox_.empty()) due = outbox_.front().due;
         runOnce(Clock::now() + std::chrono::milliseconds(200), due);

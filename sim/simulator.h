@@ -41,6 +41,7 @@ struct Options {
     unsigned splitGapUs = 500;
     bool doubleFrame = false;
     unsigned baud = 0; // 0 = not paced
+    int tcpPort = -1;  // listen on this loopback TCP port instead of a pseudo-terminal (0: any free one)
 };
 
 std::string usageText();

@@ -75,3 +75,31 @@ TEST(CommandLine, VerboseAsksForTheTrace) {
 }
 
 } // namespace
+
+TEST(CommandLine, PortDemoAndTimeOut) {
+    struct Case {
+        QStringList args;
+        CommandLine::Action action;
+        const char* port;
+        unsigned timeOut;
+    };
+    const Case cases[] = {
+        {{"--port", "rfc2217://box:2217", "--timeout", "2500"},
+         CommandLine::Action::Run,
+         "rfc2217://box:2217",
+         2500},
+        {{"--demo", "/QARNEL"}, CommandLine::Action::Run, "demo://V", 0},
+        {{"--demo", "--port", "/dev/ttyS0"}, CommandLine::Action::Fail, "", 0},
+        {{"--timeout", "99"}, CommandLine::Action::Fail, "", 0},
+        {{"--port", "tcp://nowhere"}, CommandLine::Action::Fail, "", 0},
+        {{"--timeout", "30001"}, CommandLine::Action::Fail, "", 0},
+        {{"--timeout", "1e3"}, CommandLine::Action::Fail, "", 0},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = parseCommandLine(QStringList{"vx2207-config"} + c.args);
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        EXPECT_EQ(line.action, c.action);
+        EXPECT_EQ(line.openPort.toStdString(), c.port);
+        EXPECT_EQ(line.replyTimeOutMs, c.timeOut);
+    }
+}

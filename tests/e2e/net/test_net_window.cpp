@@ -1,0 +1,167 @@
+// The window on network ports through ser2net and on the demo instrument, as an engineer uses them.
+#include "app/Main.h"
+#include "app/tools/DemoBanner.h"
+#include "instrument/codes.h"
+#include "link/mb.h"
+#include "ser2net.h"
+#include "sim/harness.h"
+#include "widgets/speedbutton.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+using namespace std::chrono_literals;
+using mb::port::NetKind;
+
+namespace {
+
+struct NetWindow {
+    QTemporaryDir dir;
+    std::unique_ptr<TForm_Main> w;
+    explicit NetWindow(const std::string& path = ::getenv("PATH")) {
+        // The demo's simulator is looked for when the panel is made.
+        ::setenv("PATH", path.c_str(), 1);
+        TForm_Main::Options o;
+        o.settingsPath = dir.filePath("vx.ini");
+        o.arguments = QStringList{};
+        w = std::make_unique<TForm_Main>(std::move(o));
+        w->FormActivate();
+    }
+    ~NetWindow() {
+        if (w) w->MB1->MBClosePort();
+    }
+    // Waits for the condition, reply by reply or event by event, for at most `ms`.
+    template <typename F> bool until(F condition, int ms = 8000) {
+        QElapsedTimer t;
+        t.start();
+        while (!condition()) {
+            if (t.elapsed() > ms) return false;
+            QSignalSpy spy(w.get(), &TForm_Main::replyShown);
+            spy.wait(100);
+        }
+        return true;
+    }
+    QString label(const char* name) const { return w->MB1->findChild<QLabel*>(name)->text(); }
+    bool listed(const QString& text) const {
+        for (const auto& e : w->MB1->MBPortEntries())
+            if (QString::fromStdString(mb::port::shortName(e.info)) == text) return true;
+        return false;
+    }
+};
+
+class WindowThroughSer2net : public ::testing::TestWithParam<NetKind> {};
+
+} // namespace
+
+TEST_P(WindowThroughSer2net, PollsWritesAndComesBackAfterTheServerRestarts) {
+    vx::sim::SimProcess sim(VX2207_SIM, {});
+    ASSERT_TRUE(sim.started());
+    Ser2net server(sim.devicePath(), GetParam());
+    ASSERT_TRUE(server.start());
+    NetWindow nw;
+    const QString address = QString::fromStdString(server.address());
+    ASSERT_TRUE(nw.w->MB1->MBOpenPort(address)) << nw.w->MB1->MBPortErrorText().toStdString();
+    ASSERT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 5; }));
+    EXPECT_EQ(nw.label("Label_LastStatus"), "Last status: OK");
+    EXPECT_TRUE(nw.label("Label_RxCounter").endsWith(" frames"));
+    EXPECT_TRUE(nw.listed(address));
+    EXPECT_TRUE(nw.until([&] { return nw.label("Label_PortNotice").startsWith("Round trip: "); }, 3000));
+
+    nw.w->SpeedButton_WriteSettings->setDown(true);
+    EXPECT_TRUE(nw.until([&] { return !nw.w->SpeedButton_WriteSettings->Down(); })); // acknowledged
+
+    server.stop();
+    ASSERT_TRUE(nw.until([&] { return nw.w->MB1->MBWaitingForPort() == address; }));
+    EXPECT_FALSE(nw.w->MB1->MBPortOpen());
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(nw.until([&] { return nw.w->MB1->MBPortOpen(); }));
+    const auto frames = nw.w->MB1->MBNumberOfRxFrames();
+    EXPECT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() > frames; }));
+
+    // The address is remembered for the next start; over RFC 2217 the panel's rate reaches the server.
+    nw.w->MB1->MBClosePort();
+    if (GetParam() == NetKind::Rfc2217) {
+        nw.w->MB1->setMBBaud(mb::baud057600);
+        ASSERT_TRUE(nw.w->MB1->MBOpenPort(address));
+        const auto* c = dynamic_cast<mb::port::NetChannel*>(nw.w->MB1->MBChannel().channel());
+        ASSERT_TRUE(c);
+        EXPECT_EQ(c->serverBaud(), 57600u);
+        nw.w->MB1->MBClosePort();
+    }
+    nw.w->SaveSettings();
+    QFile ini(nw.dir.filePath("vx.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(ini.readAll().contains(("RecentPorts=" + address).toUtf8()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WindowThroughSer2net, ::testing::Values(NetKind::Raw, NetKind::Rfc2217),
+                         [](const auto& info) { return info.param == NetKind::Raw ? "Raw" : "Rfc2217"; });
+
+TEST(WindowNetwork, RefusedOrSilentAddressesFailQuicklyWithAReason) {
+    NetWindow nw;
+    const int port = [] {
+        Ser2net unused("", NetKind::Raw); // only for a free port number nobody listens on
+        return std::stoi(unused.address().substr(unused.address().rfind(':') + 1));
+    }();
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(nw.w->MB1->MBOpenPort(QStringLiteral("tcp://127.0.0.1:%1").arg(port)));
+    EXPECT_LT(t.elapsed(), 1000);
+    EXPECT_TRUE(nw.w->MB1->MBPortErrorText().contains("refused the connection"));
+}
+
+TEST(WindowNetwork, AnAddressTypedOnThePanelOpens) {
+    vx::sim::SimProcess sim(VX2207_SIM, {"--tcp", "0"});
+    ASSERT_TRUE(sim.started());
+    NetWindow nw;
+    // The prompt is modal: each answer is typed once it is up. A malformed one is asked for again.
+    QStringList answers{"tcp://no-port", QString::fromStdString(sim.devicePath())};
+    QString secondLabel;
+    QTimer typist;
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!d || answers.isEmpty()) return;
+        if (answers.size() == 1) secondLabel = d->findChild<QLabel*>()->text();
+        d->findChild<QComboBox*>("ComboBox_NetworkPort")->setCurrentText(answers.takeFirst());
+        d->accept();
+    });
+    typist.start(20);
+    nw.w->MB1->findChild<QAction*>("Action_NetworkPort")->trigger();
+    EXPECT_TRUE(secondLabel.startsWith("tcp://no-port is no network address."));
+    EXPECT_TRUE(nw.w->MB1->MBPortOpen());
+    EXPECT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 1; }));
+}
+
+TEST(WindowDemo, ListedOpenedWithItsBannerAndGoneWithoutTheSimulator) {
+    const std::string simDir = std::filesystem::path(VX2207_SIM).parent_path();
+    const QString demoV = QStringLiteral("Demo instrument (simulated), VX2207 V");
+    {
+        NetWindow nw(simDir + ":/usr/bin:/bin");
+        nw.w->MB1->MBRefreshPortList();
+        ASSERT_TRUE(nw.listed(demoV));
+        EXPECT_TRUE(nw.listed(QStringLiteral("Demo instrument (simulated), VX2207 M")));
+        ASSERT_TRUE(nw.w->MB1->MBOpenPort(QStringLiteral("demo://M")));
+        ASSERT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 2; }));
+        EXPECT_TRUE(nw.w->Label_DemoBanner->isVisibleTo(nw.w.get()));
+        EXPECT_TRUE(nw.w->Label_DemoBanner->text().contains("szimulált"));
+        nw.w->ApplyLanguage("english");
+        EXPECT_TRUE(nw.w->Label_DemoBanner->text().contains("simulated"));
+        nw.w->MB1->MBClosePort();
+        EXPECT_FALSE(nw.w->Label_DemoBanner->isVisibleTo(nw.w.get()));
+    }
+    NetWindow without("/usr/bin:/bin");
+    without.w->MB1->MBRefreshPortList();
+    EXPECT_FALSE(without.listed(demoV));
+    EXPECT_FALSE(without.w->MB1->MBOpenPort(QStringLiteral("demo://V")));
+}
