@@ -326,6 +326,10 @@ public:
 signals:
     // After every good reply has been decoded and the window shows it.
     void replyShown();
+    // Each request as it goes out, and each transaction that ended without a good reply (or the port
+    // opened or closed): for the added windows' own reading rules.
+    void requestSent(const vx::instrument::Request& request);
+    void noReply();
     // After the texts of a language were applied, for the added windows to follow.
     void languageApplied();
     // After the access mode was applied (maker mode on or off).

@@ -116,6 +116,7 @@ void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
     // Open, Close, a loss and a reconnect alike: nothing pending may reach whatever answers next.
     releaseCommands(MBbPortOpen ? Commands.portOpened() : Commands.portClosed());
     Fresh.failed();
+    emit noReply();
     RestartCalibrations();
     if (!MBbPortOpen) return;
     ShownInstrumentType = -1;
@@ -160,6 +161,7 @@ void TForm_Main::MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string
         Fresh.replied(LastReply);
     } else {
         Fresh.failed();
+        emit noReply();
     }
     const bool show = MBStatus == mb::stOK || MakerAccess;
     PageControl1->setVisible(show);
@@ -233,6 +235,7 @@ void TForm_Main::BuildRequest() {
     in.reported = ReportedCodes;
     const ins::Request request = vx::app::buildRequestFields(in);
     Fresh.requestSent(request);
+    emit requestSent(request);
     updateSettingsMarks(request);
 
     MB1->MBClearTXDataBuffer();

@@ -42,10 +42,17 @@ std::optional<instrument::Reply> BenchRun::cycle() {
         return std::nullopt;
     }
     const auto t = Clock::now();
-    last_ = unit_.cycle(app::buildRequestFields(state_));
+    const instrument::Request request = app::buildRequestFields(state_);
+    fresh_.requestSent(request);
+    last_ = unit_.cycle(request);
     report_.times.cycleWait += since(t);
     ++report_.times.cycles;
-    if (!last_) fail("unit: " + unit_.error());
+    if (last_) {
+        fresh_.replied(*last_);
+    } else {
+        fresh_.failed();
+        fail("unit: " + unit_.error());
+    }
     return last_;
 }
 
@@ -161,14 +168,13 @@ bool BenchRun::runInput() {
     state_.uPWMForce = app::pwmForceOf(state_.uPWMForce);
     s.step = app::kInCalFirstState;
     auto tick = [&] {
-        std::optional<app::Reading> reading;
-        if (last_) reading = app::Reading{last_->AdFiltered0, last_->AdFiltered1};
         const app::InputCalibrationEffects e =
-            app::inputCalibrationTick(s, reading, report_.low, report_.high);
+            app::inputCalibrationTick(s, fresh_.reading(), report_.low, report_.high);
         if (e.force) {
             state_.gainForceChannel = e.force->channel;
             state_.dividerForceItem = e.force->divider;
             state_.gainForceItem = e.force->gain;
+            fresh_.expect(*e.force);
         }
         if (e.addLine) report_.inputLines.push_back(*e.addLine);
         if (e.removeLine && !report_.inputLines.empty()) report_.inputLines.pop_back();
@@ -177,6 +183,7 @@ bool BenchRun::runInput() {
     };
     tick();
     InputCommand c = machine.shown(s.step);
+    int stale = 0; // replies in a row that could not be taken
     for (;;) {
         using K = InputCommand::Kind;
         switch (c.kind) {
@@ -186,11 +193,17 @@ bool BenchRun::runInput() {
             report_.times.waits += c.kind == K::Wait;
             break;
         case K::Wait: {
-            // Every cycle after the forcing and the source were set carries them: its reply is fresh.
-            const auto r = cycle();
-            if (!r) return false;
+            // The source is set between cycles, so a reply that is fresh for the forcing is for the
+            // source as well.
+            if (!cycle()) return false;
             ++report_.times.settleCycles;
-            c = machine.reading(c.channel == 0 ? r->AdFiltered0 : r->AdFiltered1);
+            const std::optional<app::Reading>& f = fresh_.reading();
+            if (f) {
+                stale = 0;
+                c = machine.reading(c.channel == 0 ? f->adFiltered0 : f->adFiltered1);
+            } else if (++stale > kInputReadings) {
+                return fail("unit: the replies do not show the forced measuring path");
+            }
             break;
         }
         case K::Next:
@@ -234,6 +247,7 @@ bool BenchRun::verifyInputs(std::vector<VerifyPoint>* points) {
         const bool current = r == static_cast<int>(in::kCurrentRange);
         state_.rangeForceItem = r + 1;
         state_.dividerForceItem = app::dividerForRange(r + 1).value_or(0);
+        fresh_.expect({0, state_.dividerForceItem, 0, state_.rangeForceItem});
         const double ref = range.referenceValue;
         if (!setSource({current ? SourceSetting::Kind::Current : SourceSetting::Kind::Voltage,
                         current ? ref / 1000.0 : ref}))
@@ -245,6 +259,10 @@ bool BenchRun::verifyInputs(std::vector<VerifyPoint>* points) {
             const auto reply = cycle();
             if (!reply) return false;
             ++report_.times.settleCycles;
+            if (!fresh_.reading()) {
+                previous.reset();
+                continue;
+            }
             if (previous && std::fabs(reply->InputValue - *previous) <= kVerifySettle * ref) {
                 points->push_back({r, ref, reply->InputValue, (reply->InputValue - ref) / ref * 100.0});
                 settled = true;

@@ -101,6 +101,7 @@ private:
     std::atomic<bool> stop_{false};
     app::RequestInputs state_;
     std::optional<instrument::Reply> last_;
+    app::FreshReading fresh_; // whether the last reply's converter readings may be taken
     RunReport report_;
 };
 

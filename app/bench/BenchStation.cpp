@@ -280,6 +280,7 @@ void BenchStation::doInput(station::InputCommand c) {
         case K::Wait:
             channel_ = c.channel;
             wait_ = Wait::Fresh;
+            bound_ = kReplyBound;
             showProgress(input_->stepIndex(), 15,
                          QStringLiteral("Input calibration: ") + main_.Label_InputCalibration1->text());
             return;
@@ -322,13 +323,17 @@ void BenchStation::onReply() {
             inputStep_ = step;
             return doInput(input_->shown(step));
         }
-        if (wait_ == Wait::Fresh)
-            return doInput(input_->reading(channel_ == 0 ? r.AdFiltered0 : r.AdFiltered1));
+        // The window's own rule for the procedure's readings: the source is set between replies, so a
+        // reading fresh for the step's forcing is fresh for the source as well.
+        if (const std::optional<app::Reading>& f = main_.Fresh.reading(); wait_ == Wait::Fresh && f)
+            return doInput(input_->reading(channel_ == 0 ? f->adFiltered0 : f->adFiltered1));
         if (wait_ == Wait::Store && !main_.SpeedButton_ADCalBeiras->Down()) return doInput(input_->stored());
     }
-    if ((wait_ == Wait::Pwm || wait_ == Wait::Store) && --bound_ <= 0)
+    if (wait_ != Wait::None && --bound_ <= 0)
         end(false, wait_ == Wait::Pwm ? QStringLiteral("unit: does not drive the PWM value")
-                                      : QStringLiteral("unit: the store was not acknowledged"));
+                   : wait_ == Wait::Fresh
+                       ? QStringLiteral("unit: the replies do not show the forced measuring path")
+                       : QStringLiteral("unit: the store was not acknowledged"));
 }
 
 } // namespace vx::app::bench

@@ -196,6 +196,9 @@ RecordsWindow::RecordsWindow(TForm_Main& main, rec::History& history, const rec:
     });
     connect(Table_References, &QTableWidget::itemChanged, this, [this] { storeReferences(); });
     connect(&main_, &TForm_Main::replyShown, this, &RecordsWindow::replyShown);
+    connect(&main_, &TForm_Main::requestSent, this,
+            [this](const in::Request& request) { gate_.requestSent(request); });
+    connect(&main_, &TForm_Main::noReply, this, [this] { gate_.failed(); });
     connect(&main_, &TForm_Main::languageApplied, this, &RecordsWindow::applyTexts);
 
     loadReferences();
@@ -404,7 +407,9 @@ void RecordsWindow::recordPoint() {
     const rec::CheckPoint* c = procedure_.current();
     if (!c || !Button_RecordPoint->isEnabled()) return;
     if (c->range >= 0) {
-        gate_.arm(*c);
+        gate_.arm(*c, ForceSelection{main_.RadioGroup_GainForceCH->ItemIndex(),
+                                     main_.RadioGroup_DividerForce->ItemIndex(),
+                                     main_.RadioGroup_GainForce->ItemIndex()});
         Button_RecordPoint->setEnabled(false);
         Label_Instruction->setText(Label_Instruction->text() + QLatin1Char(' ') +
                                    tr2("Waiting for a settled reading…", "Várakozás a beállt mért értékre…"));

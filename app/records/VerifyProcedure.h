@@ -3,6 +3,7 @@
 // value the engineer or the reading gate supplies for each, and the points recorded. The output check
 // is fed the reference meter's reading (the unit drives the nominal); the input check is fed the
 // unit's reading once the engineer has applied the nominal signal and a fresh, settled reply holds it.
+#include "app/FreshReading.h"
 #include "instrument/exchange.h"
 #include "records/run.h"
 
@@ -13,23 +14,31 @@
 namespace vx::app::records {
 namespace rec = vx::records;
 
-// The reading gate behind the input check: a value is taken only from a reply to a request sent after
-// the engineer confirmed the signal (the first reply after the confirmation may answer an older
-// request), on the range the point is for, without a range error, once two such replies agree to
-// within maxStep (percent of the range's span).
+// The reading gate behind the input check. Fresh by the window's one rule (FreshReading): a good reply to
+// a request sent after the engineer confirmed the signal, carrying the forcing in force with the point's
+// range, and reporting that path. Settled here: two fresh replies in a row, without a range error, that
+// agree to within maxStep (percent of the range's span).
 class SettledReading {
 public:
     explicit SettledReading(double maxStepPercent = 0.002) : maxStep_(maxStepPercent) {}
-    void arm(const rec::CheckPoint& point) {
+    // path: what the window forces besides the range; the range forced is the point's.
+    void arm(const rec::CheckPoint& point, ForceSelection path) {
         point_ = point;
-        replies_ = 0;
         last_.reset();
+        path.range = point.range + 1;
+        fresh_.expect(path); // the request under way went out before the signal was applied
     }
     void disarm() { point_.reset(); }
     bool armed() const { return point_.has_value(); }
+    void requestSent(const instrument::Request& q) { fresh_.requestSent(q); }
+    void failed() {
+        fresh_.failed();
+        last_.reset();
+    }
     std::optional<double> offer(const instrument::Reply& r, bool rangeError) {
-        if (!point_ || ++replies_ < 2) return std::nullopt;
-        if (r.InputRangeIndex != point_->range || rangeError || !std::isfinite(r.InputValue)) {
+        fresh_.replied(r);
+        if (!point_) return std::nullopt;
+        if (!fresh_.reading() || rangeError || !std::isfinite(r.InputValue)) {
             last_.reset();
             return std::nullopt;
         }
@@ -44,7 +53,7 @@ public:
 private:
     double maxStep_;
     std::optional<rec::CheckPoint> point_;
-    int replies_ = 0;
+    FreshReading fresh_;
     std::optional<double> last_;
 };
 

@@ -65,7 +65,33 @@ private:
     int left_;
 };
 
+// A unit whose replies do not report the gains forced on it.
+class GainsUnreported : public UnitLink {
+public:
+    explicit GainsUnreported(UnitLink& inner) : inner_(inner) {}
+    std::optional<instrument::Reply> cycle(const instrument::Request& request) override {
+        auto r = inner_.cycle(request);
+        if (r) r->GainCh0 = r->GainCh1 = 0;
+        return r;
+    }
+    std::string error() const override { return inner_.error(); }
+
+private:
+    UnitLink& inner_;
+};
+
 } // namespace
+
+TEST_F(Bench, ReadingsOfRepliesNotShowingTheForcedGainAreNeverTaken) {
+    auto meter = vx::testing::openInstrument("meter", dir_ + "/meter");
+    ASSERT_TRUE(meter);
+    GainsUnreported unit(*unit_);
+    const RunReport r =
+        BenchRun(unit, *meter, *source_, {.verify = false, .output = false, .store = false}).run();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "unit: the replies do not show the forced measuring path");
+    EXPECT_TRUE(r.inputLines.empty());
+}
 
 TEST_F(Bench, AnUncalibratedUnitComesOutWithinOneCountAndAFiftiethPercentOnEveryRange) {
     auto meter = vx::testing::openInstrument("meter", dir_ + "/meter");

@@ -1,6 +1,7 @@
 // The records' arithmetic: errors in percent of span with their sign, the decision rules at and
 // around their limits, the check points of each configuration, and the product profile.
 #include "app/records/VerifyProcedure.h"
+#include "instrument/codes.h"
 #include "records/profile.h"
 #include "records/run.h"
 
@@ -109,23 +110,34 @@ TEST(RecordsArithmetic, InputReadingOnlyFreshAndSettled) {
         int range;
         double value;
         bool rangeError;
+        bool forced = true; // the request it answers carried the point's range
     };
     struct Case {
         std::vector<Reply> replies;
         int taken; // index of the reply the reading comes from, -1 for none
     } cases[] = {
-        {{{6, 20, false}, {6, 20, false}, {6, 20, false}}, 2}, // the first may answer an older request
+        {{{6, 20, false}, {6, 20, false}, {6, 20, false}}, 2}, // the first answers the request under way
         {{{6, 20, false}, {6, 5, false}, {6, 20, false}, {6, 20, false}}, 3}, // not yet settled
         {{{6, 20, false}, {6, 20, false}, {6, 20.0005, false}}, 2},           // within 0.002 % of the span
         {{{6, 20, false}, {6, 20, false}, {6, 20.002, false}}, -1},
         {{{6, 20, false}, {3, 20, false}, {6, 20, false}}, -1}, // another range in between
         {{{6, 20, false}, {6, 20, false}, {6, 20, true}, {6, 20, false}}, -1},
+        {{{6, 20, false}, {6, 20, false, false}, {6, 20, false}, {6, 20, false}}, 3}, // a stale one between
+    };
+    const auto request = [](bool forced) {
+        vx::instrument::Request q;
+        q.GainForceCode = vx::instrument::gainForceCode(0, false);
+        q.DividerForceCode = vx::instrument::dividerForceCode(0);
+        q.RangeForceCode = vx::instrument::rangeForceCode(forced ? 7 : 0);
+        return q;
     };
     for (const Case& c : cases) {
         vx::app::records::SettledReading gate;
-        gate.arm(point);
+        gate.requestSent(request(true)); // before the signal was applied
+        gate.arm(point, {});
         int taken = -1;
         for (std::size_t i = 0; i < c.replies.size() && taken < 0; ++i) {
+            if (i > 0) gate.requestSent(request(c.replies[i].forced));
             vx::instrument::Reply r;
             r.InputRangeIndex = static_cast<std::uint8_t>(c.replies[i].range);
             r.InputValue = c.replies[i].value;
