@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,7 @@ TEST(SimOptions, EachOptionTakesItsValueOrSaysWhatIsWrong) {
         {{"--tcp", "65536"}, "bad value for --tcp: '65536'", nullptr},
         {{"--variant", "X"}, "bad value for --variant: 'X'", nullptr},
         {{"--firmware", "2015-13-01"}, "bad value for --firmware: '2015-13-01'", nullptr},
+        {{""}, "unknown option ''", nullptr},
         {{"-h=1"}, "unknown option '-h=1'", nullptr},
         {{"--frobnicate=2"}, "unknown option '--frobnicate'", nullptr},
     };
@@ -63,4 +66,17 @@ TEST(SimOptions, EachOptionTakesItsValueOrSaysWhatIsWrong) {
     bool help = false;
     std::string error;
     EXPECT_TRUE(parseOptions(2, helpArgs, &o, &help, &error) && help);
+}
+
+TEST(SimOptions, TheHelpListsExactlyTheOptionsTaken) {
+    std::set<std::string> listed;
+    std::istringstream text(usageText());
+    for (std::string line; std::getline(text, line);) {
+        if (line.rfind("  -", 0) != 0) continue;
+        std::istringstream words(line); // "  -v, --verbose   log ..." or "  --link PATH   also ..."
+        for (std::string w; words >> w && w[0] == '-';)
+            listed.insert(w.substr(0, w.find(',')));
+    }
+    const auto names = optionNames();
+    EXPECT_EQ(listed, std::set<std::string>(names.begin(), names.end()));
 }
