@@ -469,10 +469,13 @@ void Simulator::saveState() {
 }
 
 bool Simulator::deliver(const std::uint8_t* data, std::size_t size) {
+    // The engine writes a frame a byte at a time; the faults act on the whole reply once it is written.
     collecting_.insert(collecting_.end(), data, data + size);
-    // The engine writes a frame two characters at a time; the last byte's high character ends it.
-    if (size > 0 && (data[size - 1] & 0x60) == 0x60) schedule(std::exchange(collecting_, {}));
     return true;
+}
+
+void Simulator::writesDone() {
+    if (!collecting_.empty()) schedule(std::exchange(collecting_, {}));
 }
 
 void Simulator::schedule(std::vector<std::uint8_t> frame) {

@@ -87,6 +87,7 @@ public:
 
 protected:
     bool deliver(const std::uint8_t* data, std::size_t size) override;
+    void writesDone() override;
     void received(const std::uint8_t* data, std::size_t size) override;
     void extraReadable() override;
     void alsoReadable(int fd) override;
