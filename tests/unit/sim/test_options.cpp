@@ -5,67 +5,47 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace vx::sim;
 
 TEST(SimOptions, EachOptionTakesItsValueOrSaysWhatIsWrong) {
-    const struct {
-        std::vector<const char*> args;
-        const char* error; // "" when accepted
-        bool (*holds)(const Options&);
-    } cases[] = {
-        {{"-v", "--calibrated", "--split-writes"},
-         "",
-         [](const Options& o) { return o.verbose && o.calibrated; }},
-        {{"--link=/tmp/x", "--tcp", "0"},
-         "",
-         [](const Options& o) { return o.link == "/tmp/x" && o.tcpPort == 0; }},
-        {{"--scpi-meter", "tcp:5025", "--meter-digits=8"},
-         "",
-         [](const Options& o) { return o.scpiMeter == "tcp:5025" && o.meter.digits == 8; }},
-        {{"--meter-noise", "2.5", "--variant", "m"},
-         "",
-         [](const Options& o) {
-             return o.meter.noisePpm == 2.5 && o.model.variant == vx::instrument::kVariantModbus;
-         }},
-        {{"--firmware", "2015-02-27", "--seed", "4294967295"},
-         "",
-         [](const Options& o) { return o.model.firmwareYear == 2015 && o.model.seed == 4294967295u; }},
-        {{"--drop", "0.5", "--late-ms", "600000", "--baud", "9600"},
-         "",
-         [](const Options& o) { return o.dropShare == 0.5 && o.lateMs == 600000 && o.baud == 9600; }},
-        {{"--verbose=1"}, "--verbose takes no value", nullptr},
-        {{"--delay"}, "--delay needs a value", nullptr},
-        {{"--link="}, "bad value for --link: ''", nullptr},
-        {{"--meter-digits", "0"}, "bad value for --meter-digits: '0'", nullptr},
-        {{"--scpi-source", "tcp:x"}, "bad value for --scpi-source: 'tcp:x'", nullptr},
-        {{"--drop", "1.5"}, "bad value for --drop: '1.5'", nullptr},
-        {{"--tcp", "65536"}, "bad value for --tcp: '65536'", nullptr},
-        {{"--variant", "X"}, "bad value for --variant: 'X'", nullptr},
-        {{"--firmware", "2015-13-01"}, "bad value for --firmware: '2015-13-01'", nullptr},
-        {{""}, "unknown option ''", nullptr},
-        {{"-h=1"}, "unknown option '-h=1'", nullptr},
-        {{"--frobnicate=2"}, "unknown option '--frobnicate'", nullptr},
-    };
-    for (const auto& c : cases) {
-        std::vector<const char*> argv{"vx2207-sim"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        Options o;
-        bool help = true;
+    struct Parsed {
+        bool ok, help;
         std::string error;
-        const bool ok = parseOptions(static_cast<int>(argv.size()), argv.data(), &o, &help, &error);
-        SCOPED_TRACE(c.args.front());
-        EXPECT_EQ(error, c.error);
-        EXPECT_EQ(ok, error.empty());
-        EXPECT_FALSE(help);
-        EXPECT_TRUE(!c.holds || c.holds(o));
+        Options o;
+    };
+    const auto parse = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "vx2207-sim");
+        Parsed p;
+        p.ok = parseOptions(static_cast<int>(args.size()), args.data(), &p.o, &p.help, &p.error);
+        return p;
+    };
+    // clang-format off
+    const Parsed good = parse({"-v", "--calibrated", "--link=/tmp/x", "--tcp", "0", "--scpi-meter", "tcp:5025",
+                               "--meter-digits=8", "--meter-noise", "2.5", "--seed", "4294967295", "-h"});
+    // clang-format on
+    ASSERT_TRUE(good.ok && good.help) << good.error;
+    const Options& o = good.o;
+    EXPECT_TRUE(o.verbose && o.calibrated && o.link == "/tmp/x" && o.tcpPort == 0 &&
+                o.scpiMeter == "tcp:5025");
+    EXPECT_TRUE(o.meter.digits == 8 && o.meter.noisePpm == 2.5 && o.model.seed == 4294967295u);
+    const std::pair<std::vector<const char*>, const char*> refused[] = {
+        {{"--verbose=1"}, "--verbose takes no value"},
+        {{"--delay"}, "--delay needs a value"},
+        {{"--link="}, "bad value for --link: ''"},
+        {{"--meter-digits", "0"}, "bad value for --meter-digits: '0'"},
+        {{"--scpi-source", "tcp:x"}, "bad value for --scpi-source: 'tcp:x'"},
+        {{"--variant", "X"}, "bad value for --variant: 'X'"},
+        {{""}, "unknown option ''"},
+        {{"--frobnicate=2"}, "unknown option '--frobnicate'"},
+    };
+    for (const auto& [args, error] : refused) {
+        const Parsed p = parse(args);
+        EXPECT_FALSE(p.ok || p.help);
+        EXPECT_EQ(p.error, error);
     }
-    const char* helpArgs[] = {"vx2207-sim", "-h"};
-    Options o;
-    bool help = false;
-    std::string error;
-    EXPECT_TRUE(parseOptions(2, helpArgs, &o, &help, &error) && help);
 }
 
 TEST(SimOptions, TheHelpListsExactlyTheOptionsTaken) {
