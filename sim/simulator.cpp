@@ -138,7 +138,110 @@ bool parseDate(std::string_view t, ModelConfig* m) {
     return true;
 }
 
+bool setText(std::string_view t, std::string* out) {
+    if (t.empty()) return false;
+    *out = t;
+    return true;
+}
+
+template <typename T> bool setUnsigned(std::string_view t, unsigned long max, T* out) {
+    unsigned long n = 0;
+    if (!parseUnsigned(t, max, &n)) return false;
+    *out = static_cast<T>(n);
+    return true;
+}
+
+bool setPlace(std::string_view t, std::string* out) {
+    ScpiPlace place;
+    std::string why; // the caller names the option and its value instead
+    if (!parseScpiPlace(t, &place, &why)) return false;
+    *out = t;
+    return true;
+}
+
+bool setBounded(std::string_view t, double max, double* out) {
+    double v = 0;
+    if (!vx::parseDecimal(t, &v) || !(v >= 0) || v > max) return false;
+    *out = v;
+    return true;
+}
+
+struct OptionRule {
+    std::string_view name;
+    bool takesValue;
+    // Applies the value (empty for a flag); false when it is a bad one. None for --help.
+    bool (*apply)(std::string_view value, Options* o);
+    std::string_view alias = {}; // a short form, if any
+};
+
+// Every option the simulator takes; usageText() describes them.
+constexpr OptionRule kOptionRules[] = {
+    {"--help", false, nullptr, "-h"},
+    {"--verbose", false, [](auto, Options* o) { return o->verbose = true; }, "-v"},
+    {"--exit-with-parent", false, [](auto, Options* o) { return o->exitWithParent = true; }},
+    {"--calibrated", false, [](auto, Options* o) { return o->calibrated = true; }},
+    {"--silent", false, [](auto, Options* o) { return o->silent = true; }},
+    {"--split-writes", false, [](auto, Options* o) { return o->splitWrites = true; }},
+    {"--double-frame", false, [](auto, Options* o) { return o->doubleFrame = true; }},
+    {"--link", true, [](auto v, Options* o) { return setText(v, &o->link); }},
+    {"--state", true, [](auto v, Options* o) { return setText(v, &o->stateFile); }},
+    {"--meter", true, [](auto v, Options* o) { return setText(v, &o->meterFile); }},
+    {"--control", true, [](auto v, Options* o) { return setText(v, &o->controlPath); }},
+    {"--scpi-meter", true, [](auto v, Options* o) { return setPlace(v, &o->scpiMeter); }},
+    {"--scpi-source", true, [](auto v, Options* o) { return setPlace(v, &o->scpiSource); }},
+    {"--meter-digits", true,
+     [](auto v, Options* o) {
+         int digits = 0;
+         if (!setUnsigned(v, 12, &digits) || digits == 0) return false;
+         o->meter.digits = digits;
+         return true;
+     }},
+    {"--meter-noise", true, [](auto v, Options* o) { return setBounded(v, 1e5, &o->meter.noisePpm); }},
+    {"--firmware", true, [](auto v, Options* o) { return parseDate(v, &o->model); }},
+    {"--variant", true,
+     [](auto v, Options* o) {
+         if (v == "V" || v == "v") {
+             o->model.variant = in::kVariantAnalog;
+         } else if (v == "M" || v == "m") {
+             o->model.variant = in::kVariantModbus;
+         } else {
+             return false;
+         }
+         return true;
+     }},
+    {"--signal", true, [](auto v, Options* o) { return parseSignal(v, &o->model.signal); }},
+    {"--noise", true, [](auto v, Options* o) { return setBounded(v, 1e6, &o->model.noiseCounts); }},
+    {"--temperature", true,
+     [](auto v, Options* o) {
+         double t = 0;
+         if (!vx::parseDecimal(v, &t) || !(std::abs(t) < 1e4)) return false;
+         o->model.temperature = t;
+         return true;
+     }},
+    {"--seed", true, [](auto v, Options* o) { return setUnsigned(v, UINT32_MAX, &o->model.seed); }},
+    {"--drop", true, [](auto v, Options* o) { return parseShare(v, &o->dropShare); }},
+    {"--corrupt", true, [](auto v, Options* o) { return parseShare(v, &o->corruptShare); }},
+    {"--slave-error", true, [](auto v, Options* o) { return setUnsigned(v, 255, &o->slaveError); }},
+    {"--slave-error-share", true, [](auto v, Options* o) { return parseShare(v, &o->slaveErrorShare); }},
+    {"--delay", true, [](auto v, Options* o) { return setUnsigned(v, 65535, &o->delayMs); }},
+    {"--late", true, [](auto v, Options* o) { return parseShare(v, &o->lateShare); }},
+    {"--late-ms", true, [](auto v, Options* o) { return setUnsigned(v, 600000, &o->lateMs); }},
+    {"--garbage", true, [](auto v, Options* o) { return setUnsigned(v, 4096, &o->garbageBytes); }},
+    {"--split-gap", true, [](auto v, Options* o) { return setUnsigned(v, 1000000, &o->splitGapUs); }},
+    {"--tcp", true, [](auto v, Options* o) { return setUnsigned(v, 65535, &o->tcpPort); }},
+    {"--baud", true, [](auto v, Options* o) { return setUnsigned(v, 10000000, &o->baud); }},
+};
+
 } // namespace
+
+std::vector<std::string_view> optionNames() {
+    std::vector<std::string_view> names;
+    for (const OptionRule& r : kOptionRules) {
+        names.push_back(r.name);
+        if (!r.alias.empty()) names.push_back(r.alias);
+    }
+    return names;
+}
 
 bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std::string* error) {
     *help = false;
@@ -151,123 +254,31 @@ bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std
             name.resize(eq);
             hasValue = true;
         }
-        auto flag = [&](const char* n) {
-            if (name != n) return false;
-            if (hasValue) *error = name + " takes no value";
-            return true;
-        };
-        auto takes = [&](const char* n) {
-            if (name != n) return false;
-            if (!hasValue) {
-                if (i + 1 >= argc) {
-                    *error = name + " needs a value";
-                    return true;
-                }
-                value = argv[++i];
+        const auto rule =
+            std::find_if(std::begin(kOptionRules), std::end(kOptionRules), [&](const OptionRule& r) {
+                return name == r.name || (!r.alias.empty() && name == r.alias);
+            });
+        if (rule == std::end(kOptionRules)) {
+            *error = "unknown option '" + name + "'";
+            return false;
+        }
+        if (!rule->takesValue && hasValue) {
+            *error = name + " takes no value";
+            return false;
+        }
+        if (rule->takesValue && !hasValue) {
+            if (i + 1 >= argc) {
+                *error = name + " needs a value";
+                return false;
             }
-            return true;
-        };
-        auto bad = [&] {
+            value = argv[++i];
+        }
+        if (!rule->apply) {
+            *help = true;
+        } else if (!rule->apply(value, o)) {
             *error = "bad value for " + name + ": '" + value + "'";
             return false;
-        };
-        unsigned long n = 0;
-        if (flag("-h") || flag("--help")) {
-            *help = true;
-        } else if (flag("-v") || flag("--verbose")) {
-            o->verbose = true;
-        } else if (flag("--exit-with-parent")) {
-            o->exitWithParent = true;
-        } else if (flag("--calibrated")) {
-            o->calibrated = true;
-        } else if (flag("--silent")) {
-            o->silent = true;
-        } else if (flag("--split-writes")) {
-            o->splitWrites = true;
-        } else if (flag("--double-frame")) {
-            o->doubleFrame = true;
-        } else if (takes("--link")) {
-            if (error->empty() && value.empty()) return bad();
-            o->link = value;
-        } else if (takes("--state")) {
-            if (error->empty() && value.empty()) return bad();
-            o->stateFile = value;
-        } else if (takes("--meter")) {
-            if (error->empty() && value.empty()) return bad();
-            o->meterFile = value;
-        } else if (takes("--control")) {
-            if (error->empty() && value.empty()) return bad();
-            o->controlPath = value;
-        } else if (takes("--scpi-meter")) {
-            ScpiPlace place;
-            if (error->empty() && !parseScpiPlace(value, &place, error)) return bad();
-            o->scpiMeter = value;
-        } else if (takes("--scpi-source")) {
-            ScpiPlace place;
-            if (error->empty() && !parseScpiPlace(value, &place, error)) return bad();
-            o->scpiSource = value;
-        } else if (takes("--meter-digits")) {
-            if (error->empty() && (!parseUnsigned(value, 12, &n) || n == 0)) return bad();
-            o->meter.digits = static_cast<int>(n);
-        } else if (takes("--meter-noise")) {
-            if (error->empty() && (!vx::parseDecimal(value, &o->meter.noisePpm) ||
-                                   !(o->meter.noisePpm >= 0) || o->meter.noisePpm > 1e5))
-                return bad();
-        } else if (takes("--firmware")) {
-            if (error->empty() && !parseDate(value, &o->model)) return bad();
-        } else if (takes("--variant")) {
-            if (value == "V" || value == "v")
-                o->model.variant = in::kVariantAnalog;
-            else if (value == "M" || value == "m")
-                o->model.variant = in::kVariantModbus;
-            else if (error->empty())
-                return bad();
-        } else if (takes("--signal")) {
-            if (error->empty() && !parseSignal(value, &o->model.signal)) return bad();
-        } else if (takes("--noise")) {
-            if (error->empty() && (!vx::parseDecimal(value, &o->model.noiseCounts) ||
-                                   !(o->model.noiseCounts >= 0) || o->model.noiseCounts > 1e6))
-                return bad();
-        } else if (takes("--temperature")) {
-            if (error->empty() &&
-                (!vx::parseDecimal(value, &o->model.temperature) || !(std::abs(o->model.temperature) < 1e4)))
-                return bad();
-        } else if (takes("--seed")) {
-            if (error->empty() && !parseUnsigned(value, UINT32_MAX, &n)) return bad();
-            o->model.seed = static_cast<std::uint32_t>(n);
-        } else if (takes("--drop")) {
-            if (error->empty() && !parseShare(value, &o->dropShare)) return bad();
-        } else if (takes("--corrupt")) {
-            if (error->empty() && !parseShare(value, &o->corruptShare)) return bad();
-        } else if (takes("--slave-error")) {
-            if (error->empty() && !parseUnsigned(value, 255, &n)) return bad();
-            o->slaveError = static_cast<int>(n);
-        } else if (takes("--slave-error-share")) {
-            if (error->empty() && !parseShare(value, &o->slaveErrorShare)) return bad();
-        } else if (takes("--delay")) {
-            if (error->empty() && !parseUnsigned(value, 65535, &n)) return bad();
-            o->delayMs = static_cast<unsigned>(n);
-        } else if (takes("--late")) {
-            if (error->empty() && !parseShare(value, &o->lateShare)) return bad();
-        } else if (takes("--late-ms")) {
-            if (error->empty() && !parseUnsigned(value, 600000, &n)) return bad();
-            o->lateMs = static_cast<unsigned>(n);
-        } else if (takes("--garbage")) {
-            if (error->empty() && !parseUnsigned(value, 4096, &n)) return bad();
-            o->garbageBytes = static_cast<unsigned>(n);
-        } else if (takes("--split-gap")) {
-            if (error->empty() && !parseUnsigned(value, 1000000, &n)) return bad();
-            o->splitGapUs = static_cast<unsigned>(n);
-        } else if (takes("--tcp")) {
-            if (error->empty() && !parseUnsigned(value, 65535, &n)) return bad();
-            o->tcpPort = static_cast<int>(n);
-        } else if (takes("--baud")) {
-            if (error->empty() && !parseUnsigned(value, 10000000, &n)) return bad();
-            o->baud = static_cast<unsigned>(n);
-        } else {
-            *error = "unknown option '" + name + "'";
         }
-        if (!error->empty()) return false;
     }
     return true;
 }
@@ -458,10 +469,13 @@ void Simulator::saveState() {
 }
 
 bool Simulator::deliver(const std::uint8_t* data, std::size_t size) {
+    // The engine writes a frame a byte at a time; the faults act on the whole reply once it is written.
     collecting_.insert(collecting_.end(), data, data + size);
-    // The engine writes a frame two characters at a time; the last byte's high character ends it.
-    if (size > 0 && (data[size - 1] & 0x60) == 0x60) schedule(std::exchange(collecting_, {}));
     return true;
+}
+
+void Simulator::writesDone() {
+    if (!collecting_.empty()) schedule(std::exchange(collecting_, {}));
 }
 
 void Simulator::schedule(std::vector<std::uint8_t> frame) {

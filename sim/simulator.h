@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vx::sim {
@@ -47,6 +48,8 @@ struct Options {
 std::string usageText();
 // Parses the command line. False with *error set for a bad option; *help set for --help.
 bool parseOptions(int argc, const char* const* argv, Options* options, bool* help, std::string* error);
+// Every option parseOptions takes, long and short forms.
+std::vector<std::string_view> optionNames();
 
 // Error numbers this instrument puts in the reply's status byte for requests it cannot serve.
 inline constexpr std::uint8_t kErrorUnknownCommand = 130;
@@ -84,6 +87,7 @@ public:
 
 protected:
     bool deliver(const std::uint8_t* data, std::size_t size) override;
+    void writesDone() override;
     void received(const std::uint8_t* data, std::size_t size) override;
     void extraReadable() override;
     void alsoReadable(int fd) override;
