@@ -189,15 +189,16 @@ QString windowStyleSheet(const QPalette& palette) {
         .arg(top.name(), bottom.name(), hover.name(), down.name(), downBorder.name(), pressed.name(), frame);
 }
 
-// A dark palette's disabled text is often its normal text: there a disabled speed button drops its
-// raised face and its caption fades, whatever the palette says. A light one keeps its own look.
-QString disabledSpeedButtons(const QPalette& palette) {
+// A dark palette's disabled text is often its normal text: there a disabled button's caption fades and
+// a speed button drops its raised face, whatever the palette says. A light one keeps its own look.
+QString disabledButtons(const QPalette& palette) {
     const QColor face = palette.color(QPalette::Button), text = palette.color(QPalette::ButtonText);
     if (face.lightnessF() >= 0.5f) return QString();
     const QColor faded = QColor::fromRgbF(float(face.redF() * 0.6 + text.redF() * 0.4),
                                           float(face.greenF() * 0.6 + text.greenF() * 0.4),
                                           float(face.blueF() * 0.6 + text.blueF() * 0.4));
-    return QStringLiteral("TSpeedButton:disabled { color: %1; background: %2; border-color: %3; }")
+    return QStringLiteral("QPushButton:disabled { color: %1; }"
+                          "TSpeedButton:disabled { color: %1; background: %2; border-color: %3; }")
         .arg(faded.name(), face.name(), face.lighter(125).name());
 }
 
@@ -276,12 +277,21 @@ void TForm_Main::buildWindow() {
     Timer_InCal = new QTimer(this);
     Timer_InCal->setObjectName(QStringLiteral("Timer_InCal"));
     setKeyboardOrder();
+    applyWindowStyle(); // again, for the controls made since
 }
 
 void TForm_Main::applyWindowStyle() {
-    const QString sheet = windowStyleSheet(palette()) + disabledSpeedButtons(palette());
+    const QString sheet = windowStyleSheet(palette()) + disabledButtons(palette());
     // Setting the same sheet again would only restyle every control for nothing.
     if (styleSheet() != sheet) setStyleSheet(sheet);
+    // The style draws a track bar's ticks a shade darker than the window colour it is given, which
+    // vanishes on a dark window: there the track bars are given a light one (they paint no background).
+    const bool dark = palette().color(QPalette::Window).lightnessF() < 0.5f;
+    for (QSlider* s : findChildren<QSlider*>()) {
+        QPalette own; // nothing set: all inherited
+        if (dark) own.setColor(QPalette::Window, palette().color(QPalette::WindowText));
+        s->setPalette(own);
+    }
 }
 
 void TForm_Main::setKeyboardOrder() {
