@@ -351,6 +351,7 @@ private:
     void applyWindowStyle();
     void setKeyboardOrder();
     void buildLinkPanel();
+    void placePortNotice();
     void buildSystemGroup();
     void buildConverterGroup();
     void buildSettingsPage(QWidget* page);

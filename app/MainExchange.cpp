@@ -167,6 +167,7 @@ void TForm_Main::MB1MBMasterEndOfEvent(mb::TMBStatus MBStatus, const std::string
     PageControl1->setVisible(show);
     GroupBox_System->setVisible(show);
     Label_KeszulekAltipus->setVisible(show);
+    placePortNotice();
     if (MBStatus == mb::stOK) emit replyShown();
     // After a refusal nothing more goes out; the program is ending.
     if (MB1->MBPortOpen() && !FirmwareRefused) BuildRequest();

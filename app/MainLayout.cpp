@@ -189,6 +189,19 @@ QString windowStyleSheet(const QPalette& palette) {
         .arg(top.name(), bottom.name(), hover.name(), down.name(), downBorder.name(), pressed.name(), frame);
 }
 
+// A dark palette's disabled text is often its normal text: there a disabled button's caption fades and
+// a speed button drops its raised face, whatever the palette says. A light one keeps its own look.
+QString disabledButtons(const QPalette& palette) {
+    const QColor face = palette.color(QPalette::Button), text = palette.color(QPalette::ButtonText);
+    if (face.lightnessF() >= 0.5f) return QString();
+    const QColor faded = QColor::fromRgbF(float(face.redF() * 0.6 + text.redF() * 0.4),
+                                          float(face.greenF() * 0.6 + text.greenF() * 0.4),
+                                          float(face.blueF() * 0.6 + text.blueF() * 0.4));
+    return QStringLiteral("QPushButton:disabled { color: %1; }"
+                          "TSpeedButton:disabled { color: %1; background: %2; border-color: %3; }")
+        .arg(faded.name(), face.name(), face.lighter(125).name());
+}
+
 } // namespace
 
 void TForm_Main::buildWindow() {
@@ -259,16 +272,26 @@ void TForm_Main::buildWindow() {
     GroupBox_ADCs = group(client_, "GroupBox_ADCs", QStringLiteral("ADCs"), QRect(8, 287, 289, 170));
     GroupBox_ADCs->hide();
     buildConverterGroup();
+    placePortNotice();
 
     Timer_InCal = new QTimer(this);
     Timer_InCal->setObjectName(QStringLiteral("Timer_InCal"));
     setKeyboardOrder();
+    applyWindowStyle(); // again, for the controls made since
 }
 
 void TForm_Main::applyWindowStyle() {
-    const QString sheet = windowStyleSheet(palette());
+    const QString sheet = windowStyleSheet(palette()) + disabledButtons(palette());
     // Setting the same sheet again would only restyle every control for nothing.
     if (styleSheet() != sheet) setStyleSheet(sheet);
+    // The style draws a track bar's ticks a shade darker than the window colour it is given, which
+    // vanishes on a dark window: there the track bars are given a light one (they paint no background).
+    const bool dark = palette().color(QPalette::Window).lightnessF() < 0.5f;
+    for (QSlider* s : findChildren<QSlider*>()) {
+        QPalette own; // nothing set: all inherited
+        if (dark) own.setColor(QPalette::Window, palette().color(QPalette::WindowText));
+        s->setPalette(own);
+    }
 }
 
 void TForm_Main::setKeyboardOrder() {
@@ -324,6 +347,16 @@ void TForm_Main::buildLinkPanel() {
     engine.setMBDataNumberToSend(0);
     MB1->setMBLastUsedPort(QStringLiteral("\\\\.\\COM24"));
     MB1->setMBBaudEditVisible(false);
+}
+
+void TForm_Main::placePortNotice() {
+    // The port notice takes the left column's free room, below the panel and whichever of the groups
+    // under it are shown, so that it never covers their flags; it ends above the language buttons.
+    int top = MB1->y() + 145;
+    for (const QWidget* w : {static_cast<QWidget*>(GroupBox_System), static_cast<QWidget*>(GroupBox_ADCs)})
+        if (!w->isHidden()) top = std::max(top, w->geometry().bottom() + 1);
+    top += 4;
+    MB1->setNoticeArea(QRect(14, top, GroupBox_System->width() - 12, SpeedButton_Angol->y() - 2 - top));
 }
 
 void TForm_Main::buildSystemGroup() {

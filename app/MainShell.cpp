@@ -365,6 +365,7 @@ void TForm_Main::ApplyAccessMode() {
         // The page area, the system group and the device label follow the instrument's replies.
         GroupBox_ADCs->hide();
     }
+    placePortNotice();
     emit accessModeApplied();
 }
 

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -170,7 +171,7 @@ void TMB::buildPanel() {
 
     // Added below the panel's own face, shown only while there is something to say.
     notice_ = label("Label_PortNotice", QString(), 6, 145, 141, 0);
-    notice_->setWordWrap(true);
+    // Broken into lines here, at spaces only: the label's own wrapping would split a port's name.
     notice_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     notice_->hide();
 
@@ -351,14 +352,59 @@ void TMB::showNotice() {
     QPalette p = notice_->palette();
     p.setColor(QPalette::WindowText, n.good ? kNoticeGood : kNoticeBad);
     notice_->setPalette(p);
-    notice_->setText(n.text);
-    notice_->setToolTip(mb::plainToolTip(n.tip));
-    // The panel grows below its usual face by as many lines as the text needs (three at most).
-    const int lines = notice_->fontMetrics().lineSpacing();
-    const int h = n.text.isEmpty() ? 0 : std::min(notice_->heightForWidth(notice_->width()), 3 * lines);
-    notice_->resize(notice_->width(), h);
-    notice_->setVisible(!n.text.isEmpty());
-    setFixedSize(153, 145 + (h > 0 ? h + 8 : 0));
+    const QFontMetrics metrics = notice_->fontMetrics();
+    const int spacing = metrics.lineSpacing();
+    const bool below = noticeArea_.isEmpty();
+    // Right below the panel it grows by up to three lines; in its own area it takes the lines there are.
+    const int width = below ? 141 : noticeArea_.width();
+    const int maxLines = below ? 3 : std::max(1, noticeArea_.height() / spacing);
+    const QStringList lines = mb::noticeLines(n.text, metrics, width, maxLines);
+    const QString shown = lines.join(QLatin1Char('\n'));
+    notice_->setText(shown);
+    // What was cut short is read in full from the tooltip.
+    const bool whole = lines.join(QLatin1Char(' ')) == n.text.simplified();
+    notice_->setToolTip(
+        mb::plainToolTip(whole || n.tip == n.text ? n.tip : n.text + QLatin1Char('\n') + n.tip));
+    const int h = lines.isEmpty() ? 0 : static_cast<int>(lines.size()) * spacing;
+    if (below) {
+        notice_->setGeometry(6, 145, width, h);
+    } else {
+        notice_->setGeometry(noticeArea_.x(), noticeArea_.y(), width, h);
+        notice_->raise();
+    }
+    notice_->setVisible(!lines.isEmpty());
+    setFixedSize(153, 145 + (below && h > 0 ? h + 8 : 0));
+}
+
+void TMB::setNoticeArea(const QRect& area) {
+    if (area == noticeArea_ || !parentWidget()) return;
+    noticeArea_ = area;
+    notice_->setParent(area.isEmpty() ? static_cast<QWidget*>(this) : parentWidget());
+    showNotice();
+}
+
+QStringList mb::noticeLines(const QString& text, const QFontMetrics& metrics, int width, int maxLines) {
+    QStringList lines;
+    QString line;
+    const QStringList words = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString word = metrics.elidedText(words[i], Qt::ElideMiddle, width);
+        const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+        if (line.isEmpty() || metrics.horizontalAdvance(joined) <= width) {
+            line = joined;
+            continue;
+        }
+        if (lines.size() + 1 == maxLines) {
+            // The last line there is: the rest of the text, cut at its end.
+            const QString rest = QStringList(words.mid(i)).join(QLatin1Char(' '));
+            lines << metrics.elidedText(line + QLatin1Char(' ') + rest, Qt::ElideRight, width);
+            return lines;
+        }
+        lines << line;
+        line = word;
+    }
+    if (!line.isEmpty() && maxLines > 0) lines << line;
+    return lines;
 }
 
 // A lamp is flashed for every byte a frame sends, all within microseconds: it is lit and its timer

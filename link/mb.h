@@ -6,7 +6,9 @@
 #include "link/portsession.h"
 
 #include <QGroupBox>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <vector>
 
 class QComboBox;
+class QFontMetrics;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -120,6 +123,9 @@ public:
     // The port session behind the panel: its life's events (opened, closed, lost, reconnected).
     TPortSession& session() { return session_; }
     const TPortSession& session() const { return session_; }
+    // Where the port notice goes, in the parent's coordinates, when the panel's owner has controls
+    // right below the panel: the notice then lies in that free area and the panel keeps its size.
+    void setNoticeArea(const QRect& area);
 
 private:
     void buildPanel();
@@ -159,5 +165,13 @@ private:
     QLabel* lastStatus_;
     QLabel* bitsPerSecond_;
     QComboBox* baudBox_;
-    QLabel* notice_; // below the panel: why the port is not open, waiting, reconnected
+    QLabel* notice_;   // below the panel: why the port is not open, waiting, reconnected
+    QRect noticeArea_; // empty: right below the panel, which grows for it
 };
+
+namespace mb {
+// `text` broken into at most `maxLines` lines of at most `width` pixels, only at spaces: a word too
+// wide for a line (a long port name) is elided in its middle, and what does not fit in the last line
+// is elided at its end.
+QStringList noticeLines(const QString& text, const QFontMetrics& metrics, int width, int maxLines);
+} // namespace mb

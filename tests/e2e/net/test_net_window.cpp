@@ -52,7 +52,7 @@ struct NetWindow {
         }
         return true;
     }
-    QString label(const char* name) const { return w->MB1->findChild<QLabel*>(name)->text(); }
+    QString label(const char* name) const { return w->findChild<QLabel*>(name)->text(); }
     bool listed(const QString& text) const {
         for (const auto& e : w->MB1->MBPortEntries())
             if (QString::fromStdString(mb::port::shortName(e.info)) == text) return true;

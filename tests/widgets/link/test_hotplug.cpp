@@ -41,7 +41,7 @@ std::unique_ptr<TMB> panel(const std::string& extraPorts) {
 
 QString notice(const TMB& mb) {
     const auto* l = mb.findChild<QLabel*>("Label_PortNotice");
-    return l->isHidden() ? QString() : l->text();
+    return l->isHidden() ? QString() : l->text().replace('\n', ' '); // as read, across its lines
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "linktesting.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QTemporaryDir>
@@ -217,4 +218,44 @@ TEST(TMBPanel, NamesFromOutsideAreShownAsPlainText) {
     EXPECT_EQ(mb.findChild<QLabel*>("Label_PortNotice")->textFormat(), Qt::PlainText);
     EXPECT_EQ(mb::plainToolTip("ttyUSB0 FT232R"), "ttyUSB0 FT232R"); // nothing markup-like stays as it is
     ::unsetenv("MB_EXTRA_PORTS");
+}
+
+TEST(TMBPanel, TheNoticeBreaksOnlyAtSpacesAndElidesWhatDoesNotFit) {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    const QFontMetrics m(font);
+    const QString name = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    const QString waiting = " lost: waiting for it to come back.";
+    const QChar dots(0x2026);
+    const struct {
+        QString text;
+        int width, maxLines;
+        bool whole;    // every word shown as it is
+        int lines;     // -1: any number within maxLines
+        QString first; // the first line, when given
+    } cases[] = {
+        {"", 141, 3, true, 0, ""},
+        {"Reconnected to ttyUSB0 at 10:01:02.", 400, 3, true, 1, "Reconnected to ttyUSB0 at 10:01:02."},
+        {"ttyUSB0" + waiting, 141, 3, true, -1, ""},
+        {"  ttyUSB0 \n" + waiting, 141, 3, true, -1, ""},
+        {name + waiting, 141, 3, false, -1, m.elidedText(name, Qt::ElideMiddle, 141)},
+        {"ttyUSB0" + waiting + waiting + waiting, 141, 2, false, 2, ""},
+        {name, 30, 1, false, 1, ""},
+    };
+    for (const auto& c : cases) {
+        const QStringList lines = mb::noticeLines(c.text, m, c.width, c.maxLines);
+        const QString all = lines.join(' ');
+        SCOPED_TRACE(c.text.toStdString() + " -> " + lines.join('|').toStdString());
+        EXPECT_LE(lines.size(), c.maxLines);
+        EXPECT_TRUE(c.lines < 0 || lines.size() == c.lines);
+        EXPECT_TRUE(c.first.isEmpty() || lines.value(0) == c.first);
+        EXPECT_EQ(all == c.text.simplified(), c.whole);
+        EXPECT_EQ(all.contains(dots), !c.whole);
+        for (const QString& line : lines) {
+            EXPECT_LE(m.horizontalAdvance(line), c.width);
+            // A line ends with a whole word of the text, or with what was cut.
+            const QString last = line.section(' ', -1);
+            EXPECT_TRUE(last.contains(dots) || c.text.simplified().split(' ').contains(last));
+        }
+    }
 }

@@ -2,6 +2,7 @@
 #include "app/Main.h"
 #include "common/profilefile.h"
 #include "link/mb.h"
+#include "link/serialport_posix.h"
 #include "widgets/mbargraph.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
@@ -234,6 +235,32 @@ TEST_F(Window, SettingsFileLivesBesideTheProgramUnlessInstalled) {
     TForm_Main w(o);
     w.FormClose();
     EXPECT_TRUE(QFile::exists(o.settingsPath));
+}
+
+TEST_F(Window, ThePortNoticeLeavesTheLeftColumnsControlsUncovered) {
+    // A port another program holds: opening it fails, and the panel's notice says why.
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    mb::port::SerialPort other;
+    ASSERT_TRUE(other.open(pty.slavePath(), {}, nullptr));
+    ::setenv("MB_EXTRA_PORTS", pty.slavePath().c_str(), 1);
+    for (const QStringList& args : {QStringList{}, QStringList{"/QARNEL"}}) {
+        auto w = open(args);
+        EXPECT_FALSE(w->MB1->MBOpenPort(QString::fromStdString(pty.slavePath())));
+        auto* notice = child<QLabel>(*w, "Label_PortNotice");
+        ASSERT_FALSE(notice->isHidden());
+        ASSERT_TRUE(notice->text().contains("busy")) << notice->text().toStdString();
+        const QRect at(notice->mapTo(w.get(), QPoint()), notice->size());
+        EXPECT_EQ(w->MB1->size(), QSize(153, 145));
+        for (const char* name : {"MB1", "GroupBox_System", "GroupBox_ADCs", "SpeedButton_Angol",
+                                 "SpeedButton_Magyar", "PageControl1"}) {
+            QWidget* c = child(*w, name);
+            if (c->isHidden()) continue;
+            EXPECT_FALSE(at.intersects(QRect(c->mapTo(w.get(), QPoint()), c->size())))
+                << name << " under the notice, args " << args.join(' ').toStdString();
+        }
+    }
+    ::unsetenv("MB_EXTRA_PORTS");
 }
 
 TEST_F(Window, AccessSwitchSpellings) {
