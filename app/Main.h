@@ -6,6 +6,7 @@
 #include "app/Exchange.h"
 #include "app/ServicePages.h"
 #include "app/tools/SettingsBackup.h"
+#include "app/tools/ToolHost.h"
 #include "app/tools/Traffic.h"
 #include "link/core/mbtypes.h"
 
@@ -53,7 +54,7 @@ namespace vx::app::records {
 class Records;
 }
 
-class TForm_Main : public QWidget {
+class TForm_Main : public QWidget, public vx::app::tools::ToolHost {
     Q_OBJECT
 public:
     struct Options {
@@ -75,7 +76,7 @@ public:
     static QString settingsPathFor(const QString& executable, bool folderWritable);
     // Installed: under /usr or /opt, or anywhere with this program's data files in the same prefix.
     static bool isInstalledProgram(const QString& executable);
-    QString settingsPath() const { return settingsPath_; }
+    QString settingsPath() const override { return settingsPath_; }
 
     // Sizes and places the window on a screen's free area: all of it on the screen, centred, the client
     // area scrolling where the screen is smaller than it.
@@ -165,7 +166,22 @@ public:
     // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.
     vx::app::bench::BenchStation* Bench = nullptr;
     // The text of the selected language.
-    QString inLanguage(const char* english, const char* hungarian) const;
+    QString inLanguage(const char* english, const char* hungarian) const override;
+
+    // What the added windows see of this one (MainTools.cpp).
+    QWidget* hostWindow() override { return this; }
+    QMenuBar* toolsMenuBar() const override { return MenuBar_Main; }
+    QMenu* toolsMenu() const override { return Menu_Tools; }
+    const vx::instrument::Reply& lastReply() const override { return LastReply; }
+    bool makerAccess() const override { return MakerAccess; }
+    QString selectedLanguage() const override { return GsSelectedLanguage; }
+    bool settingsWriteDown() const override;
+    QString waitingForPort() const override;
+    void onReplyShown(QObject* context, std::function<void()> f) override;
+    void onLanguageApplied(QObject* context, std::function<void()> f) override;
+    void onLinkExchanged(QObject* context,
+                         std::function<void(const vx::app::tools::LinkExchange&, bool)> f) override;
+    void onPortStateChanged(QObject* context, std::function<void()> f) override;
 
     // The service pages (MainService.cpp).
     void PageControl1Change();

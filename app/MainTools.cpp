@@ -10,6 +10,8 @@
 #include "app/tools/ToolWindows.h"
 #include "app/tools/ToolsLog.h"
 #include "common/regularfile.h"
+#include "link/mb.h"
+#include "link/portsession.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
@@ -351,6 +353,34 @@ void TForm_Main::buildMenuBar() {
         // The window grows by the bar (its height is known once it holds its texts).
         resize(client_->width(), client_->height() + MenuBar_Main->sizeHint().height());
     }
+}
+
+// ---- what the added windows see
+
+bool TForm_Main::settingsWriteDown() const {
+    return SpeedButton_WriteSettings && SpeedButton_WriteSettings->Down();
+}
+
+QString TForm_Main::waitingForPort() const {
+    return MB1 ? MB1->MBWaitingForPort() : QString();
+}
+
+void TForm_Main::onReplyShown(QObject* context, std::function<void()> f) {
+    connect(this, &TForm_Main::replyShown, context, std::move(f));
+}
+
+void TForm_Main::onLanguageApplied(QObject* context, std::function<void()> f) {
+    connect(this, &TForm_Main::languageApplied, context, std::move(f));
+}
+
+void TForm_Main::onLinkExchanged(QObject* context, std::function<void(const tools::LinkExchange&, bool)> f) {
+    connect(this, &TForm_Main::linkExchanged, context, std::move(f));
+}
+
+void TForm_Main::onPortStateChanged(QObject* context, std::function<void()> f) {
+    // Queued: the awaited port's name is set after the state, within the same change.
+    if (MB1)
+        connect(&MB1->session(), &TPortSession::stateChanged, context, std::move(f), Qt::QueuedConnection);
 }
 
 void TForm_Main::applyMenuTexts() {

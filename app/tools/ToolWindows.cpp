@@ -1,16 +1,12 @@
 #include "app/tools/ToolWindows.h"
 
 #include "app/CommandLine.h"
-#include "app/Main.h"
 #include "app/tools/ToolsLog.h"
 #include "app/tools/TrafficWindow.h"
 #include "app/tools/TrendWindow.h"
 #include "app/tools/WindowPlacement.h"
 #include "common/profilefile.h"
 #include "instrument/codes.h"
-#include "link/mb.h"
-#include "link/portsession.h"
-#include "widgets/speedbutton.h"
 
 #include <QAction>
 #include <QBoxLayout>
@@ -57,21 +53,22 @@ void bringUp(QWidget* w) {
 
 } // namespace
 
-ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObject(&main), main_(main) {
+ToolWindows::ToolWindows(ToolHost& host, const QStringList& arguments)
+    : QObject(host.hostWindow()), host_(host) {
     setObjectName(QStringLiteral("ToolWindows"));
     // The command line was checked at start-up; here only the file to record to is wanted.
     const CommandLine line = parseCommandLine(QStringList{QStringLiteral("vx2207-config")} + arguments);
     pendingRecord_ = line.recordFile;
     pendingRecordOverwrite_ = line.recordOverwrite;
 
-    Action_Trend = main.Menu_Tools->addAction(QString(), this, [this] { showTrend(); });
+    Action_Trend = host.toolsMenu()->addAction(QString(), this, [this] { showTrend(); });
     Action_Trend->setObjectName(QStringLiteral("Action_Trend"));
     Action_Trend->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    Action_Monitor = main.Menu_Tools->addAction(QString(), this, [this] { showMonitor(); });
+    Action_Monitor = host.toolsMenu()->addAction(QString(), this, [this] { showMonitor(); });
     Action_Monitor->setObjectName(QStringLiteral("Action_Monitor"));
     Action_Monitor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
-    main.Menu_Tools->addSeparator();
-    Action_Record = main.Menu_Tools->addAction(QString());
+    host.toolsMenu()->addSeparator();
+    Action_Record = host.toolsMenu()->addAction(QString());
     Action_Record->setObjectName(QStringLiteral("Action_Record"));
     Action_Record->setCheckable(true);
     Action_Record->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -79,7 +76,7 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
     for (QAction* a : {Action_Trend, Action_Monitor, Action_Record})
         a->setShortcutContext(Qt::ApplicationShortcut);
 
-    corner_ = new QWidget(main.MenuBar_Main);
+    corner_ = new QWidget(host.toolsMenuBar());
     corner_->setObjectName(QStringLiteral("Widget_StatusArea"));
     QWidget* corner = corner_;
     auto* cornerLayout = new QHBoxLayout(corner);
@@ -96,13 +93,11 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
     Label_Recording->hide();
     cornerLayout->addWidget(Label_Note);
     cornerLayout->addWidget(Label_Recording);
-    main.MenuBar_Main->setCornerWidget(corner, Qt::TopRightCorner);
+    host.toolsMenuBar()->setCornerWidget(corner, Qt::TopRightCorner);
 
     // Whether a lost port is awaited is the port session's: follow its state, once the change it
     // belongs to is complete (the awaited name is set after the state).
-    if (main.MB1)
-        connect(&main.MB1->session(), &TPortSession::stateChanged, this, &ToolWindows::watchLink,
-                Qt::QueuedConnection);
+    host.onPortStateChanged(this, [this] { watchLink(); });
 
     recordTimer_ = new QTimer(this);
     recordTimer_->setInterval(250);
@@ -112,10 +107,10 @@ ToolWindows::ToolWindows(TForm_Main& main, const QStringList& arguments) : QObje
         showRecordingState();
     });
 
-    connect(&main, &TForm_Main::replyShown, this,
-            [this] { takeReply(main_.LastReply, QDateTime::currentMSecsSinceEpoch(), steadyNowMs()); });
-    connect(&main, &TForm_Main::linkExchanged, this, &ToolWindows::takeExchange);
-    connect(&main, &TForm_Main::languageApplied, this, &ToolWindows::applyTexts);
+    host.onReplyShown(
+        this, [this] { takeReply(host_.lastReply(), QDateTime::currentMSecsSinceEpoch(), steadyNowMs()); });
+    host.onLinkExchanged(this, [this](const LinkExchange& e, bool ended) { takeExchange(e, ended); });
+    host.onLanguageApplied(this, [this] { applyTexts(); });
     applyTexts();
 }
 
@@ -126,7 +121,7 @@ ToolWindows::~ToolWindows() {
 }
 
 QString ToolWindows::inLanguage(const char* english, const char* hungarian) const {
-    return main_.inLanguage(english, hungarian);
+    return host_.inLanguage(english, hungarian);
 }
 
 void ToolWindows::note(const QString& text) {
@@ -135,13 +130,13 @@ void ToolWindows::note(const QString& text) {
 }
 
 void ToolWindows::watchLink() {
-    const QString waiting = main_.MB1 ? main_.MB1->MBWaitingForPort() : QString();
+    const QString waiting = host_.waitingForPort();
     const QString text =
         waiting.isEmpty()
             ? lastNote_
             : inLanguage("Waiting for %1 to come back", "Várakozás a(z) %1 visszatérésére").arg(waiting);
     const QFontMetrics fm(Label_Note->font());
-    Label_Note->setText(fm.elidedText(text, Qt::ElideMiddle, std::max(160, main_.width() / 2)));
+    Label_Note->setText(fm.elidedText(text, Qt::ElideMiddle, std::max(160, host_.hostWindow()->width() / 2)));
     Label_Note->setToolTip(text);
     Label_Note->setVisible(!text.isEmpty());
     fitCorner();
@@ -171,7 +166,7 @@ void ToolWindows::takeReply(const instrument::Reply& reply, std::int64_t wallMs,
     // The instrument's echo of the store bit is what says the settings were written.
     if (writePending_ && (reply.AcknowledgeFlags & instrument::kCmdStoreSettings))
         note(inLanguage("Settings written to the instrument", "A beállítások a készülékbe írva"));
-    writePending_ = main_.SpeedButton_WriteSettings && main_.SpeedButton_WriteSettings->Down();
+    writePending_ = host_.settingsWriteDown();
     const Measurement& m = *latest_;
     trend_.add(wallMs, {static_cast<float>(m.input), static_cast<float>(m.output),
                         static_cast<float>(m.adFiltered0), static_cast<float>(m.adFiltered1)});
@@ -213,7 +208,7 @@ TrendWindow* ToolWindows::showTrend() {
         trendWindow_ = new TrendWindow(*this);
         placeWindow(trendWindow_, kTrendSection, QSize(900, 520));
         bool ok = false;
-        const int span = QString::fromStdString(readProfileString(main_.settingsPath().toStdString(),
+        const int span = QString::fromStdString(readProfileString(host_.settingsPath().toStdString(),
                                                                   kTrendSection, "SpanMinutes", "5"))
                              .toInt(&ok);
         if (ok) trendWindow_->setSpanMinutes(span);
@@ -239,7 +234,7 @@ void ToolWindows::closeWindows() {
 }
 
 std::optional<QRect> ToolWindows::storedGeometry(const char* section) const {
-    const std::string path = main_.settingsPath().toStdString();
+    const std::string path = host_.settingsPath().toStdString();
     if (path.empty()) return std::nullopt;
     const auto value = [&](const char* key) {
         return QString::fromStdString(readProfileString(path, section, key, ""));
@@ -256,7 +251,7 @@ void ToolWindows::placeWindow(QWidget* window, const char* section, QSize defaul
         return;
     }
     window->resize(defaultSize);
-    if (const QScreen* s = main_.screen()) {
+    if (const QScreen* s = host_.hostWindow()->screen()) {
         const QRect free = s->availableGeometry();
         window->resize(defaultSize.boundedTo(free.size()));
         window->move(free.center() - QPoint(window->width() / 2, window->height() / 2));
@@ -311,15 +306,16 @@ void ToolWindows::recordTriggered(bool on) {
     const QString suggested =
         QStringLiteral("VX2207-%1.csv")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(
-        &main_, title, suggested, inLanguage("CSV files", "CSV-fájlok") + QStringLiteral(" (*.csv)"));
+    const QString path =
+        QFileDialog::getSaveFileName(host_.hostWindow(), title, suggested,
+                                     inLanguage("CSV files", "CSV-fájlok") + QStringLiteral(" (*.csv)"));
     if (path.isEmpty()) {
         showRecordingState();
         return;
     }
     // The file dialog has asked before an existing file is replaced.
     if (const QString error = startRecording(path, true); !error.isEmpty())
-        QMessageBox::warning(&main_, title,
+        QMessageBox::warning(host_.hostWindow(), title,
                              inLanguage("The file cannot be written: ", "A fájl nem írható: ") + error);
 }
 
@@ -338,7 +334,7 @@ void ToolWindows::recordingFailed() {
     if (ReportRecordingStopped) return ReportRecordingStopped(title, text);
     // Not modal: the poll cycle goes on while the message waits for the engineer.
     if (recordMessage_) recordMessage_->close();
-    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, &main_);
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, host_.hostWindow());
     box->setObjectName(QStringLiteral("MessageBox_RecordingStopped"));
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -353,7 +349,7 @@ void ToolWindows::showRecordingState() {
     const QString file = QFileInfo(path).fileName();
     // The menu bar leaves the corner what its menus do not take; a long name gives way in its middle,
     // where a dated name differs least, and the tooltip has the whole path.
-    const int room = std::max(120, main_.width() / 2);
+    const int room = std::max(120, host_.hostWindow()->width() / 2);
     const auto fit = [this, room](const QString& text, const QString& name) {
         const QFontMetrics fm(Label_Recording->font());
         const int free = room - fm.horizontalAdvance(QString(text).arg(QString()));

@@ -7,6 +7,7 @@
 #include "app/tools/CsvRecorder.h"
 #include "app/tools/LinkGaps.h"
 #include "app/tools/Measurement.h"
+#include "app/tools/ToolHost.h"
 #include "app/tools/Traffic.h"
 #include "app/tools/TrendStore.h"
 #include "common/profilefile.h"
@@ -28,7 +29,6 @@ class QLabel;
 class QMessageBox;
 class QTimer;
 class QWidget;
-class TForm_Main;
 
 namespace vx::app::tools {
 
@@ -39,10 +39,10 @@ class ToolWindows : public QObject {
     Q_OBJECT
 public:
     // arguments: the command line without the program's path (for --record).
-    ToolWindows(TForm_Main& main, const QStringList& arguments);
+    ToolWindows(ToolHost& host, const QStringList& arguments);
     ~ToolWindows() override;
 
-    TForm_Main& main() const { return main_; }
+    ToolHost& host() const { return host_; }
     QString inLanguage(const char* english, const char* hungarian) const;
 
     // What the cycle hands over, with explicit times so a benchmark can feed a day through them:
@@ -106,7 +106,7 @@ private:
     std::optional<QRect> storedGeometry(const char* section) const;
     void placeWindow(QWidget* window, const char* section, QSize defaultSize);
 
-    TForm_Main& main_;
+    ToolHost& host_;
     TrendStore trend_;
     TrafficRing traffic_;
     CsvRecorder recorder_;

@@ -1,6 +1,5 @@
 #include "app/tools/TrafficWindow.h"
 
-#include "app/Main.h"
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 
@@ -277,7 +276,7 @@ TrafficWindow::TrafficWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window),
         if (isVisible()) update();
     });
     timer_->start();
-    connect(&tools_.main(), &TForm_Main::languageApplied, this, &TrafficWindow::applyTexts);
+    tools_.host().onLanguageApplied(this, [this] { applyTexts(); });
     applyTexts();
     Table_Exchanges->resizeColumnsToContents();
 }

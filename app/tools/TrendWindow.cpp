@@ -1,6 +1,5 @@
 #include "app/tools/TrendWindow.h"
 
-#include "app/Main.h"
 #include "app/tools/CsvRecorder.h"
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
@@ -196,7 +195,7 @@ TrendWindow::TrendWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window), too
         if (dirty_ && view_.live() && isVisible()) refresh();
     });
     connect(&tools_, &ToolWindows::replyTaken, this, &TrendWindow::replyTaken);
-    connect(&tools_.main(), &TForm_Main::languageApplied, this, &TrendWindow::applyTexts);
+    tools_.host().onLanguageApplied(this, [this] { applyTexts(); });
     applyTexts();
     scheduleRefresh();
 }
@@ -411,7 +410,7 @@ void TrendWindow::refresh() {
     apply(inputAxis_, inTicks_, held(heldIn_, niceAxis(lo, hi)));
     apply(outputAxis_, outTicks_, held(shared ? heldIn_ : heldOut_, niceAxis(outLo, outHi)));
     outputAxis_->setVisible(!shared);
-    const bool maker = tools_.main().MakerAccess;
+    const bool maker = tools_.host().makerAccess();
     converterAxis_->setVisible(maker);
     double adLo = HUGE_VAL, adHi = -HUGE_VAL;
     for (TrendChannel c : {TrendChannel::Converter0, TrendChannel::Converter1}) {
@@ -501,7 +500,7 @@ void TrendWindow::setCursorTime(std::optional<std::int64_t> t) {
     text += tools_.inLanguage("input", "bemenet") + QLatin1Char(' ') + number((*v)[0], "0.0000") +
             QLatin1Char(' ') + inUnit + QStringLiteral("   ") + tools_.inLanguage("output", "kimenet") +
             QLatin1Char(' ') + number((*v)[1], "0.0000") + QLatin1Char(' ') + outUnit;
-    if (tools_.main().MakerAccess)
+    if (tools_.host().makerAccess())
         text +=
             QStringLiteral("   ADC: ") + number((*v)[2], "0") + QStringLiteral(" / ") + number((*v)[3], "0");
     Label_Cursor->setText(text);
