@@ -45,9 +45,7 @@ int main(int argc, char** argv) {
     const std::string simulator = argv[1];
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
+    useProgramFont();
 
     QTemporaryDir dir;
     const std::string link = dir.filePath(QStringLiteral("vx2207-sim.tty")).toStdString();

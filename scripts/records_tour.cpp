@@ -4,6 +4,7 @@
 //   vx_records_tour OUTPUT_FOLDER english|magyar
 #include "app/Main.h"
 #include "app/records/RecordsWindow.h"
+#include "scripts/tour.h"
 #include "sim/unit.h"
 
 #include <QApplication>
@@ -56,12 +57,10 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[1]);
     const QString language = QString::fromLocal8Bit(argv[2]);
     QTemporaryDir work;
-    QFile settings(work.filePath("vx.ini"));
-    if (!settings.open(QIODevice::WriteOnly)) return 1;
-    settings.write("[Language]\nGsSelectedLanguage=" + language.toUtf8() + "\n");
-    settings.close();
+    const QString settings = languageSettings(work, language.toUtf8());
+    if (settings.isEmpty()) return 1;
     TForm_Main::Options o;
-    o.settingsPath = work.filePath("vx.ini");
+    o.settingsPath = settings;
     o.arguments = QStringList{"/QARNEL"};
     TForm_Main w(o);
     w.FormCreate();

@@ -42,9 +42,7 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     const QByteArray language = argc > 3 ? QByteArray(argv[3]) : QByteArray("english");
     QDir().mkpath(out);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
+    useProgramFont();
 
     vx::sim::SimProcess sim(argv[1], {"--signal", "0.1234", "--noise", "20", "--exit-with-parent"});
     if (!sim.started()) {
@@ -52,19 +50,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     QTemporaryDir dir;
-    QFile settings(dir.filePath("vx.ini"));
-    if (!settings.open(QIODevice::WriteOnly)) return 1;
-    settings.write("[Language]\nGsSelectedLanguage=" + language + "\n");
-    settings.close();
+    const QString settings = languageSettings(dir, language);
+    if (settings.isEmpty()) return 1;
 
     TForm_Main::Options options;
-    options.settingsPath = settings.fileName();
+    options.settingsPath = settings;
     options.arguments = QStringList{QStringLiteral("/QARNEL")};
     TForm_Main w(std::move(options));
     w.show();
     w.FormActivate();
-    qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim.devicePath()));
-    if (!w.MB1->MBOpenPort(QString::fromStdString(sim.devicePath())) || !nextReply(w)) {
+    if (!openSimulator(w, sim.devicePath())) {
         std::fprintf(stderr, "vx_service_tour: no reply from the simulator\n");
         return 1;
     }

@@ -1,9 +1,31 @@
 #pragma once
-// What the screenshot tours share: waiting for the window's next good reply in a real event loop.
+// What the screenshot tours share: the program's font, a settings file choosing the language, opening the
+// simulator's port and waiting for the window's next good reply in a real event loop.
 #include "app/Main.h"
+#include "link/mb.h"
 
+#include <QApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <string>
+
+// The font vx2207-config sets, so that the pictures look as the program does.
+inline void useProgramFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+}
+
+// A settings file in `dir` that selects `language`: its path, empty when it cannot be written.
+inline QString languageSettings(const QTemporaryDir& dir, const QByteArray& language) {
+    QFile settings(dir.filePath(QStringLiteral("vx.ini")));
+    if (!settings.open(QIODevice::WriteOnly)) return {};
+    settings.write("[Language]\nGsSelectedLanguage=" + language + "\n");
+    return settings.fileName();
+}
 
 inline bool nextReply(TForm_Main& w, int timeoutMs = 5000) {
     QEventLoop loop;
@@ -16,4 +38,10 @@ inline bool nextReply(TForm_Main& w, int timeoutMs = 5000) {
     loop.exec();
     QObject::disconnect(c);
     return got;
+}
+
+// Opens the simulator's device on the link panel as a user would and waits for the first good reply.
+inline bool openSimulator(TForm_Main& w, const std::string& device) {
+    qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(device));
+    return w.MB1->MBOpenPort(QString::fromStdString(device)) && nextReply(w);
 }

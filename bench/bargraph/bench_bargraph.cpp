@@ -1,4 +1,5 @@
 // Cost of setting a bar graph's value, as the main window does for ten bars on every reply.
+#include "bench/support/widgetmain.h"
 #include "widgets/mbargraph.h"
 
 #include <QApplication>
@@ -59,10 +60,5 @@ BENCHMARK(BM_Repaint);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

@@ -1,5 +1,6 @@
 // The hot-plug watch: how long a device appearing or going takes to reach the port list, and what the
 // idle configurator costs in CPU while the watch is armed.
+#include "bench/support/widgetmain.h"
 #include "link/mb.h"
 #include "link/portdiscovery.h"
 #include "link/serialport_posix.h"
@@ -178,11 +179,5 @@ BENCHMARK(BM_IdleProgramCpu)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSe
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

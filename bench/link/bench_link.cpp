@@ -1,5 +1,6 @@
 // The link component over a pseudo-terminal: how long a reply takes from the far side's write to the
 // decoder on the GUI thread, and what an open but idle port costs in CPU.
+#include "bench/support/widgetmain.h"
 #include "link/core/crc16.h"
 #include "link/core/linecode.h"
 #include "link/mb.h"
@@ -90,11 +91,5 @@ BENCHMARK(BM_IdleOpenPortCpu)->Iterations(1)->Repetitions(3)->Unit(benchmark::kS
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

@@ -3,12 +3,14 @@
 // file opened, every record listed, the window shown), side by side.
 #include "app/Main.h"
 #include "app/records/RecordsWindow.h"
+#include "bench/support/widgetmain.h"
 #include "recordfixture.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <memory>
 
 namespace rec = vx::records;
 
@@ -80,13 +82,9 @@ BENCHMARK(BM_OpenHistoryWindow)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    Bench b;
-    bench = &b;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv, [] {
+        auto b = std::make_unique<Bench>();
+        bench = b.get();
+        return b;
+    });
 }

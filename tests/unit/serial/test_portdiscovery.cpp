@@ -1,23 +1,12 @@
 // Port list order and the candidates offered through MB_EXTRA_PORTS.
 #include "link/portdiscovery.h"
+#include "portat.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace mb::port;
-
-namespace {
-
-// A port known by its path (and by-id name) alone.
-PortInfo portAt(std::string path, std::string byId = {}) {
-    PortInfo p;
-    p.path = std::move(path);
-    p.byId = std::move(byId);
-    return p;
-}
-
-} // namespace
 
 TEST(PortDiscovery, NaturalOrderOfDevicePaths) {
     std::vector<std::string> v = {"/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyS2",

@@ -2,6 +2,7 @@
 // the programs holding a busy port, and the folders the hot-plug watch looks at.
 #include "link/portdiscovery.h"
 #include "link/portwatch.h"
+#include "portat.h"
 
 #include <filesystem>
 #include <fstream>
@@ -12,14 +13,6 @@ namespace fs = std::filesystem;
 using namespace mb::port;
 
 namespace {
-
-// A port known by its path (and by-id name) alone.
-PortInfo portAt(std::string path, std::string byId = {}) {
-    PortInfo p;
-    p.path = std::move(path);
-    p.byId = std::move(byId);
-    return p;
-}
 
 struct FakeTree {
     fs::path root = fs::path(testing::TempDir()) / ("vx_portnames_" + std::to_string(::getpid()));
@@ -82,8 +75,14 @@ TEST(PortNames, ByIdLinksAndTheRememberedPortAcrossReEnumeration) {
 }
 
 TEST(PortNames, ShortNamesAndTooltips) {
-    PortEntry usb{{"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI-if00", "FT232R USB UART", "FTDI", "A50285BI",
-                   0x0403, 0x6001, {}},
+    PortEntry usb{{"/dev/ttyUSB0",
+                   "/dev/serial/by-id/usb-FTDI-if00",
+                   "FT232R USB UART",
+                   "FTDI",
+                   "A50285BI",
+                   0x0403,
+                   0x6001,
+                   {}},
                   {describeOpenError("/dev/ttyUSB0", EACCES), {}}};
     EXPECT_EQ(shortName(usb.info), "ttyUSB0 FT232R USB UART");
     EXPECT_EQ(describePort(usb), "/dev/ttyUSB0\n/dev/serial/by-id/usb-FTDI-if00\nFTDI FT232R USB UART\n"
