@@ -1,13 +1,15 @@
 // The main window as vx2207-config starts it, grabbed to PNG files for scripts/screenshots.sh and
 // scripts/run.sh, or timed by the start-up benchmark (bench/window).
-//   vx_window_tour [--language L] [--shot FILE] [--page N] [--dark] [--dialog FILE] [--replies N]
+//   vx_window_tour [--language L | --settings FILE] [--shot FILE] [--page N] [--dark] [--dialog FILE]
+//   [--replies N]
 //                  [--report-shown] [program arguments...]
 // The program arguments are vx2207-config's (/QARNEL, --port NAME, ...). --shot grabs the window right
 // after its first painting, or, when a port is opened, after the Nth good reply (--replies, default 1;
 // exit status 2 if none came within 10 s), showing page N first (--page). --dialog grabs the firmware
 // dialog as an instrument with too new a firmware raises it. --dark paints with a dark desktop's
 // colours. --report-shown prints "shown rss_kib=N" once the window painted and, with nothing to grab,
-// exits. The settings file is a fresh one, choosing language L when given; it is never written.
+// exits. The settings are read from FILE, or a fresh file choosing language L when given; they are
+// never written.
 #include "app/Startup.h"
 #include "link/logging.h"
 #include "scripts/tour.h"
@@ -75,6 +77,7 @@ QPalette darkPalette() {
 
 struct Tour {
     QByteArray language;
+    QString settings;
     QString shot, dialog;
     int page = -1;
     int replies = 1;
@@ -87,11 +90,13 @@ struct Tour {
 bool readTour(const QStringList& args, Tour& t) {
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
-        const bool valued =
-            a == "--language" || a == "--shot" || a == "--page" || a == "--dialog" || a == "--replies";
+        const bool valued = a == "--language" || a == "--settings" || a == "--shot" || a == "--page" ||
+                            a == "--dialog" || a == "--replies";
         if (valued && i + 1 == args.size()) return false;
         if (a == "--language")
             t.language = args[++i].toLocal8Bit();
+        else if (a == "--settings")
+            t.settings = args[++i];
         else if (a == "--shot")
             t.shot = args[++i];
         else if (a == "--page")
@@ -130,8 +135,9 @@ int main(int argc, char** argv) {
     if (tour.dark) QApplication::setPalette(darkPalette());
     QTemporaryDir dir;
     TForm_Main::Options options;
-    options.settingsPath = tour.language.isEmpty() ? dir.filePath(QStringLiteral("vx.ini"))
-                                                   : languageSettings(dir, tour.language);
+    options.settingsPath = !tour.settings.isEmpty()  ? tour.settings
+                           : tour.language.isEmpty() ? dir.filePath(QStringLiteral("vx.ini"))
+                                                     : languageSettings(dir, tour.language);
     options.arguments = tour.program;
     vx::app::ProgramWindow program(line, std::move(options));
     TForm_Main& w = program.window();
