@@ -3,6 +3,7 @@
 #include "app/tools/Traffic.h"
 #include "app/tools/TrendStore.h"
 #include "instrument/codes.h"
+#include "samples.h"
 
 #include <gtest/gtest.h>
 
@@ -41,15 +42,13 @@ std::string tempPath(const char* name) {
 }
 
 Measurement sample() {
-    ins::Reply r;
-    r.InputValue = 12.5;
-    r.InputRangeIndex = ins::kCurrentRange;
-    r.OutputTypeCode = ins::kTypeVoltage;
-    r.DeviceOutputLow = 0;
-    r.DeviceOutputHigh = 10;
-    r.OutputFraction = 0.25f;
+    ins::Reply r = vx::test::sampleReply({.input = 12.5,
+                                          .outputType = ins::kTypeVoltage,
+                                          .outputLow = 0,
+                                          .outputHigh = 10,
+                                          .outputFraction = 0.25,
+                                          .temperature = 24.25});
     r.StatusFlags = ins::kStatusFramError | ins::kStatusInputRangeError;
-    r.Temperature = 24.25;
     r.AdRaw0 = -5;
     r.AdFiltered1 = 8388607;
     return measure(r);
