@@ -6,6 +6,7 @@
 #include "link/mb.h"
 #include "sim/harness.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -13,6 +14,25 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// How long a wait serves the window: so many good replies, each due within 5 s (for what the instrument
+// shows reply by reply), or so many milliseconds (for what comes without replies: a loss, a reconnect).
+struct WaitBound {
+    int replies = 0;
+    int ms = 0;
+};
+
+// Serves the window's events until the condition holds; false when the bound ran out first.
+template <typename F> bool waitOn(TForm_Main& w, F condition, WaitBound bound) {
+    QElapsedTimer clock;
+    clock.start();
+    for (int replies = 0; !condition();) {
+        if (bound.replies > 0 ? replies++ == bound.replies : clock.elapsed() > bound.ms) return false;
+        QSignalSpy spy(&w, &TForm_Main::replyShown);
+        if (!spy.wait(bound.replies > 0 ? 5000 : 100) && bound.replies > 0) return false;
+    }
+    return true;
+}
 
 struct SimWindow {
     QTemporaryDir dir;
@@ -41,6 +61,9 @@ struct SimWindow {
         prepare(*w);
         qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
         return w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())) && reply();
+    }
+    template <typename F> bool until(F condition, WaitBound bound = {.replies = 100}) {
+        return waitOn(*w, condition, bound);
     }
     // Waits for the next good reply to be on screen.
     bool reply(int timeoutMs = 5000) {

@@ -8,13 +8,11 @@
 #include "waitfor.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -26,16 +24,6 @@ namespace {
 
 class ToolsE2E : public ::testing::Test {
 protected:
-    // Lets the window run until `done` holds; false when `ms` passed first.
-    template <class F> static bool waitUntil(F done, int ms) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done()) {
-            if (clock.elapsed() > ms) return false;
-            QTest::qWait(20);
-        }
-        return true;
-    }
     // Opens `port`, or the simulator's own device when it is empty.
     void start(const std::vector<std::string>& simArgs, QStringList args, const std::string& port = {}) {
         sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs);
@@ -124,14 +112,14 @@ TEST_F(ToolsE2E, ARecordingMarksTheLostLinkAndItsReturnWithRowsOfTheirOwn) {
     start(simArgs, {"--record", path}, link);
     int replies = 0;
     QObject::connect(w.get(), &TForm_Main::replyShown, [&] { ++replies; });
-    ASSERT_TRUE(waitUntil([&] { return replies >= 5; }, 20000));
+    ASSERT_WAIT(replies >= 5, 20000);
     sim.reset(); // unplugged
-    ASSERT_TRUE(waitUntil([&] { return !w->MB1->MBWaitingForPort().isEmpty(); }, 10000));
-    ASSERT_TRUE(waitUntil([&] { return w->Tools->Label_Note->text().contains("Waiting for"); }, 2000));
+    ASSERT_WAIT(!w->MB1->MBWaitingForPort().isEmpty(), 10000);
+    ASSERT_WAIT(w->Tools->Label_Note->text().contains("Waiting for"), 2000);
     const int before = replies;
     sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs); // plugged back in
     ASSERT_TRUE(sim->started());
-    ASSERT_TRUE(waitUntil([&] { return replies >= before + 5; }, 20000));
+    ASSERT_WAIT(replies >= before + 5, 20000);
     EXPECT_FALSE(w->Tools->Label_Note->text().contains("Waiting for"));
     w->Tools->stopRecording();
 
