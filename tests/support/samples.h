@@ -5,6 +5,9 @@
 #include "instrument/codes.h"
 #include "instrument/exchange.h"
 
+#include <array>
+#include <vector>
+
 namespace vx::test {
 
 // A reply from firmware of 2014-03-15 measuring 12 mA on the current input (scaled 4..20 mA), its
@@ -64,6 +67,17 @@ inline instrument::Request sampleRequest(const SampleRequest& s = {}) {
     q.ModbusBaudRate = s.baudRate;
     q.ModbusAddress = s.address;
     return q;
+}
+
+// The request as the link frames it for the traffic record: slave 1, the exchange's header, the
+// request's bytes and the two bytes of the check as given.
+inline std::vector<std::uint8_t> requestFrame(const instrument::Request& q,
+                                              std::array<std::uint8_t, 2> check = {}) {
+    std::vector<std::uint8_t> frame = {0x01, 0x00, 0x01};
+    const auto data = instrument::encodeRequest(q);
+    frame.insert(frame.end(), data.begin(), data.end());
+    frame.insert(frame.end(), check.begin(), check.end());
+    return frame;
 }
 
 } // namespace vx::test

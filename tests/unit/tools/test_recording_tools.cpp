@@ -237,10 +237,7 @@ TEST(Traffic, TheRingKeepsTheLastAndDecodesWhatItKept) {
     TrafficRing ring(3);
     ins::Request q;
     q.Year = 2024;
-    std::vector<std::uint8_t> request = {0x01, 0x00, 0x01};
-    const auto data = ins::encodeRequest(q);
-    request.insert(request.end(), data.begin(), data.end());
-    request.insert(request.end(), {0xAB, 0xCD});
+    const std::vector<std::uint8_t> request = vx::test::requestFrame(q, {0xAB, 0xCD});
     const std::vector<std::uint8_t> slaveErr = {0x81, 0x00, 130, 0x12, 0x34};
     for (int i = 0; i < 5; ++i) {
         LinkExchange e;

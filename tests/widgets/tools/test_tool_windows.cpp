@@ -95,10 +95,7 @@ TEST_F(ToolWindowsTest, TrendDrawsGapsAndReadsTheCursorInBothLanguages) {
 TEST_F(ToolWindowsTest, MonitorFiltersFailuresShowsFieldsAndSaves) {
     auto w = open();
     ToolWindows& t = *w->Tools;
-    const auto request = ins::encodeRequest(ins::Request{});
-    std::vector<std::uint8_t> frame = {0x01, 0x00, 0x01};
-    frame.insert(frame.end(), request.begin(), request.end());
-    frame.insert(frame.end(), {0, 0});
+    const std::vector<std::uint8_t> frame = vx::test::requestFrame({});
     for (int i = 0; i < 30; ++i) {
         LinkExchange e;
         e.wallMs = 1000 + i;
