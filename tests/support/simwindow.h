@@ -2,6 +2,7 @@
 // The configurator's window against a running vx2207-sim, as the end-to-end fixtures start it: a
 // settings file of its own, the simulator's device in the port list, the port open and one good reply
 // shown.
+#include "app/DUTHiba.h"
 #include "app/Main.h"
 #include "link/mb.h"
 #include "sim/harness.h"
@@ -38,6 +39,7 @@ struct SimWindow {
     QTemporaryDir dir;
     std::unique_ptr<vx::sim::SimProcess> sim;
     std::unique_ptr<TForm_Main> w;
+    std::unique_ptr<TForm_DUTHiba> dialog; // the firmware dialog, where the window was made with it
 
     ~SimWindow() { stop(); }
     // language: the one the settings file selects; null leaves the file out (the program's default).
@@ -47,7 +49,12 @@ struct SimWindow {
         const std::vector<std::string>& simArgs, QStringList args, const char* language,
         Prepare prepare = [](TForm_Main&) {}) {
         sim = std::make_unique<vx::sim::SimProcess>(VX2207_SIM, simArgs);
-        if (!sim->started()) return false;
+        if (!sim->started() || !makeWindow(std::move(args), language)) return false;
+        prepare(*w);
+        return open(sim->devicePath()) && reply();
+    }
+    // The window alone, with the firmware dialog as the program gives it one when asked.
+    bool makeWindow(QStringList args, const char* language, bool withDialog = false) {
         if (language) {
             QFile settings(dir.filePath("vx.ini"));
             if (!settings.open(QIODevice::WriteOnly)) return false;
@@ -57,10 +64,17 @@ struct SimWindow {
         o.settingsPath = dir.filePath("vx.ini");
         o.arguments = std::move(args);
         w = std::make_unique<TForm_Main>(std::move(o));
+        if (withDialog) {
+            dialog = std::make_unique<TForm_DUTHiba>(w.get());
+            w->setFirmwareDialog(dialog.get());
+        }
         w->FormActivate();
-        prepare(*w);
-        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
-        return w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath())) && reply();
+        return true;
+    }
+    // Opens `port` on the link panel as a user would pick it from the list.
+    bool open(const std::string& port) {
+        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(port));
+        return w->MB1->MBOpenPort(QString::fromStdString(port));
     }
     template <typename F> bool until(F condition, WaitBound bound = {.replies = 100}) {
         return waitOn(*w, condition, bound);
@@ -72,6 +86,7 @@ struct SimWindow {
     }
     void stop() {
         if (w) w->MB1->MBClosePort();
+        dialog.reset(); // before its owner, which would delete it too
         w.reset();
         sim.reset();
     }
