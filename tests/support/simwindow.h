@@ -91,3 +91,26 @@ struct SimWindow {
         sim.reset();
     }
 };
+
+// The window in the maker's mode, without a port, as on a connection that has answered (commands may go
+// out): for tests of what it would send.
+struct AnsweredWindow {
+    QTemporaryDir dir;
+    std::unique_ptr<TForm_Main> w;
+
+    AnsweredWindow() {
+        TForm_Main::Options o;
+        o.settingsPath = dir.filePath("vx.ini");
+        o.arguments = QStringList{"/QARNEL"};
+        w = std::make_unique<TForm_Main>(std::move(o));
+        w->FormActivate();
+        w->Commands.portOpened();
+        w->Commands.transactionEnded(vx::app::CommandGuard::Outcome::Reply);
+    }
+    // The request's bytes as the next poll would send them.
+    std::vector<std::uint8_t> requestBytes() {
+        w->BuildRequest();
+        const mb::TxFrameBuffer& tx = w->MB1->engine().txBuffer();
+        return {tx.frame() + 3, tx.frame() + 3 + tx.dataNumber()};
+    }
+};
