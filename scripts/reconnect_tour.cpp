@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     const std::string simulator = argv[1];
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
-    useProgramFont();
+    vx::app::prepareApplication(); // the look and numbers of vx2207-config
 
     QTemporaryDir dir;
     const std::string link = dir.filePath(QStringLiteral("vx2207-sim.tty")).toStdString();

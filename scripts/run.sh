@@ -35,7 +35,9 @@ else
     shot="$out/configurator.png"
     rm -f "$shot"
     echo "No display: running under Xvfb, opening $link and waiting for the first good reply."
-    VX_OPEN_PORT="$link" VX_SCREENSHOT="$shot" \
-        xvfb-run -a -s "-screen 0 1280x800x24" "$app" "$@"
+    # The window as vx2207-config starts it (its settings file too), in a program of its own that grabs it.
+    cmake --build "$dir" --target vx_window_tour >/dev/null
+    xvfb-run -a -s "-screen 0 1280x800x24" "$dir/app/vx_window_tour" --settings "$dir/app/vx2207-config.ini" \
+        --shot "$shot" --port "$link" "$@"
     echo "Screenshot of the live window: $shot"
 fi

@@ -6,7 +6,8 @@
 # simulator unplugged and plugged back in, and the calibration records with a certificate.
 set -euo pipefail
 dir=${1:-build/release}
-exe="$dir/app/vx2207-config"
+# The main window as vx2207-config starts it, in a program of its own that grabs it.
+tour="$dir/app/vx_window_tour"
 out=build/screenshots
 # A sanitizer build also works; leaks inside the X libraries are none of ours.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
@@ -14,12 +15,11 @@ mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-shot() { # language, name, extra arguments...
+cmake --build "$dir" --target vx_window_tour >/dev/null
+shot() { # language, name, tour options and program arguments...
     local language=$1 name=$2
     shift 2
-    printf '[Language]\nGsSelectedLanguage=%s\n' "$language" >"$work/settings.ini"
-    VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT="$out/$name.png" \
-        xvfb-run -a -s "-screen 0 ${SCREEN:-1280x800}x24" "$exe" "$@"
+    xvfb-run -a -s "-screen 0 ${SCREEN:-1280x800}x24" "$tour" --language "$language" --shot "$out/$name.png" "$@"
     echo "$out/$name.png"
 }
 
@@ -29,21 +29,19 @@ shot english main-english-maker /QARNEL
 shot magyar main-magyar-maker /qarnel
 pages=(settings input-calibration output-calibration output-check test)
 for i in 1 2 3 4; do
-    VX_SCREENSHOT_PAGE=$i shot english "page-${pages[$i]}-english" /QARNEL
-    VX_SCREENSHOT_PAGE=$i shot magyar "page-${pages[$i]}-magyar" /QARNEL
+    shot english "page-${pages[$i]}-english" --page $i /QARNEL
+    shot magyar "page-${pages[$i]}-magyar" --page $i /QARNEL
 done
 # A dark desktop theme.
-VX_SCREENSHOT_PALETTE=dark shot english main-english-maker-dark /QARNEL
-VX_SCREENSHOT_PALETTE=dark shot magyar main-magyar-dark
-VX_SCREENSHOT_PALETTE=dark VX_SCREENSHOT_PAGE=2 shot english page-output-calibration-english-dark /QARNEL
+shot english main-english-maker-dark --dark /QARNEL
+shot magyar main-magyar-dark --dark
+shot english page-output-calibration-english-dark --dark --page 2 /QARNEL
 # Screens smaller than the window: it opens on the screen and the client area scrolls.
 SCREEN=1024x768 shot english main-english-maker-1024x768 /QARNEL
 SCREEN=1280x800 QT_SCALE_FACTOR=2 shot english main-english-maker-1280x800-2x /QARNEL
 SCREEN=2560x1600 QT_SCALE_FACTOR=2 shot english main-english-maker-2x /QARNEL
 for language in english magyar; do
-    printf '[Language]\nGsSelectedLanguage=%s\n' "$language" >"$work/settings.ini"
-    VX_SETTINGS_FILE="$work/settings.ini" VX_SCREENSHOT_DIALOG="$out/dialog-$language.png" \
-        xvfb-run -a -s "-screen 0 1280x800x24" "$exe"
+    xvfb-run -a -s "-screen 0 1280x800x24" "$tour" --language "$language" --dialog "$out/dialog-$language.png"
     echo "$out/dialog-$language.png"
 done
 
@@ -65,11 +63,11 @@ done
 # The demo instrument with its banner (its simulator found on PATH as an installed one would be beside
 # the program), and the panel on a network port (the simulator listening on TCP itself) after a second
 # of polling, when the round trip is shown.
-PATH="$dir/sim:$PATH" VX_OPEN_PORT=demo://V VX_SCREENSHOT_REPLIES=5 shot english demo-english
-PATH="$dir/sim:$PATH" VX_OPEN_PORT=demo://M VX_SCREENSHOT_REPLIES=5 shot magyar demo-magyar
+PATH="$dir/sim:$PATH" shot english demo-english --replies 5 --port demo://V
+PATH="$dir/sim:$PATH" shot magyar demo-magyar --replies 5 --port demo://M
 "$dir/sim/vx2207-sim" --tcp 0 >"$work/sim-address" &
 sim=$!
 for _ in $(seq 50); do [ -s "$work/sim-address" ] && break; sleep 0.1; done
-VX_OPEN_PORT=$(head -1 "$work/sim-address") VX_SCREENSHOT_REPLIES=40 shot english network-port-english
+shot english network-port-english --replies 40 --port "$(head -1 "$work/sim-address")"
 kill "$sim"
 wait "$sim" || true

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     const QByteArray language = argc > 3 ? QByteArray(argv[3]) : QByteArray("english");
     QDir().mkpath(out);
-    useProgramFont();
+    vx::app::prepareApplication(); // the look and numbers of vx2207-config
 
     vx::sim::SimProcess sim(argv[1], {"--signal", "0.1234", "--noise", "20", "--exit-with-parent"});
     if (!sim.started()) {

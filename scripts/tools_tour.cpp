@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     const QByteArray language = argc > 3 ? QByteArray(argv[3]) : QByteArray("english");
     QDir().mkpath(out);
-    useProgramFont();
+    vx::app::prepareApplication(); // the look and numbers of vx2207-config
 
     vx::sim::SimProcess sim(
         argv[1], {"--calibrated", "--signal", "sine:4:20:6", "--drop", "0.05", "--exit-with-parent"});

@@ -1,7 +1,9 @@
 #pragma once
-// What the screenshot tours share: the program's font, a settings file choosing the language, opening the
-// simulator's port and waiting for the window's next good reply in a real event loop.
+// What the screenshot tours share (besides the program's own start, app/Startup.h): a settings file choosing
+// the language, opening the simulator's port and waiting for the window's next good reply in a real event
+// loop.
 #include "app/Main.h"
+#include "app/Startup.h"
 #include "link/mb.h"
 
 #include <QApplication>
@@ -11,13 +13,6 @@
 #include <QTimer>
 
 #include <string>
-
-// The font vx2207-config sets, so that the pictures look as the program does.
-inline void useProgramFont() {
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
-}
 
 // A settings file in `dir` that selects `language`: its path, empty when it cannot be written.
 inline QString languageSettings(const QTemporaryDir& dir, const QByteArray& language) {

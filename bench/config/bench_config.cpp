@@ -13,6 +13,7 @@
 // floor the configurator is compared with. BENCH_SECONDS sets the length of each run (default 20).
 #include "app/DUTHiba.h"
 #include "app/Main.h"
+#include "app/Startup.h"
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 #include "floorwindow.h"
@@ -272,11 +273,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // As the program starts: the desktop's separator and the window font.
+    // As the program starts, on a Hungarian desktop.
+    vx::app::prepareApplication();
     vx::setDecimalSeparator(",");
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
     bool ok = false;
     double seconds = qEnvironmentVariableIntValue("BENCH_SECONDS", &ok);
     if (!ok || seconds <= 0) seconds = 20;

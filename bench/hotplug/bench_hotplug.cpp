@@ -1,5 +1,6 @@
 // The hot-plug watch: how long a device appearing or going takes to reach the port list, and what the
 // idle configurator costs in CPU while the watch is armed.
+#include "bench/support/proc.h"
 #include "bench/support/widgetmain.h"
 #include "link/mb.h"
 #include "link/portdiscovery.h"
@@ -104,17 +105,6 @@ BENCHMARK(BM_ListRebuildWithBusyPorts)
     ->Iterations(30)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
-
-// Nanoseconds on a CPU of all the process's threads.
-double cpuNs(pid_t pid) {
-    double sum = 0;
-    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-        double ns = 0;
-        std::ifstream(task.path() / "schedstat") >> ns;
-        sum += ns;
-    }
-    return sum;
-}
 
 // Times the process was woken from sleep (all threads).
 double wakeups(pid_t pid) {

@@ -1,6 +1,7 @@
 // The poll cycle against vx2207-sim over a pseudo-terminal: request, reply, 50 ms pause, next request.
 // One iteration is one cycle; the counters compare the cycle rate with 1 / (50 ms + wire time), the
 // best a cycle can do, and tell the simulator's CPU time per reply.
+#include "bench/support/proc.h"
 #include "instrument/exchange.h"
 #include "sim/harness.h"
 
@@ -15,14 +16,6 @@ using namespace vx::instrument;
 namespace {
 
 constexpr std::uint16_t kPauseMs = 50;
-
-// CPU time the process has used, in nanoseconds (the scheduler's own account, finer than clock ticks).
-double cpuNs(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/schedstat");
-    double ns = 0;
-    f >> ns;
-    return ns;
-}
 
 void BM_PollCycle(benchmark::State& state) {
     const unsigned baud = static_cast<unsigned>(state.range(0));

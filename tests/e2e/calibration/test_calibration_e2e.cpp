@@ -9,7 +9,6 @@
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,14 +43,6 @@ protected:
         ASSERT_TRUE(SimWindow::start(simArgs, {"/QARNEL"}, nullptr));
     }
     std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
-    // Waits, reply by reply, until the condition holds.
-    template <typename F> bool until(F condition, int replies = 100) {
-        for (int i = 0; i < replies; ++i) {
-            if (condition()) return true;
-            if (!reply()) return false;
-        }
-        return condition();
-    }
 
     // The external meter, read once the instrument drives the PWM the window forces (or, unforced,
     // the PWM the last reply reported).
@@ -124,7 +115,7 @@ protected:
                 still = same && applied ? still + 1 : 0;
                 return still >= 2;
             },
-            400))
+            {.replies = 400}))
             << signal;
     }
 };
@@ -291,15 +282,6 @@ TEST_F(CalibrationBench, TestPageCommandsAreCarriedOut) {
 }
 
 namespace {
-// Serves the window's events until the condition holds; false after `ms`.
-template <typename F> bool waitFor(F condition, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
 QByteArray contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
@@ -342,7 +324,7 @@ TEST_F(CalibrationBench, NextTakesOnlyAFreshReading) {
     ASSERT_EQ(w->InCal.step, 11);
     const std::int32_t settled = w->LastReply.AdFiltered1;
     ::kill(sim->pid(), SIGSTOP);
-    ASSERT_TRUE(waitFor([&] { return !w->Fresh.reading(); }));
+    ASSERT_TRUE(until([&] { return !w->Fresh.reading(); }, {.ms = 10000}));
     w->LastReply.AdFiltered1 = settled + 4242; // whatever the window still holds is not taken
     w->SpeedButton_InputCalibrationNext->click();
     QTest::qWait(400);
@@ -350,7 +332,7 @@ TEST_F(CalibrationBench, NextTakesOnlyAFreshReading) {
     EXPECT_EQ(w->ListBox_InputCalibrated->count(), 0);
     EXPECT_TRUE(w->Label_InputCalibrationWaiting->isVisibleTo(w->TabSheet_InputCalibration));
     ::kill(sim->pid(), SIGCONT);
-    ASSERT_TRUE(waitFor([&] { return w->InCal.step != 11; }));
+    ASSERT_TRUE(until([&] { return w->InCal.step != 11; }, {.ms = 10000}));
     EXPECT_EQ(w->Low[0], settled);
     EXPECT_EQ(w->ListBox_InputCalibrated->count(), 1);
     EXPECT_FALSE(w->Label_InputCalibrationWaiting->isVisibleTo(w->TabSheet_InputCalibration));

@@ -6,6 +6,7 @@
 #include "sim/harness.h"
 #include "sim/model.h"
 #include "sim/statefile.h"
+#include "simwindow.h"
 #include "waitfor.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
@@ -33,7 +34,7 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 
-class ConfigE2E : public ::testing::Test {
+class ConfigE2E : public ::testing::Test, protected SimWindow {
 protected:
     // The window as the program starts it, with its dialog, a settings file of its own and the
     // simulator's device in the port list.
@@ -42,44 +43,19 @@ protected:
         stop();
         sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs);
         ASSERT_TRUE(sim->started());
-        QFile f(dir.filePath("vx.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray("[Language]\nGsSelectedLanguage=") + language + "\n");
-        f.close();
-        TForm_Main::Options o;
-        o.settingsPath = dir.filePath("vx.ini");
-        o.arguments = std::move(args);
-        w = std::make_unique<TForm_Main>(std::move(o));
-        dialog = std::make_unique<TForm_DUTHiba>(w.get());
-        w->setFirmwareDialog(dialog.get());
+        ASSERT_TRUE(makeWindow(std::move(args), language, true));
         w->Terminate = [this] { ++terminations; };
-        w->FormActivate();
     }
-    bool open() {
-        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(sim->devicePath()));
-        return w->MB1->MBOpenPort(QString::fromStdString(sim->devicePath()));
-    }
-    // Waits for the next good reply to be on screen.
-    bool nextReply(int timeoutMs = kWaitMs) {
-        QSignalSpy spy(w.get(), &TForm_Main::replyShown);
-        return spy.wait(timeoutMs);
-    }
+    bool open() { return SimWindow::open(sim->devicePath()); }
     void TearDown() override {
         stop();
         vx::setDecimalSeparator(".");
     }
     void stop() {
-        if (w) w->MB1->MBClosePort();
-        dialog.reset(); // before its owner, which would delete it too
-        w.reset();
-        sim.reset();
+        SimWindow::stop();
         terminations = 0;
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TForm_Main> w;
-    std::unique_ptr<TForm_DUTHiba> dialog;
     int terminations = 0;
 };
 
@@ -89,7 +65,7 @@ TEST_F(ConfigE2E, FirstReplyShowsThePagesAndFillsTheEditor) {
     start({"--variant", "V", "--signal", "0.12345", "--noise", "0"});
     EXPECT_FALSE(w->PageControl1->isVisibleTo(w.get()));
     ASSERT_TRUE(open());
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     EXPECT_TRUE(w->PageControl1->isVisibleTo(w.get()));
     EXPECT_TRUE(w->GroupBox_System->isVisibleTo(w.get()));
     EXPECT_TRUE(w->Label_KeszulekAltipus->isVisibleTo(w.get()));
@@ -114,7 +90,7 @@ TEST_F(ConfigE2E, ValuesFollowTheRangeWithTheLocaleSeparator) {
     start({"--calibrated", "--signal", "0.12345", "--noise", "0"});
     vx::setDecimalSeparator(",");
     ASSERT_TRUE(open());
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     // Factory settings measure current: range 6 in mA.
     EXPECT_EQ(w->Label_BemenoErtek->text(), "0,123 mA");
     EXPECT_EQ(w->Label_BemenoErtek2->text(), "0,123 mA");
@@ -157,8 +133,8 @@ TEST_F(ConfigE2E, AHungarianDesktopSendsTheStoredScaleBack) {
     start({"--state", state});
     vx::setDecimalSeparator(",");
     ASSERT_TRUE(open());
-    ASSERT_TRUE(nextReply());
-    ASSERT_TRUE(nextReply()); // this reply's request was built from the filled editor
+    ASSERT_TRUE(reply());
+    ASSERT_TRUE(reply()); // this reply's request was built from the filled editor
     EXPECT_EQ(w->Edit_InputHigh->text(), "12,500");
     EXPECT_EQ(w->Edit_OutputLow->text(), "4,250");
     EXPECT_EQ(w->Edit_OutputHigh->text(), "22,500");
@@ -185,7 +161,7 @@ TEST_F(ConfigE2E, SilenceAndTimeOutsHideThePagesUntilTheNextGoodReply) {
     w->MB1->setMBMasterTimeOut(60);
     w->MB1->setMBMasterMaxTryNumber(1);
     ASSERT_TRUE(open());
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     const QString firmware = w->Label_FormverVerzio->text();
     bool sawHidden = false, shownAgain = false;
     for (int i = 0; i < 200 && !(sawHidden && shownAgain); ++i) {
@@ -204,7 +180,7 @@ TEST_F(ConfigE2E, SilenceAndTimeOutsHideThePagesUntilTheNextGoodReply) {
 TEST_F(ConfigE2E, WritingSettingsIsAcknowledgedAndReadBack) {
     start({"--variant", "V"});
     ASSERT_TRUE(open());
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     w->RadioGroup_BemenetTipusa->setItemIndex(1);
     EXPECT_EQ(w->Label_InputHighMertekegyseg->text(), "V");
     w->Edit_InputLow->setText("-10");
@@ -220,7 +196,7 @@ TEST_F(ConfigE2E, WritingSettingsIsAcknowledgedAndReadBack) {
     EXPECT_EQ(w->Edit_InputHigh->text(), "125.00");
     EXPECT_EQ(w->Edit_OutputHigh->text(), "10.000");
     EXPECT_EQ(w->RadioGroup_KimenetTipusa->ItemIndex(), 1);
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     EXPECT_EQ(w->Label_Output->text(), "0 ... +10.5 V");
     EXPECT_TRUE(w->Image_34->isVisibleTo(w->TabSheet_Uzemmod));
     EXPECT_FALSE(w->Image_56->isVisibleTo(w->TabSheet_Uzemmod));
@@ -241,7 +217,7 @@ TEST_F(ConfigE2E, FactoryDefaultsFollowTheVariant) {
     EXPECT_EQ(w->ComboBox_MODBUSBaudRate->currentIndex(), 2);
 
     ASSERT_TRUE(open());
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     w->Edit_InputLow->setText("1");
     w->Button_GyariAlapSkalaClick();
     EXPECT_EQ(w->Edit_InputLow->text(), "-25.000");
@@ -293,7 +269,7 @@ TEST_F(ConfigE2E, RefusedFirmwareShowsTheDialogAndEndsTheProgram) {
 TEST_F(ConfigE2E, ClosingThePortStopsTheCycleAndReopeningSetsTheVariantUpAgain) {
     start({"--variant", "M"});
     ASSERT_TRUE(open());
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     EXPECT_EQ(w->ShownInstrumentType, 1);
     w->MB1->MBClosePort();
     // A request that was waiting for its pause ends as a closed port: the pages go.
@@ -305,7 +281,7 @@ TEST_F(ConfigE2E, ClosingThePortStopsTheCycleAndReopeningSetsTheVariantUpAgain) 
     w->GroupBox_MODBUSOutputSettings->hide(); // changed behind the window's back
     ASSERT_TRUE(open());
     EXPECT_EQ(w->ShownInstrumentType, -1);
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     EXPECT_TRUE(w->GroupBox_MODBUSOutputSettings->isVisibleTo(w.get()));
 }
 
@@ -347,7 +323,7 @@ TEST_F(ConfigE2E, AnInstrumentThatComesBackOnItsPathIsPolledAgain) {
     start({"--link", link, "--exit-with-parent"});
     qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(link));
     ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(link)));
-    ASSERT_TRUE(nextReply());
+    ASSERT_TRUE(reply());
     sim.reset(); // unplugged: the simulator ends and takes its link along
     ASSERT_WAIT(!w->MB1->MBWaitingForPort().isEmpty(), kWaitMs);
     QSignalSpy replies(w.get(), &TForm_Main::replyShown);

@@ -2,6 +2,8 @@
 #include "sim/harness.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -14,16 +16,28 @@ TEST(Program, TerminationSignalsEndItAsClosingTheWindowDoes) {
     QTemporaryDir dir;
     for (const int sig : {SIGTERM, SIGHUP}) {
         const QString ini = dir.filePath(QStringLiteral("vx%1.ini").arg(sig));
-        qputenv("VX_SETTINGS_FILE", QFile::encodeName(ini));
-        qputenv("VX_OPEN_PORT", QByteArray::fromStdString(sim.devicePath()));
-        qputenv("VX_EXIT_AFTER_SHOW", "1"); // "shown ..." once the window is up; the port opens next
-        // The harness starts any program that prints a line when it is ready.
-        vx::sim::SimProcess program(VX2207_CONFIG, {}, false);
-        for (const char* name : {"VX_SETTINGS_FILE", "VX_OPEN_PORT", "VX_EXIT_AFTER_SHOW"})
-            qunsetenv(name);
-        ASSERT_TRUE(program.started()) << sig;
-        ASSERT_EQ(::kill(program.pid(), sig), 0);
-        EXPECT_EQ(program.stop(), 0) << sig; // exited by itself, not killed by the signal
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VX_SETTINGS_FILE"), ini);
+        program.setProcessEnvironment(env);
+        program.setReadChannel(QProcess::StandardError);
+        // The port given on the command line, polled: its trace shows the first good reply.
+        program.start(VX2207_CONFIG, {"--verbose", "--port", QString::fromStdString(sim.devicePath())});
+        struct Reap {
+            QProcess& p;
+            ~Reap() {
+                if (p.state() != QProcess::NotRunning) p.kill(), p.waitForFinished();
+            }
+        } reap{program};
+        const QRegularExpression polled(QStringLiteral("vx.link outcome: OK, attempt [1-9]"));
+        QString trace;
+        while (!trace.contains(polled) && program.waitForReadyRead(10000))
+            trace += QString::fromLocal8Bit(program.readAllStandardError());
+        ASSERT_TRUE(trace.contains(polled)) << sig << trace.right(2000).toStdString();
+        ASSERT_EQ(::kill(static_cast<pid_t>(program.processId()), sig), 0);
+        ASSERT_TRUE(program.waitForFinished(10000)) << sig;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << sig; // ended by itself, not by the signal
+        EXPECT_EQ(program.exitCode(), 0) << sig;
         QFile f(ini);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << sig;
         const QByteArray text = f.readAll();

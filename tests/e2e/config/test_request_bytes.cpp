@@ -4,6 +4,7 @@
 #include "common/pictureformat.h"
 #include "instrument/codes.h"
 #include "link/mb.h"
+#include "simwindow.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -25,32 +26,19 @@ namespace ins = vx::instrument;
 
 namespace {
 
-class RequestBytes : public ::testing::Test {
+class RequestBytes : public ::testing::Test, protected AnsweredWindow {
 protected:
-    RequestBytes() {
-        TForm_Main::Options o;
-        o.settingsPath = dir.filePath("vx.ini");
-        o.arguments = QStringList{"/QARNEL"};
-        w = std::make_unique<TForm_Main>(std::move(o));
-        w->FormActivate();
-        // As on a connection that has answered: commands may go out.
-        w->Commands.portOpened();
-        w->Commands.transactionEnded(vx::app::CommandGuard::Outcome::Reply);
-    }
     std::vector<std::uint8_t> build() {
-        w->BuildRequest();
-        const mb::TxFrameBuffer& tx = w->MB1->engine().txBuffer();
-        EXPECT_EQ(tx.dataNumber(), ins::kRequestSize);
+        std::vector<std::uint8_t> b = requestBytes();
+        EXPECT_EQ(b.size(), ins::kRequestSize);
         EXPECT_EQ(w->MB1->MBMasterCommandToSlave(), 1);
-        return {tx.frame() + 3, tx.frame() + 3 + tx.dataNumber()};
+        return b;
     }
     static float single(const std::vector<std::uint8_t>& b, std::size_t at) {
         float f;
         std::memcpy(&f, b.data() + at, 4);
         return f;
     }
-    QTemporaryDir dir;
-    std::unique_ptr<TForm_Main> w;
 };
 
 } // namespace

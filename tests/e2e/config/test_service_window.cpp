@@ -3,6 +3,7 @@
 #include "app/Main.h"
 #include "instrument/codes.h"
 #include "link/mb.h"
+#include "simwindow.h"
 #include "widgets/mbargraph.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
@@ -25,23 +26,9 @@ namespace ins = vx::instrument;
 
 namespace {
 
-class ServiceWindow : public ::testing::Test {
+class ServiceWindow : public ::testing::Test, protected AnsweredWindow {
 protected:
-    ServiceWindow() {
-        TForm_Main::Options o;
-        o.settingsPath = dir.filePath("vx.ini");
-        o.arguments = QStringList{"/QARNEL"};
-        w = std::make_unique<TForm_Main>(std::move(o));
-        w->FormActivate();
-        // As on a connection that has answered: commands may go out.
-        w->Commands.portOpened();
-        w->Commands.transactionEnded(vx::app::CommandGuard::Outcome::Reply);
-    }
-    ins::Request request() {
-        w->BuildRequest();
-        const mb::TxFrameBuffer& tx = w->MB1->engine().txBuffer();
-        return ins::decodeRequest(std::span(tx.frame() + 3, tx.dataNumber()));
-    }
+    ins::Request request() { return ins::decodeRequest(requestBytes()); }
     QStringList list(QListWidget* l) const {
         QStringList out;
         for (int i = 0; i < l->count(); ++i)
@@ -49,8 +36,6 @@ protected:
         return out;
     }
     void go(QWidget* page) { w->PageControl1->setActivePage(page); }
-    QTemporaryDir dir;
-    std::unique_ptr<TForm_Main> w;
 };
 
 } // namespace

@@ -50,22 +50,36 @@ appstreamcli validate --no-net --strict "$prefix/share/metainfo/$id.metainfo.xml
     fail "metainfo does not validate: $(cat "$root/appstream.log")"
 grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" || fail "metainfo lacks release $version"
 
-# Closing the window writes the settings: the installed program into the user's configuration folder,
+# The program as a user starts it, with the demo instrument (its simulator installed beside it, or on
+# PATH): it shows the window and polls; the end a logout or kill asks for (SIGTERM) closes it as its
+# window's close does, writing the settings: the installed program into the user's configuration folder,
 # a copy outside any installed tree (as in the build folder) beside itself.
 home=$root/home
 mkdir -p -m 700 "$home/runtime"
 run() {
     env -u DISPLAY -u WAYLAND_DISPLAY -u VX_SETTINGS_FILE HOME="$home" XDG_CONFIG_HOME="$home/config" \
-        XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen VX_CLOSE_AFTER_SHOW=1 "$1"
+        XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen PATH="$prefix/bin:$PATH" \
+        "$1" --verbose --demo 2>"$root/trace" &
+    local pid=$! polled=
+    for _ in $(seq 200); do
+        grep -q 'vx.link outcome: OK, attempt [1-9]' "$root/trace" && polled=1 && break
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    [ -n "$polled" ] || echo "no good reply from the demo: $(tail -c 1000 "$root/trace")" >&2
+    kill -TERM $pid 2>/dev/null
+    wait $pid
+    local status=$?
+    [ -n "$polled" ] && [ $status -eq 0 ]
 }
-run "$config" || fail "the installed program did not close cleanly"
+run "$config" || fail "the installed program did not start, poll and end cleanly"
 [ -f "$home/config/vx2207-config.ini" ] || fail "installed: no $home/config/vx2207-config.ini"
 [ ! -e "$prefix/bin/vx2207-config.ini" ] || fail "installed: wrote beside the executable"
 rm -f "$home/config/vx2207-config.ini"
 mkdir -p "$root/loose"
 ln -f "$build/app/vx2207-config" "$root/loose/vx2207-config" 2>/dev/null ||
     cp "$build/app/vx2207-config" "$root/loose/vx2207-config"
-run "$root/loose/vx2207-config" || fail "the loose copy did not close cleanly"
+run "$root/loose/vx2207-config" || fail "the loose copy did not start, poll and end cleanly"
 [ -f "$root/loose/vx2207-config.ini" ] || fail "not installed: no settings file beside the executable"
 [ ! -e "$home/config/vx2207-config.ini" ] || fail "not installed: wrote into the configuration folder"
 

@@ -5,6 +5,7 @@
 #include "link/mb.h"
 #include "ser2net.h"
 #include "sim/harness.h"
+#include "simwindow.h"
 #include "widgets/speedbutton.h"
 
 #include <QAction>
@@ -42,16 +43,7 @@ struct NetWindow {
         if (w) w->MB1->MBClosePort();
     }
     // Waits for the condition, reply by reply or event by event, for at most `ms`.
-    template <typename F> bool until(F condition, int ms = 8000) {
-        QElapsedTimer t;
-        t.start();
-        while (!condition()) {
-            if (t.elapsed() > ms) return false;
-            QSignalSpy spy(w.get(), &TForm_Main::replyShown);
-            spy.wait(100);
-        }
-        return true;
-    }
+    template <typename F> bool until(F condition, int ms = 8000) { return waitOn(*w, condition, {.ms = ms}); }
     QString label(const char* name) const { return w->findChild<QLabel*>(name)->text(); }
     bool listed(const QString& text) const {
         for (const auto& e : w->MB1->MBPortEntries())

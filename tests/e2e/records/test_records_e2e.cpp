@@ -28,11 +28,7 @@ constexpr double kInputErrorResolution = 1e-4;   // % of span: the reply's singl
 
 struct Witness : ::testing::Test, SimWindow {
     std::string file(const char* name) const { return dir.filePath(name).toStdString(); }
-    template <typename F> bool until(F condition, int replies = 200) {
-        for (int i = 0; i < replies && !condition(); ++i)
-            if (!reply()) return false;
-        return condition();
-    }
+    static constexpr WaitBound kSteps{.replies = 200};
     // Walks one check as the engineer would: types the meter's reading on the output, applies the
     // calibrator's signal and confirms on the input.
     void check(vx::app::records::RecordsWindow& r, bool output, rec::Phase phase) {
@@ -42,17 +38,19 @@ struct Witness : ::testing::Test, SimWindow {
             const rec::CheckPoint point = *r.procedure().current();
             const std::size_t index = r.procedure().index();
             if (output) {
-                ASSERT_TRUE(until([&] { return r.Button_RecordPoint->isEnabled(); }));
+                ASSERT_TRUE(until([&] { return r.Button_RecordPoint->isEnabled(); }, kSteps));
                 sim::OutputLevel m;
-                ASSERT_TRUE(until(
-                    [&] { return sim::readMeter(file("meter"), &m) && m.pwm == w->LastReply.PwmValue; }));
+                ASSERT_TRUE(
+                    until([&] { return sim::readMeter(file("meter"), &m) && m.pwm == w->LastReply.PwmValue; },
+                          kSteps));
                 r.Edit_Reference->setText(QString::number(m.currentMa, 'f', 6));
             } else {
                 ASSERT_TRUE(sim::sendControl(file("control"),
                                              "signal " + QByteArray::number(point.nominal).toStdString()));
             }
             r.Button_RecordPoint->click();
-            ASSERT_TRUE(until([&] { return r.procedure().index() != index || !r.procedure().running(); }))
+            ASSERT_TRUE(
+                until([&] { return r.procedure().index() != index || !r.procedure().running(); }, kSteps))
                 << index;
         }
     }
@@ -70,8 +68,8 @@ TEST_F(Witness, AsFoundCalibrateAsLeft) {
     w->Edit_OutputLow->setText("4");
     w->Edit_OutputHigh->setText("20");
     w->SpeedButton_WriteSettings->setDown(true);
-    ASSERT_TRUE(
-        until([&] { return !w->SpeedButton_WriteSettings->Down() && !w->SpeedButton_Reset->Down(); }));
+    ASSERT_TRUE(until([&] { return !w->SpeedButton_WriteSettings->Down() && !w->SpeedButton_Reset->Down(); },
+                      kSteps));
 
     vx::app::records::RecordsWindow* r = w->Records->showRun();
     ASSERT_TRUE(r);
@@ -96,7 +94,7 @@ TEST_F(Witness, AsFoundCalibrateAsLeft) {
     w->High = truth.high;
     for (TSpeedButton* store : {w->SpeedButton_WriteOutputCalibrationToVX, w->SpeedButton_ADCalBeiras}) {
         store->click();
-        ASSERT_TRUE(until([&] { return !store->Down(); }));
+        ASSERT_TRUE(until([&] { return !store->Down(); }, kSteps));
     }
     ASSERT_EQ(r->run().constants.size(), 2u);
     EXPECT_EQ(

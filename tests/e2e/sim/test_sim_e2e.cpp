@@ -2,6 +2,7 @@
 #include "instrument/codes.h"
 #include "link/core/crc16.h"
 #include "link/core/linecode.h"
+#include "samples.h"
 #include "sim/harness.h"
 
 #include <gtest/gtest.h>
@@ -20,21 +21,15 @@ using namespace std::chrono_literals;
 namespace {
 
 Request settingsRequest() {
-    Request r;
-    r.Year = 2014;
-    r.Month = 3;
-    r.Day = 15;
-    r.InputTypeCode = kTypeVoltage;
-    r.OutputTypeCode = kTypeVoltage;
-    r.EditInputLow = -10.0;
-    r.EditInputHigh = 10.0;
-    r.EditOutputLow = 0.0;
-    r.EditOutputHigh = 10.0;
-    r.ModbusProtocol = 1;
-    r.ModbusParity = 2;
-    r.ModbusBaudRate = 4;
-    r.ModbusAddress = 17;
-    return r;
+    return vx::test::sampleRequest({.inputType = kTypeVoltage,
+                                    .outputType = kTypeVoltage,
+                                    .inputLow = -10.0,
+                                    .inputHigh = 10.0,
+                                    .outputLow = 0.0,
+                                    .protocol = 1,
+                                    .parity = 2,
+                                    .baudRate = 4,
+                                    .address = 17});
 }
 
 struct Rig {

@@ -5,16 +5,15 @@
 #include "app/tools/TrafficWindow.h"
 #include "link/mb.h"
 #include "sim/harness.h"
+#include "simwindow.h"
 #include "waitfor.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -24,48 +23,16 @@ using vx::sim::SimProcess;
 
 namespace {
 
-class ToolsE2E : public ::testing::Test {
+class ToolsE2E : public ::testing::Test, protected SimWindow {
 protected:
-    // Lets the window run until `done` holds; false when `ms` passed first.
-    template <class F> static bool waitUntil(F done, int ms) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done()) {
-            if (clock.elapsed() > ms) return false;
-            QTest::qWait(20);
-        }
-        return true;
-    }
     // Opens `port`, or the simulator's own device when it is empty.
     void start(const std::vector<std::string>& simArgs, QStringList args, const std::string& port = {}) {
         sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs);
         ASSERT_TRUE(sim->started());
-        QFile settings(dir.filePath("vx.ini"));
-        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[Language]\nGsSelectedLanguage=english\n");
-        settings.close();
-        TForm_Main::Options o;
-        o.settingsPath = dir.filePath("vx.ini");
-        o.arguments = std::move(args);
-        w = std::make_unique<TForm_Main>(std::move(o));
-        dialog = std::make_unique<TForm_DUTHiba>(w.get());
-        w->setFirmwareDialog(dialog.get());
-        w->FormActivate();
-        const std::string path = port.empty() ? sim->devicePath() : port;
-        qputenv("MB_EXTRA_PORTS", QByteArray::fromStdString(path));
-        ASSERT_TRUE(w->MB1->MBOpenPort(QString::fromStdString(path)));
+        ASSERT_TRUE(makeWindow(std::move(args), "english", true));
+        ASSERT_TRUE(open(port.empty() ? sim->devicePath() : port));
     }
-    void TearDown() override {
-        if (w) w->MB1->MBClosePort();
-        dialog.reset();
-        w.reset();
-        sim.reset();
-    }
-
-    QTemporaryDir dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TForm_Main> w;
-    std::unique_ptr<TForm_DUTHiba> dialog;
+    void TearDown() override { stop(); }
 };
 
 TEST_F(ToolsE2E, RecordArgumentWritesARowForEveryReplyWithWhatTheInstrumentSent) {
@@ -124,14 +91,14 @@ TEST_F(ToolsE2E, ARecordingMarksTheLostLinkAndItsReturnWithRowsOfTheirOwn) {
     start(simArgs, {"--record", path}, link);
     int replies = 0;
     QObject::connect(w.get(), &TForm_Main::replyShown, [&] { ++replies; });
-    ASSERT_TRUE(waitUntil([&] { return replies >= 5; }, 20000));
+    ASSERT_WAIT(replies >= 5, 20000);
     sim.reset(); // unplugged
-    ASSERT_TRUE(waitUntil([&] { return !w->MB1->MBWaitingForPort().isEmpty(); }, 10000));
-    ASSERT_TRUE(waitUntil([&] { return w->Tools->Label_Note->text().contains("Waiting for"); }, 2000));
+    ASSERT_WAIT(!w->MB1->MBWaitingForPort().isEmpty(), 10000);
+    ASSERT_WAIT(w->Tools->Label_Note->text().contains("Waiting for"), 2000);
     const int before = replies;
     sim = std::make_unique<SimProcess>(VX2207_SIM, simArgs); // plugged back in
     ASSERT_TRUE(sim->started());
-    ASSERT_TRUE(waitUntil([&] { return replies >= before + 5; }, 20000));
+    ASSERT_WAIT(replies >= before + 5, 20000);
     EXPECT_FALSE(w->Tools->Label_Note->text().contains("Waiting for"));
     w->Tools->stopRecording();
 

@@ -1,6 +1,7 @@
 #include "app/Exchange.h"
 
 #include "common/pictureformat.h"
+#include "samples.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,8 @@ TEST(SettingsEditor, EditsAreReformattedByMagnitude) {
 }
 
 TEST(SettingsEditor, LoadedFromTheReply) {
-    ins::Reply r;
-    r.InputTypeCode = 101;
-    r.OutputTypeCode = 100;
-    r.DeviceInputLow = static_cast<float>(0.1);
-    r.DeviceInputHigh = 10;
-    r.DeviceOutputLow = 4;
-    r.DeviceOutputHigh = 20;
+    ins::Reply r =
+        vx::test::sampleReply({.inputType = 101, .inputLow = static_cast<float>(0.1), .inputHigh = 10});
     r.ModbusProtocol = 1;
     r.ModbusParity = 2;
     r.ModbusBaudRate = 5;

@@ -1,6 +1,7 @@
 #include "app/Exchange.h"
 
 #include "common/pictureformat.h"
+#include "samples.h"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -10,18 +11,7 @@ namespace ins = vx::instrument;
 
 namespace {
 ins::Reply goodReply() {
-    ins::Reply r;
-    r.FirmwareYear = 2014;
-    r.FirmwareMonth = 3;
-    r.FirmwareDay = 15;
-    r.InputRangeIndex = 1;
-    r.InputValue = 0.12345;
-    r.OutputTypeCode = 100;
-    r.DeviceOutputLow = 4;
-    r.DeviceOutputHigh = 20;
-    r.OutputFraction = 0.5;
-    r.Temperature = 24.25;
-    return r;
+    return vx::test::sampleReply({.input = 0.12345, .range = 1, .temperature = 24.25});
 }
 
 struct Presenter {

@@ -1,4 +1,5 @@
 #include "instrument/exchange.h"
+#include "samples.h"
 
 #include <gtest/gtest.h>
 
@@ -24,28 +25,16 @@ std::vector<std::uint8_t> singleBytes(float f) {
 }
 
 Request initialRequest() {
-    Request r;
+    Request r = vx::test::sampleRequest();
     r.uOut20mA = 65535;
     r.uOut10V = 65535;
-    r.Year = 2014;
-    r.Month = 3;
-    r.Day = 15;
-    r.InputTypeCode = 100;
-    r.OutputTypeCode = 100;
-    r.EditInputLow = 4.0;
-    r.EditInputHigh = 20.0;
-    r.EditOutputLow = 4.0;
-    r.EditOutputHigh = 20.0;
-    r.ModbusParity = 1;
-    r.ModbusBaudRate = 2;
     return r;
 }
 
+// Every field with a value of its own, so that each shows where it travels.
 Reply sampleReply() {
-    Reply r;
-    r.FirmwareYear = 2014;
-    r.FirmwareMonth = 3;
-    r.FirmwareDay = 15;
+    Reply r = vx::test::sampleReply(
+        {.input = 0.125, .outputType = 101, .inputLow = -25.0, .inputHigh = 25.0, .temperature = 23.5});
     r.AdRaw0 = 1234567;
     r.AdRaw1 = -1234567;
     r.AdFiltered0 = 8388607;
@@ -57,26 +46,16 @@ Reply sampleReply() {
     r.GainCh0 = 1;
     r.GainCh1 = 32;
     r.StatusFlags = 0x88;
-    r.InputValue = 0.125;
-    r.InputRangeIndex = 6;
-    r.InputTypeCode = 100;
-    r.OutputTypeCode = 101;
-    r.OutputFraction = 0.5;
     r.WorkingMinutes = 0x01020304;
     r.CalibrationYear = 2015;
     r.CalibrationMonth = 2;
     r.CalibrationDay = 27;
-    r.Temperature = 23.5;
     r.TemperatureMin = -12.25;
     r.TemperatureMax = 41.0;
     r.uADSamples = 50;
     r.ErrorNumber = 7;
     r.PwmValue = 0xBEEF;
     r.uDivider = 2;
-    r.DeviceInputLow = -25.0;
-    r.DeviceInputHigh = 25.0;
-    r.DeviceOutputLow = 4.0;
-    r.DeviceOutputHigh = 20.0;
     r.ScaleFraction = 0.75;
     r.ReservedSingle = -1.5;
     r.iTypeOfInstrument = 1;

@@ -1,6 +1,7 @@
 #include "sim/model.h"
 
 #include "instrument/codes.h"
+#include "samples.h"
 
 #include <gtest/gtest.h>
 
@@ -20,19 +21,7 @@ ModelConfig quietConfig(double signal) {
 }
 
 Request baseRequest() {
-    Request r;
-    r.Year = 2014;
-    r.Month = 3;
-    r.Day = 15;
-    r.InputTypeCode = kTypeCurrent;
-    r.OutputTypeCode = kTypeCurrent;
-    r.EditInputLow = 4.0;
-    r.EditInputHigh = 20.0;
-    r.EditOutputLow = 4.0;
-    r.EditOutputHigh = 20.0;
-    r.ModbusParity = 1;
-    r.ModbusBaudRate = 2;
-    return r;
+    return vx::test::sampleRequest();
 }
 
 // Drives the model as the poll cycle does, one request every 60 ms.

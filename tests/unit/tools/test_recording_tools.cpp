@@ -3,6 +3,7 @@
 #include "app/tools/Traffic.h"
 #include "app/tools/TrendStore.h"
 #include "instrument/codes.h"
+#include "samples.h"
 
 #include <gtest/gtest.h>
 
@@ -41,15 +42,13 @@ std::string tempPath(const char* name) {
 }
 
 Measurement sample() {
-    ins::Reply r;
-    r.InputValue = 12.5;
-    r.InputRangeIndex = ins::kCurrentRange;
-    r.OutputTypeCode = ins::kTypeVoltage;
-    r.DeviceOutputLow = 0;
-    r.DeviceOutputHigh = 10;
-    r.OutputFraction = 0.25f;
+    ins::Reply r = vx::test::sampleReply({.input = 12.5,
+                                          .outputType = ins::kTypeVoltage,
+                                          .outputLow = 0,
+                                          .outputHigh = 10,
+                                          .outputFraction = 0.25,
+                                          .temperature = 24.25});
     r.StatusFlags = ins::kStatusFramError | ins::kStatusInputRangeError;
-    r.Temperature = 24.25;
     r.AdRaw0 = -5;
     r.AdFiltered1 = 8388607;
     return measure(r);
@@ -238,10 +237,7 @@ TEST(Traffic, TheRingKeepsTheLastAndDecodesWhatItKept) {
     TrafficRing ring(3);
     ins::Request q;
     q.Year = 2024;
-    std::vector<std::uint8_t> request = {0x01, 0x00, 0x01};
-    const auto data = ins::encodeRequest(q);
-    request.insert(request.end(), data.begin(), data.end());
-    request.insert(request.end(), {0xAB, 0xCD});
+    const std::vector<std::uint8_t> request = vx::test::requestFrame(q, {0xAB, 0xCD});
     const std::vector<std::uint8_t> slaveErr = {0x81, 0x00, 130, 0x12, 0x34};
     for (int i = 0; i < 5; ++i) {
         LinkExchange e;

@@ -4,13 +4,14 @@
 #include "app/tools/TrafficWindow.h"
 #include "app/tools/TrendWindow.h"
 #include "instrument/codes.h"
+#include "samples.h"
+#include "waitfor.h"
 #include "widgets/speedbutton.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -22,7 +23,6 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -49,34 +49,13 @@ protected:
         w->FormActivate();
         return w;
     }
-    static ins::Reply reply(double input) {
-        ins::Reply r;
-        r.InputValue = input;
-        r.InputRangeIndex = ins::kCurrentRange;
-        r.OutputTypeCode = ins::kTypeCurrent;
-        r.DeviceInputLow = 4;
-        r.DeviceInputHigh = 20;
-        r.DeviceOutputHigh = 20;
-        r.OutputFraction = 0.5f;
-        r.Temperature = 25;
-        return r;
-    }
+    static ins::Reply reply(double input) { return vx::test::sampleReply({.input = input, .outputLow = 0}); }
     static void timeOut(ToolWindows& t, std::int64_t at) {
         LinkExchange e;
         e.wallMs = at;
         e.outcome = Outcome::TimeOut;
         e.attempt = 5;
         t.takeExchange(e, true);
-    }
-    // Lets the window's timers run until `done` holds; false when `ms` passed first.
-    template <class F> static bool waitUntil(F done, int ms = 5000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done()) {
-            if (clock.elapsed() > ms) return false;
-            QTest::qWait(10);
-        }
-        return true;
     }
     QTemporaryDir dir;
 };
@@ -116,10 +95,7 @@ TEST_F(ToolWindowsTest, TrendDrawsGapsAndReadsTheCursorInBothLanguages) {
 TEST_F(ToolWindowsTest, MonitorFiltersFailuresShowsFieldsAndSaves) {
     auto w = open();
     ToolWindows& t = *w->Tools;
-    const auto request = ins::encodeRequest(ins::Request{});
-    std::vector<std::uint8_t> frame = {0x01, 0x00, 0x01};
-    frame.insert(frame.end(), request.begin(), request.end());
-    frame.insert(frame.end(), {0, 0});
+    const std::vector<std::uint8_t> frame = vx::test::requestFrame({});
     for (int i = 0; i < 30; ++i) {
         LinkExchange e;
         e.wallMs = 1000 + i;
@@ -290,7 +266,7 @@ TEST_F(ToolWindowsTest, MonitorKeepsThePickedRowInSightAndShowsOnlyWhatTheFilter
         push(i);
     TrafficWindow* m = t.showMonitor();
     m->resize(900, 300);
-    ASSERT_TRUE(waitUntil([&] { return m->model()->rowCount() == 100; }));
+    ASSERT_WAIT(m->model()->rowCount() == 100, 5000);
     EXPECT_EQ(m->model()->headerData(TrafficModel::ColAddress, Qt::Horizontal, Qt::DisplayRole), "Address");
     EXPECT_EQ(m->model()->data(m->model()->index(0, TrafficModel::ColAddress), Qt::DisplayRole), "3");
     EXPECT_EQ(m->model()->data(m->model()->index(0, TrafficModel::ColFunction), Qt::DisplayRole), "1");
@@ -299,7 +275,7 @@ TEST_F(ToolWindowsTest, MonitorKeepsThePickedRowInSightAndShowsOnlyWhatTheFilter
     m->Table_Exchanges->setCurrentIndex(m->model()->index(95, 0));
     for (int i = 100; i < 300; ++i)
         push(i);
-    ASSERT_TRUE(waitUntil([&] { return m->model()->rowCount() == 300; }));
+    ASSERT_WAIT(m->model()->rowCount() == 300, 5000);
     EXPECT_FALSE(m->following());
     const QRect picked = m->Table_Exchanges->visualRect(m->model()->index(95, 0));
     EXPECT_TRUE(m->Table_Exchanges->viewport()->rect().contains(picked)) << picked.y();

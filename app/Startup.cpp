@@ -1,0 +1,67 @@
+#include "app/Startup.h"
+
+#include "app/TerminationSignals.h"
+#include "common/pictureformat.h"
+#include "link/mb.h"
+#include "link/netchannel.h"
+#include "link/portopen.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLocale>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+namespace vx::app {
+
+namespace {
+
+// The panel opens only what its list offers; a device given by its path that no list names (a
+// pseudo-terminal, a link to one) joins the list as MB_EXTRA_PORTS would offer it.
+void offerPort(const QString& port) {
+    const std::string name = port.toStdString();
+    if (name.empty() || mb::port::isNetworkAddress(name) || mb::port::isDemoName(name)) return;
+    const QByteArray path = QFile::encodeName(port);
+    const QByteArray extra = qgetenv("MB_EXTRA_PORTS");
+    if (!extra.split(':').contains(path))
+        qputenv("MB_EXTRA_PORTS", extra.isEmpty() ? path : extra + ':' + path);
+}
+
+// The window builds its port list as it is made, so the port is offered before that.
+const CommandLine& offeringItsPort(const CommandLine& line) {
+    offerPort(line.openPort);
+    return line;
+}
+
+} // namespace
+
+void prepareApplication() {
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VX_APP_ID));
+    vx::setDecimalSeparator(QString(QLocale::system().decimalPoint()).toStdString());
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+}
+
+ProgramWindow::ProgramWindow(const CommandLine& line, TForm_Main::Options options)
+    : line_(offeringItsPort(line)), main_(std::move(options)), dialog_(&main_) {
+    main_.setFirmwareDialog(&dialog_);
+    closeOnTerminationSignals(main_);
+    if (const QScreen* screen = main_.screen()) main_.placeOnScreen(screen->availableGeometry());
+    if (line_.replyTimeOutMs > 0)
+        main_.MB1->setMBMasterTimeOut(static_cast<std::uint16_t>(line_.replyTimeOutMs));
+}
+
+void ProgramWindow::show() {
+    main_.show();
+    if (line_.openPort.isEmpty()) return;
+    QTimer::singleShot(0, &main_, [this] {
+        if (!main_.MB1->MBOpenPort(line_.openPort))
+            std::fprintf(stderr, "vx2207-config: cannot open %s: %s\n", qPrintable(line_.openPort),
+                         qPrintable(main_.MB1->MBPortErrorText()));
+    });
+}
+
+} // namespace vx::app
