@@ -336,6 +336,9 @@ void TForm_Main::buildMenuBar() {
     Action_LoadSettings =
         Menu_Instrument->addAction(QString(), this, &TForm_Main::RestoreSettingsBackupAsked);
     Action_LoadSettings->setShortcut(QKeySequence::Open);
+    // A serial device server's address, typed: the link panel's own entry, offered where it is seen.
+    Menu_Instrument->addSeparator();
+    Menu_Instrument->addAction(MB1->MBAddressAction());
     // The added windows put their entries here.
     Menu_Tools = MenuBar_Main->addMenu(QString());
     Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
@@ -388,6 +391,7 @@ void TForm_Main::applyMenuTexts() {
     Menu_Instrument->setTitle(inLanguage("&Instrument", "&Készülék"));
     Action_SaveSettings->setText(inLanguage("&Save settings to file…", "Beállítások &mentése fájlba…"));
     Action_LoadSettings->setText(inLanguage("&Load settings from file…", "Beállítások &betöltése fájlból…"));
+    MB1->MBAddressAction()->setText(inLanguage("Open a &network port…", "&Hálózati port megnyitása…"));
     Menu_Tools->setTitle(inLanguage("&Tools", "&Eszközök"));
     emit languageApplied();
 }

@@ -188,9 +188,22 @@ int main(int argc, char** argv) {
     formMain.show();
     if (!line.openPort.isEmpty())
         QTimer::singleShot(0, &formMain, [&formMain, port = line.openPort] {
-            if (!formMain.MB1->MBOpenPort(port))
+            const auto report = [&formMain, port] {
                 std::fprintf(stderr, "vx2207-config: cannot open %s: %s\n", qPrintable(port),
                              qPrintable(formMain.MB1->MBPortErrorText()));
+            };
+            TPortSession& session = formMain.MB1->session();
+            if (!session.beginOpenPort(port)) return report();
+            // A network connect goes on behind the window; a failure is told when it ends (a Close
+            // meanwhile is none).
+            if (session.state() == TPortSession::State::Opening)
+                QObject::connect(
+                    &session, &TPortSession::openCloseFinished, &formMain,
+                    [&formMain, report] {
+                        if (!formMain.MB1->MBPortOpen() && !formMain.MB1->MBPortErrorText().isEmpty())
+                            report();
+                    },
+                    Qt::SingleShotConnection);
         });
     afterShow(formMain, formDUTHiba);
     return app.exec();

@@ -209,7 +209,7 @@ std::unique_ptr<FdChannel> openChannel(const std::string& name, const LineSettin
             return nullptr;
         }
         auto c = std::make_unique<NetChannel>();
-        if (!c->open(*address, line, options.bound, err)) return nullptr;
+        if (!c->open(*address, line, options.bound, err, options.cancelFd)) return nullptr;
         return c;
     }
     if (const char variant = demoVariant(name)) {
@@ -223,9 +223,13 @@ std::unique_ptr<FdChannel> openChannel(const std::string& name, const LineSettin
 }
 
 bool AnyPort::open(const std::string& name, const LineSettings& line, OpenError* err) {
-    channel_ = openChannel(name, line, options, err);
-    if (channel_) recentAddresses = rememberAddress(std::move(recentAddresses), name);
+    adopt(name, openChannel(name, line, options, err));
     return channel_ != nullptr;
+}
+
+void AnyPort::adopt(const std::string& name, std::unique_ptr<FdChannel> channel) {
+    channel_ = std::move(channel);
+    if (channel_) recentAddresses = rememberAddress(std::move(recentAddresses), name);
 }
 
 ReadResult AnyPort::read(std::span<std::uint8_t> buf) {

@@ -57,6 +57,7 @@ std::vector<std::string> splitAddresses(std::string_view line);
 struct OpenOptions {
     std::chrono::milliseconds bound = kDefaultConnectBound; // for a connect, or the simulator to start
     std::string simulator;                                  // for the demo instrument
+    int cancelFd = -1; // readable: give up a network connect at once (an open off the window's thread)
 };
 
 // Opens the port `name` stands for; null with err filled when it cannot be opened.
@@ -71,6 +72,8 @@ public:
     std::vector<std::string> recentAddresses;
 
     bool open(const std::string& name, const LineSettings& line, OpenError* err);
+    // Takes a channel opened elsewhere (off the window's thread) for `name`, as open() would have.
+    void adopt(const std::string& name, std::unique_ptr<FdChannel> channel);
     int fd() const override { return channel_ ? channel_->fd() : -1; }
     ReadResult read(std::span<std::uint8_t> buf) override;
     bool write(std::span<const std::uint8_t> bytes) override { return channel_ && channel_->write(bytes); }

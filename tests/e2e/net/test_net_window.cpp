@@ -3,8 +3,11 @@
 #include "app/tools/DemoBanner.h"
 #include "instrument/codes.h"
 #include "link/mb.h"
+#include "listener.h"
 #include "ser2net.h"
 #include "sim/harness.h"
+#include "waitfor.h"
+#include "widgets/pagecontrol.h"
 #include "widgets/speedbutton.h"
 
 #include <QAction>
@@ -13,11 +16,15 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 
@@ -29,12 +36,12 @@ namespace {
 struct NetWindow {
     QTemporaryDir dir;
     std::unique_ptr<TForm_Main> w;
-    explicit NetWindow(const std::string& path = ::getenv("PATH")) {
+    explicit NetWindow(const std::string& path = ::getenv("PATH"), QStringList arguments = {}) {
         // The demo's simulator is looked for when the panel is made.
         ::setenv("PATH", path.c_str(), 1);
         TForm_Main::Options o;
         o.settingsPath = dir.filePath("vx.ini");
-        o.arguments = QStringList{};
+        o.arguments = std::move(arguments);
         w = std::make_unique<TForm_Main>(std::move(o));
         w->FormActivate();
     }
@@ -121,7 +128,7 @@ TEST(WindowNetwork, RefusedOrSilentAddressesFailQuicklyWithAReason) {
     EXPECT_TRUE(nw.w->MB1->MBPortErrorText().contains("refused the connection"));
 }
 
-TEST(WindowNetwork, AnAddressTypedOnThePanelOpens) {
+TEST(WindowNetwork, AnAddressTypedFromTheInstrumentMenuOpensAndIsRemembered) {
     vx::sim::SimProcess sim(VX2207_SIM, {"--tcp", "0"});
     ASSERT_TRUE(sim.started());
     NetWindow nw;
@@ -137,10 +144,73 @@ TEST(WindowNetwork, AnAddressTypedOnThePanelOpens) {
         d->accept();
     });
     typist.start(20);
-    nw.w->MB1->findChild<QAction*>("Action_NetworkPort")->trigger();
+    // The window's menu offers the panel's own entry (also in the port list's context menu).
+    QAction* entry = nw.w->MB1->findChild<QAction*>("Action_NetworkPort");
+    ASSERT_TRUE(nw.w->Menu_Instrument->actions().contains(entry));
+    entry->trigger();
     EXPECT_TRUE(secondLabel.startsWith("tcp://no-port is no network address."));
-    EXPECT_TRUE(nw.w->MB1->MBPortOpen());
+    ASSERT_WAIT(nw.w->MB1->MBPortOpen(), 5000);
     EXPECT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 1; }));
+    EXPECT_FALSE(entry->isEnabled());
+    EXPECT_EQ(nw.w->MB1->MBChannel().recentAddresses.front(), sim.devicePath());
+    EXPECT_TRUE(nw.listed(QString::fromStdString(sim.devicePath())));
+}
+
+// Through the panel's Open button: an address that refuses, and one that never answers (a listener
+// whose one queue place is taken drops the SYN, as a black-holed address does). The window runs on
+// while the connect is under way, the panel shows it, and it ends with the reason below the panel; or
+// Close gives it up.
+TEST(WindowNetwork, AConnectUnderWayKeepsTheWindowRunningAndEndsWithAReason) {
+    const Listener refusing(false), full;
+    const int queued = mb::port::connectTcp(full.address(), 1000ms, nullptr);
+    ASSERT_GE(queued, 0);
+    NetWindow nw;
+    nw.w->MB1->MBChannel().options.bound = 1500ms;
+    auto* open = nw.w->MB1->findChild<QPushButton*>("SpeedButton_Open");
+    const struct {
+        const char* what;
+        std::uint16_t port;
+        bool closeMidway;
+        const char* notice;
+    } rows[] = {
+        {"refused", refusing.port, false, "refused the connection"},
+        {"never answers", full.port, false, "did not answer within 1500 ms"},
+        {"given up", full.port, true, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::string address = "tcp://127.0.0.1:" + std::to_string(r.port);
+        nw.w->MB1->MBChannel().recentAddresses = {address};
+        nw.w->MB1->MBRefreshPortList();
+        nw.w->MB1->session().choose(static_cast<int>(nw.w->MB1->MBPortEntries().size()) - 1);
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(20);
+        QElapsedTimer held;
+        held.start();
+        QTest::mouseClick(open, Qt::LeftButton);
+        EXPECT_LT(held.elapsed(), 500);
+        if (r.closeMidway) {
+            EXPECT_EQ(nw.w->MB1->session().state(), TPortSession::State::Opening);
+            EXPECT_EQ(open->text().toStdString(), "Close");
+            EXPECT_EQ(nw.label("Label_PortNotice").simplified().toStdString(),
+                      "Connecting to " + address + "…");
+            vx::test::waitUntil([] { return false; }, 300);
+            QTest::mouseClick(open, Qt::LeftButton);
+        }
+        ASSERT_WAIT(nw.w->MB1->session().state() == TPortSession::State::Closed, 5000);
+        if (r.port == full.port && !r.closeMidway) {
+            EXPECT_GE(ticks, 20); // the 1.5 s were the window's
+        }
+        EXPECT_EQ(open->text().toStdString(), "Open");
+        EXPECT_FALSE(nw.w->MB1->MBPortOpen());
+        const QString notice = nw.label("Label_PortNotice").simplified(); // broken into lines
+        EXPECT_TRUE(*r.notice ? notice.contains(r.notice) : notice.isEmpty()) << notice.toStdString();
+        EXPECT_EQ(nw.w->MB1->session().portLamp(),
+                  r.closeMidway ? TPortSession::PortLamp::Off : TPortSession::PortLamp::Failed);
+    }
+    ::close(queued);
 }
 
 TEST(WindowDemo, ListedOpenedWithItsBannerAndGoneWithoutTheSimulator) {
