@@ -235,3 +235,38 @@ TEST(WindowDemo, ListedOpenedWithItsBannerAndGoneWithoutTheSimulator) {
     EXPECT_FALSE(without.listed(demoV));
     EXPECT_FALSE(without.w->MB1->MBOpenPort(QStringLiteral("demo://V")));
 }
+
+// The service pages against the demo instrument, in the maker's mode: the output check moves the
+// output, and a step of the output calibration forces the PWM the wizard sets.
+TEST(WindowDemo, TheServicePagesWorkAgainstIt) {
+    const std::string simDir = std::filesystem::path(VX2207_SIM).parent_path();
+    for (const char* variant : {"demo://V", "demo://M"}) {
+        SCOPED_TRACE(variant);
+        NetWindow nw(simDir + ":/usr/bin:/bin", {"/QARNEL"});
+        ASSERT_TRUE(nw.w->MB1->MBOpenPort(QString::fromLatin1(variant)));
+        ASSERT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 2; }));
+        EXPECT_TRUE(nw.w->Label_DemoBanner->isVisibleTo(nw.w.get()));
+
+        nw.w->PageControl1->setActivePage(nw.w->TabSheet_KimenetEllenorzes);
+        int lastPwm = -1;
+        for (int position : {4, 12, 20}) {
+            // The instrument drives the fraction asked for; the PWM it reports rises with it.
+            nw.w->TrackBar_OutCheck->setValue(position);
+            ASSERT_TRUE(nw.until([&] {
+                return std::abs(nw.w->LastReply.OutputFraction - position / 20.0) < 1e-6;
+            })) << position;
+            EXPECT_GT(nw.w->LastReply.PwmValue, lastPwm);
+            lastPwm = nw.w->LastReply.PwmValue;
+        }
+
+        nw.w->PageControl1->setActivePage(nw.w->TabSheet_OutputCalibration);
+        nw.w->Button_Out50Percents->click();
+        ASSERT_NE(nw.w->uPWMForce, 0);
+        EXPECT_TRUE(nw.until([&] { return nw.w->LastReply.PwmValue == nw.w->uPWMForce; }));
+        const int step = nw.w->OutputCalibrationStep();
+        nw.w->SpeedButton_OutputCalibrationNext->click();
+        EXPECT_EQ(nw.w->OutputCalibrationStep(), step + 1);
+        EXPECT_EQ(nw.label("Label_LastStatus"), "Last status: OK");
+        EXPECT_TRUE(nw.w->Label_DemoBanner->isVisibleTo(nw.w.get()));
+    }
+}
