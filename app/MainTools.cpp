@@ -6,6 +6,7 @@
 #include "app/bench/BenchStation.h"
 #include "app/records/RecordsWindow.h"
 #include "app/tools/DemoBanner.h"
+#include "app/tools/DemoModel.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolWindows.h"
 #include "app/tools/ToolsLog.h"
@@ -345,6 +346,7 @@ void TForm_Main::buildMenuBar() {
     // In the left column's free strip above the language buttons, clear of the maker's groups.
     Label_DemoBanner = new tools::DemoBanner(client_);
     Label_DemoBanner->setGeometry(8, 461, 289, 32);
+    MB1->MBChannel().options.demoModel = tools::openDemoModel;
     connect(this, &TForm_Main::languageApplied, Label_DemoBanner,
             [this] { Label_DemoBanner->setEnglish(GsSelectedLanguage == QLatin1String("english")); });
     Records = new vx::app::records::Records(*this);

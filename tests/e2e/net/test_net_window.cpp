@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -213,16 +214,20 @@ TEST(WindowNetwork, AConnectUnderWayKeepsTheWindowRunningAndEndsWithAReason) {
     ::close(queued);
 }
 
-TEST(WindowDemo, ListedOpenedWithItsBannerAndGoneWithoutTheSimulator) {
+TEST(WindowDemo, ListedAndOpenedWithItsBannerThroughTheSimulatorOrInProcess) {
     const std::string simDir = std::filesystem::path(VX2207_SIM).parent_path();
     const QString demoV = QStringLiteral("Demo instrument (simulated), VX2207 V");
-    {
-        NetWindow nw(simDir + ":/usr/bin:/bin");
+    for (const bool installed : {true, false}) {
+        SCOPED_TRACE(installed ? "the simulator installed" : "no simulator: the model in-process");
+        NetWindow nw(installed ? simDir + ":/usr/bin:/bin" : "/usr/bin:/bin");
         nw.w->MB1->MBRefreshPortList();
         ASSERT_TRUE(nw.listed(demoV));
         EXPECT_TRUE(nw.listed(QStringLiteral("Demo instrument (simulated), VX2207 M")));
         ASSERT_TRUE(nw.w->MB1->MBOpenPort(QStringLiteral("demo://M")));
+        EXPECT_EQ(dynamic_cast<mb::port::DemoChannel*>(nw.w->MB1->MBChannel().channel()) != nullptr,
+                  installed);
         ASSERT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 2; }));
+        EXPECT_EQ(nw.w->LastReply.iTypeOfInstrument, 1);
         EXPECT_TRUE(nw.w->Label_DemoBanner->isVisibleTo(nw.w.get()));
         EXPECT_TRUE(nw.w->Label_DemoBanner->text().contains("szimulált"));
         nw.w->ApplyLanguage("english");
@@ -230,19 +235,23 @@ TEST(WindowDemo, ListedOpenedWithItsBannerAndGoneWithoutTheSimulator) {
         nw.w->MB1->MBClosePort();
         EXPECT_FALSE(nw.w->Label_DemoBanner->isVisibleTo(nw.w.get()));
     }
-    NetWindow without("/usr/bin:/bin");
-    without.w->MB1->MBRefreshPortList();
-    EXPECT_FALSE(without.listed(demoV));
-    EXPECT_FALSE(without.w->MB1->MBOpenPort(QStringLiteral("demo://V")));
+    // A session without the window's model (as the command-line tool has) needs the simulator.
+    TPortSession bare;
+    bare.refreshPortList();
+    EXPECT_TRUE(std::none_of(bare.portEntries().begin(), bare.portEntries().end(),
+                             [](const auto& e) { return mb::port::isDemoName(e.info.path); }));
+    EXPECT_FALSE(bare.openPort(QStringLiteral("demo://V")));
 }
 
-// The service pages against the demo instrument, in the maker's mode: the output check moves the
-// output, and a step of the output calibration forces the PWM the wizard sets.
+// The service pages against the demo instrument, in the maker's mode, one variant through the
+// simulator and the other in-process: the output check moves the output, and a step of the output
+// calibration forces the PWM the wizard sets.
 TEST(WindowDemo, TheServicePagesWorkAgainstIt) {
     const std::string simDir = std::filesystem::path(VX2207_SIM).parent_path();
-    for (const char* variant : {"demo://V", "demo://M"}) {
+    for (const auto& [variant, path] : {std::pair{"demo://V", simDir + ":/usr/bin:/bin"},
+                                        std::pair{"demo://M", std::string("/usr/bin:/bin")}}) {
         SCOPED_TRACE(variant);
-        NetWindow nw(simDir + ":/usr/bin:/bin", {"/QARNEL"});
+        NetWindow nw(path, {"/QARNEL"});
         ASSERT_TRUE(nw.w->MB1->MBOpenPort(QString::fromLatin1(variant)));
         ASSERT_TRUE(nw.until([&] { return nw.w->MB1->MBNumberOfRxFrames() >= 2; }));
         EXPECT_TRUE(nw.w->Label_DemoBanner->isVisibleTo(nw.w.get()));
