@@ -6,6 +6,7 @@
 #include "app/bench/BenchStation.h"
 #include "app/records/RecordsWindow.h"
 #include "app/tools/DemoBanner.h"
+#include "app/tools/DemoModel.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolWindows.h"
 #include "app/tools/ToolsLog.h"
@@ -336,12 +337,16 @@ void TForm_Main::buildMenuBar() {
     Action_LoadSettings =
         Menu_Instrument->addAction(QString(), this, &TForm_Main::RestoreSettingsBackupAsked);
     Action_LoadSettings->setShortcut(QKeySequence::Open);
+    // A serial device server's address, typed: the link panel's own entry, offered where it is seen.
+    Menu_Instrument->addSeparator();
+    Menu_Instrument->addAction(MB1->MBAddressAction());
     // The added windows put their entries here.
     Menu_Tools = MenuBar_Main->addMenu(QString());
     Tools = new tools::ToolWindows(*this, arguments_ ? *arguments_ : QCoreApplication::arguments().mid(1));
     // In the left column's free strip above the language buttons, clear of the maker's groups.
     Label_DemoBanner = new tools::DemoBanner(client_);
     Label_DemoBanner->setGeometry(8, 461, 289, 32);
+    MB1->MBChannel().options.demoModel = tools::openDemoModel;
     connect(this, &TForm_Main::languageApplied, Label_DemoBanner,
             [this] { Label_DemoBanner->setEnglish(GsSelectedLanguage == QLatin1String("english")); });
     Records = new vx::app::records::Records(*this);
@@ -388,6 +393,7 @@ void TForm_Main::applyMenuTexts() {
     Menu_Instrument->setTitle(inLanguage("&Instrument", "&Készülék"));
     Action_SaveSettings->setText(inLanguage("&Save settings to file…", "Beállítások &mentése fájlba…"));
     Action_LoadSettings->setText(inLanguage("&Load settings from file…", "Beállítások &betöltése fájlból…"));
+    MB1->MBAddressAction()->setText(inLanguage("Open a &network port…", "&Hálózati port megnyitása…"));
     Menu_Tools->setTitle(inLanguage("&Tools", "&Eszközök"));
     emit languageApplied();
 }

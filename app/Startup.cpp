@@ -58,9 +58,21 @@ void ProgramWindow::show() {
     main_.show();
     if (line_.openPort.isEmpty()) return;
     QTimer::singleShot(0, &main_, [this] {
-        if (!main_.MB1->MBOpenPort(line_.openPort))
+        const auto report = [this] {
             std::fprintf(stderr, "vx2207-config: cannot open %s: %s\n", qPrintable(line_.openPort),
                          qPrintable(main_.MB1->MBPortErrorText()));
+        };
+        TPortSession& session = main_.MB1->session();
+        if (!session.beginOpenPort(line_.openPort)) return report();
+        // A network connect goes on behind the window; a failure is told when it ends (a Close
+        // meanwhile is none).
+        if (session.state() == TPortSession::State::Opening)
+            QObject::connect(
+                &session, &TPortSession::openCloseFinished, &main_,
+                [this, report] {
+                    if (!main_.MB1->MBPortOpen() && !main_.MB1->MBPortErrorText().isEmpty()) report();
+                },
+                Qt::SingleShotConnection);
     });
 }
 

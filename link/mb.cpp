@@ -129,7 +129,7 @@ void TMB::buildPanel() {
     listFont.setPointSize(8);
     portList_->setFont(listFont);
     portList_->setUniformItemSizes(true);
-    installAddressPrompt(*this, portList_);
+    addressAction_ = installAddressPrompt(*this, portList_);
     portList_->setAccessibleName(QStringLiteral("Serial ports"));
 
     portLamp_ = new TMBShape(this);

@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QFontMetrics;
 class QLabel;
@@ -60,6 +61,9 @@ public:
     // Opens `port` (a path or a by-id link) as a user would: selects it in the list (refreshing the
     // list first if it is not there) and presses Open. Returns whether the port is open afterwards.
     bool MBOpenPort(const QString& port) { return session_.openPort(port); }
+    // Asks for a network address to open (the port list's context menu has it; a window may offer it
+    // in a menu too). Enabled while the port is closed.
+    QAction* MBAddressAction() const { return addressAction_; }
     // Rebuilds the port list as the Refresh button does.
     void MBRefreshPortList() { session_.refreshPortList(); }
     // Why the last open failed or the device was lost, for an engineer (also the port lamp's tooltip);
@@ -159,6 +163,7 @@ private:
     TMBClickLabel* attempt_;
     QLabel* speed_;
     QListWidget* portList_;
+    QAction* addressAction_;
     TMBShape* portLamp_;
     QPushButton* openButton_;
     QPushButton* refreshButton_;

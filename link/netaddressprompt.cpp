@@ -10,13 +10,17 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
-void installAddressPrompt(TMB& mb, QListWidget* list) {
+QAction* installAddressPrompt(TMB& mb, QListWidget* list) {
     auto* action = new QAction(QStringLiteral("Open a network port…"), list);
     action->setObjectName(QStringLiteral("Action_NetworkPort"));
     list->addAction(action);
     list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    QObject::connect(&mb.session(), &TPortSession::stateChanged, action, [action](TPortSession::State s) {
+        action->setEnabled(s == TPortSession::State::Closed);
+    });
     QObject::connect(action, &QAction::triggered, &mb, [&mb] {
-        if (mb.MBPortOpen()) return; // the list is for choosing while closed
+        // The list is for choosing while closed.
+        if (mb.session().state() != TPortSession::State::Closed) return;
         QStringList recent;
         for (const std::string& a : mb.MBChannel().recentAddresses)
             recent << QString::fromStdString(a);
@@ -50,6 +54,8 @@ void installAddressPrompt(TMB& mb, QListWidget* list) {
             why = address + QStringLiteral(" is no network address.\n\n");
             recent.prepend(address);
         }
-        mb.MBOpenPort(address);
+        // The connect goes on behind the window; the panel shows how it ends.
+        mb.session().beginOpenPort(address);
     });
+    return action;
 }

@@ -51,6 +51,8 @@ OpenError connectFailure(const NetAddress& a, int error, std::chrono::millisecon
         return failure(error, shown(a) + " is unreachable: no route to that address.");
     case ETIMEDOUT:
         return failure(error, shown(a) + " did not answer within " + std::to_string(bound.count()) + " ms.");
+    case ECANCELED:
+        return failure(error, "The connection to " + shown(a) + " was cancelled.");
     default:
         return failure(error, shown(a) + " cannot be reached: " + std::strerror(error) + ".");
     }
@@ -66,6 +68,20 @@ void tuneSocket(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+}
+
+// Waits for `events` on fd until `until`, or until cancelFd turns readable: the poll's count (0 on
+// time-out), -1 with errno ECANCELED when cancelled.
+int pollOrCancel(int fd, short events, Clock::time_point until, int cancelFd) {
+    pollfd p[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+    int n;
+    while ((n = ::poll(p, cancelFd >= 0 ? 2 : 1, remainingMs(until))) < 0 && errno == EINTR) {
+    }
+    if (n > 0 && cancelFd >= 0 && (p[1].revents & POLLIN)) {
+        errno = ECANCELED;
+        return -1;
+    }
+    return n;
 }
 
 } // namespace
@@ -103,7 +119,7 @@ std::optional<NetAddress> parseNetAddress(std::string_view name) {
     return a;
 }
 
-int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenError* err) {
+int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenError* err, int cancelFd) {
     const auto until = Clock::now() + bound;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -129,11 +145,8 @@ int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenE
         }
         int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
         if (rc != 0 && errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            int n;
-            while ((n = ::poll(&p, 1, remainingMs(until))) < 0 && errno == EINTR) {
-            }
-            int soError = ETIMEDOUT;
+            const int n = pollOrCancel(fd, POLLOUT, until, cancelFd);
+            int soError = n < 0 ? errno : ETIMEDOUT;
             socklen_t len = sizeof soError;
             if (n > 0) ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
             errno = soError;
@@ -143,7 +156,7 @@ int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenE
             lastError = errno;
             ::close(fd);
             fd = -1;
-            if (remainingMs(until) == 0) break;
+            if (remainingMs(until) == 0 || lastError == ECANCELED) break;
         }
     }
     ::freeaddrinfo(found);
@@ -215,10 +228,10 @@ std::chrono::milliseconds reconnectDelay(unsigned attempt) {
 }
 
 bool NetChannel::open(const NetAddress& address, const LineSettings& line, std::chrono::milliseconds bound,
-                      OpenError* err) {
+                      OpenError* err, int cancelFd) {
     close();
     const auto until = Clock::now() + bound;
-    const int fd = connectTcp(address, bound, err);
+    const int fd = connectTcp(address, bound, err, cancelFd);
     if (fd < 0) return false;
     adopt(fd);
     kind_ = address.kind;
@@ -237,9 +250,12 @@ bool NetChannel::open(const NetAddress& address, const LineSettings& line, std::
         std::lock_guard lock(mutex_);
         if (telnet_->ready()) return true;
         if (telnet_->refused()) break;
-        pollfd p{this->fd(), POLLIN, 0};
-        const int n = ::poll(&p, 1, remainingMs(until));
-        if (n < 0 && errno == EINTR) continue;
+        const int n = pollOrCancel(this->fd(), POLLIN, until, cancelFd);
+        if (n < 0 && errno == ECANCELED) {
+            if (err) *err = connectFailure(address, ECANCELED, bound);
+            close();
+            return false;
+        }
         if (n <= 0) break;
         const ReadResult r = FdChannel::read(buf);
         if (r.lost) {

@@ -36,9 +36,10 @@ public:
     ~NetChannel() override { NetChannel::close(); }
     // Connects within `bound` (never longer), with TCP_NODELAY and keep-alive on. For RFC 2217 it then
     // waits, within the same bound, until the server has taken the line settings and purged its port.
-    // On failure nothing stays open and err says why in one line.
+    // On failure nothing stays open and err says why in one line. A readable `cancelFd` ends the wait
+    // at once (ECANCELED).
     bool open(const NetAddress& address, const LineSettings& line, std::chrono::milliseconds bound,
-              OpenError* err);
+              OpenError* err, int cancelFd = -1);
 
     ReadResult read(std::span<std::uint8_t> buf) override;
     bool write(std::span<const std::uint8_t> bytes) override;
@@ -99,8 +100,8 @@ std::string roundTripText(std::chrono::microseconds mean);
 // How long to wait before reconnect attempt n (0, 1, ...): doubling from a quarter second to 4 s.
 std::chrono::milliseconds reconnectDelay(unsigned attempt);
 
-// Opens a TCP connection within `bound`. The descriptor (non-blocking, TCP_NODELAY, keep-alive) or -1
-// with err filled.
-int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenError* err);
+// Opens a TCP connection within `bound`, or until `cancelFd` turns readable. The descriptor
+// (non-blocking, TCP_NODELAY, keep-alive) or -1 with err filled.
+int connectTcp(const NetAddress& address, std::chrono::milliseconds bound, OpenError* err, int cancelFd = -1);
 
 } // namespace mb::port

@@ -85,6 +85,10 @@ std::string demoText(std::string_view name) {
     return std::string(kDemoText) + (demoVariant(name) == 'M' ? ", VX2207 M" : ", VX2207 V");
 }
 
+std::vector<std::string> demoArguments(char variant) {
+    return {"--calibrated", "--variant", std::string(1, variant), "--signal", "sine:4:16:30"};
+}
+
 std::string findSimulator(const std::string& programDir, const char* pathVariable) {
     if (!programDir.empty() && executable(programDir + "/vx2207-sim")) return programDir + "/vx2207-sim";
     const std::string path = pathVariable ? pathVariable : "";
@@ -152,11 +156,10 @@ bool DemoChannel::open(const std::string& simulator, char variant, const LineSet
         if (err) *err = demoFailure(errno, std::strerror(errno));
         return false;
     }
-    // A calibrated unit whose input wanders slowly, so the window shows something alive; it ends with
-    // this program, whatever way that goes.
-    const std::string v(1, variant);
-    std::vector<std::string> args = {simulator, "--exit-with-parent", "--calibrated", "--variant",
-                                     v,         "--signal",           "sine:4:16:30"};
+    // It ends with this program, whatever way that goes.
+    std::vector<std::string> args = {simulator, "--exit-with-parent"};
+    for (std::string& a : demoArguments(variant))
+        args.push_back(std::move(a));
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
@@ -209,10 +212,11 @@ std::unique_ptr<FdChannel> openChannel(const std::string& name, const LineSettin
             return nullptr;
         }
         auto c = std::make_unique<NetChannel>();
-        if (!c->open(*address, line, options.bound, err)) return nullptr;
+        if (!c->open(*address, line, options.bound, err, options.cancelFd)) return nullptr;
         return c;
     }
     if (const char variant = demoVariant(name)) {
+        if (options.simulator.empty() && options.demoModel) return options.demoModel(variant, err);
         auto c = std::make_unique<DemoChannel>();
         if (!c->open(options.simulator, variant, line, options.bound, err)) return nullptr;
         return c;
@@ -223,9 +227,13 @@ std::unique_ptr<FdChannel> openChannel(const std::string& name, const LineSettin
 }
 
 bool AnyPort::open(const std::string& name, const LineSettings& line, OpenError* err) {
-    channel_ = openChannel(name, line, options, err);
-    if (channel_) recentAddresses = rememberAddress(std::move(recentAddresses), name);
+    adopt(name, openChannel(name, line, options, err));
     return channel_ != nullptr;
+}
+
+void AnyPort::adopt(const std::string& name, std::unique_ptr<FdChannel> channel) {
+    channel_ = std::move(channel);
+    if (channel_) recentAddresses = rememberAddress(std::move(recentAddresses), name);
 }
 
 ReadResult AnyPort::read(std::span<std::uint8_t> buf) {
@@ -239,7 +247,8 @@ ReadResult AnyPort::read(std::span<std::uint8_t> buf) {
 std::vector<PortEntry> listPorts(const std::string& held, const AnyPort& port) {
     const bool device = held.find("://") == std::string::npos;
     std::vector<PortEntry> entries = buildPortList(candidatePorts(), probeWithoutHolders, device ? held : "");
-    for (PortEntry& e : offeredPorts(port.recentAddresses, !port.options.simulator.empty())) {
+    const bool demo = !port.options.simulator.empty() || port.options.demoModel;
+    for (PortEntry& e : offeredPorts(port.recentAddresses, demo)) {
         e.held = !device && e.info.path == held;
         entries.push_back(std::move(e));
     }

@@ -7,6 +7,7 @@
 #include "link/serialport_posix.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,8 +26,12 @@ char demoVariant(std::string_view name);
 // The list's text for a demo name: kDemoText and the variant's model name.
 std::string demoText(std::string_view name);
 
+// What the demo's simulator is started with after its name: a calibrated unit of that variant whose
+// input wanders slowly, so the window shows something alive.
+std::vector<std::string> demoArguments(char variant);
+
 // The simulator that serves the demo: beside the program (as installed), else on PATH. Empty when
-// absent; then the demo is not offered.
+// absent; then the demo is offered only where a model runs in-process (OpenOptions::demoModel).
 std::string findSimulator(const std::string& programDir, const char* pathVariable);
 
 // The demo instrument's channel: starts the simulator (ended with this program too), opens its
@@ -57,6 +62,10 @@ std::vector<std::string> splitAddresses(std::string_view line);
 struct OpenOptions {
     std::chrono::milliseconds bound = kDefaultConnectBound; // for a connect, or the simulator to start
     std::string simulator;                                  // for the demo instrument
+    int cancelFd = -1; // readable: give up a network connect at once (an open off the window's thread)
+    // The demo without the simulator: the model in this program (a window sets it; the link knows no
+    // model). Unset: the demo needs the simulator.
+    std::function<std::unique_ptr<FdChannel>(char variant, OpenError* err)> demoModel;
 };
 
 // Opens the port `name` stands for; null with err filled when it cannot be opened.
@@ -71,6 +80,8 @@ public:
     std::vector<std::string> recentAddresses;
 
     bool open(const std::string& name, const LineSettings& line, OpenError* err);
+    // Takes a channel opened elsewhere (off the window's thread) for `name`, as open() would have.
+    void adopt(const std::string& name, std::unique_ptr<FdChannel> channel);
     int fd() const override { return channel_ ? channel_->fd() : -1; }
     ReadResult read(std::span<std::uint8_t> buf) override;
     bool write(std::span<const std::uint8_t> bytes) override { return channel_ && channel_->write(bytes); }

@@ -83,6 +83,7 @@ TPortSession::TPortSession(QObject* parent) : QObject(parent) {
 
 TPortSession::~TPortSession() {
     // Destruction only stops the link; no events are raised from a dying session.
+    dropPendingOpen();
     stopLink();
 }
 
@@ -179,8 +180,18 @@ void TPortSession::portsChanged() {
 // Open and close
 
 bool TPortSession::openPort(const QString& port) {
+    if (!beginOpenPort(port)) return false;
+    if (pendingOpen_) {
+        pendingOpen_->wait();
+        connectFinished();
+    }
+    return engine_.MBPortOpen();
+}
+
+bool TPortSession::beginOpenPort(const QString& port) {
     if (waiting()) close();
-    if (engine_.MBPortOpen()) return port_ == port || qs(mb::port::rememberedName(portInfo_)) == port;
+    if (engine_.MBPortOpen() || state_ == State::Opening)
+        return port_ == port || qs(mb::port::rememberedName(portInfo_)) == port;
     // A typed network address joins the recent ones, so the list has a row for it.
     serial_.recentAddresses = mb::port::rememberAddress(serial_.recentAddresses, port.toStdString());
     if (mb::port::findRemembered(entries_, port.toStdString()) < 0) refreshPortList();
@@ -188,7 +199,7 @@ bool TPortSession::openPort(const QString& port) {
     if (row < 0) return false;
     choose(row);
     open();
-    return engine_.MBPortOpen();
+    return engine_.MBPortOpen() || state_ == State::Opening;
 }
 
 void TPortSession::open() {
@@ -202,10 +213,60 @@ void TPortSession::open() {
         port_ = qs(chosen.path);
     }
     qCDebug(lcPort, "opening %s at %u bit/s", qUtf8Printable(port_), unsigned{engine_.baudRateValue()});
+    if (onNetwork()) {
+        // An address that never answers would hold the window for the whole bound: the connect runs
+        // off this thread, and the engine opens only once there is a channel to run on.
+        pendingInfo_ = chosen;
+        portError_.clear(); // what failed before was another attempt
+        failureNotice_.clear();
+        pendingOpen_ = std::make_unique<mb::port::PendingOpen>(
+            port_.toStdString(), mb::port::LineSettings{engine_.baudRateValue(), queueIn_, queueOut_},
+            serial_.options);
+        if (pendingOpen_->readyFd() >= 0) {
+            pendingNotifier_ = new QSocketNotifier(pendingOpen_->readyFd(), QSocketNotifier::Read, this);
+            connect(pendingNotifier_, &QSocketNotifier::activated, this, &TPortSession::connectFinished);
+        }
+        updateNotice();
+        if (!pendingNotifier_) { // no descriptor to watch: wait for it here
+            pendingOpen_->wait();
+            connectFinished();
+        }
+        return;
+    }
     engine_.portOpening();
-
     mb::port::OpenError err;
-    if (startLink(port_, &err)) {
+    const bool ok = startLink(port_, &err);
+    openFinished(chosen, wasOpen, ok ? nullptr : &err);
+}
+
+void TPortSession::connectFinished() {
+    if (!pendingOpen_ || !pendingOpen_->done()) return;
+    mb::port::OpenError err;
+    std::unique_ptr<mb::port::FdChannel> channel = pendingOpen_->take(&err);
+    dropPendingOpen();
+    if (state_ != State::Opening) return; // closed meanwhile: the channel closes with this scope
+    engine_.portOpening();
+    bool ok = channel != nullptr;
+    if (ok) {
+        serial_.adopt(port_.toStdString(), std::move(channel));
+        ok = startThread(port_, &err);
+    }
+    openFinished(pendingInfo_, false, ok ? nullptr : &err);
+}
+
+void TPortSession::dropPendingOpen() {
+    if (pendingNotifier_) {
+        // This may run in the notifier's own signal: unregistered now, deleted later.
+        pendingNotifier_->setEnabled(false);
+        pendingNotifier_->deleteLater();
+        pendingNotifier_ = nullptr;
+    }
+    pendingOpen_.reset(); // cancels a connect still under way
+}
+
+void TPortSession::openFinished(const mb::port::PortInfo& chosen, bool wasOpen,
+                                const mb::port::OpenError* failed) {
+    if (!failed) {
         portInfo_ = chosen;
         lastUsedPort_ = qs(mb::port::rememberedName(chosen));
         portError_.clear();
@@ -219,10 +280,13 @@ void TPortSession::open() {
         return;
     }
     // The red lamp is the failure report, with the reason in its tooltip and below the panel; no dialog.
+    const mb::port::OpenError& err = *failed;
     mb::port::ProbeResult why{err, {}};
     if (err.kind == mb::port::OpenFailure::Busy) why.holders = mb::port::portHolders(port_.toStdString());
     portError_ = qs(err.reason + (why.holders.empty() ? "" : " Held by " + why.holders + "."));
-    failureNotice_ = qs(mb::port::shortReason(mb::port::deviceName(chosen.path), why));
+    // A network failure's reason names the address and says what happened in one sentence already.
+    failureNotice_ =
+        onNetwork() ? portError_ : qs(mb::port::shortReason(mb::port::deviceName(chosen.path), why));
     qCDebug(lcPort, "%s", qUtf8Printable(portError_));
     advance(mb::port::LifeEvent::OpenFailed);
     engine_.portOpenFailed();
@@ -234,8 +298,16 @@ void TPortSession::open() {
 void TPortSession::close() {
     const bool wasOpen = engine_.MBPortOpen();
     const bool wasWaiting = waiting();
+    const bool connecting = pendingOpen_ != nullptr;
     if (!advance(mb::port::LifeEvent::CloseAsked)) return;
-    closeSequence(wasWaiting);
+    if (connecting) {
+        // The engine never opened: only the connect is given up.
+        dropPendingOpen();
+        setPortLamp(PortLamp::Off, QString());
+        updateNotice();
+    } else {
+        closeSequence(wasWaiting);
+    }
     finish(wasOpen, &TPortSession::closed);
 }
 
@@ -254,7 +326,11 @@ void TPortSession::finish(bool wasOpen, void (TPortSession::*outcome)()) {
 }
 
 bool TPortSession::startLink(const QString& path, mb::port::OpenError* err) {
-    if (!serial_.open(path.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, err)) return false;
+    return serial_.open(path.toStdString(), {engine_.baudRateValue(), queueIn_, queueOut_}, err) &&
+           startThread(path, err);
+}
+
+bool TPortSession::startThread(const QString& path, mb::port::OpenError* err) {
     auto thread = std::make_unique<TCommThread>(serial_);
     if (const int error = thread->setUpError()) {
         // Without its events the thread could never be stopped: no thread, no open port.
@@ -388,7 +464,10 @@ void TPortSession::stopWaiting() {
 void TPortSession::updateNotice() {
     Notice n;
     n.tip = portError_;
-    if (waiting()) {
+    if (pendingOpen_) {
+        n.text = QStringLiteral("Connecting to %1…").arg(port_);
+        n.good = true;
+    } else if (waiting()) {
         n.text = waitNotice_;
     } else if (noticeTimer_->isActive()) {
         n.text = reconnectNotice_;

@@ -5,6 +5,7 @@
 // view of it; a front end without widgets drives it directly.
 #include "link/core/linkengine.h"
 #include "link/core/portlife.h"
+#include "link/pendingopen.h"
 #include "link/portdiscovery.h"
 #include "link/portopen.h"
 #include "link/serialport_posix.h"
@@ -13,8 +14,8 @@
 #include <QString>
 
 #include <chrono>
-#include <map>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -72,13 +73,17 @@ public:
     bool scanningHolders() const;
 
     // ---- The port's life ----
-    // Opens the chosen entry (the Open button pressed down).
+    // Opens the chosen entry (the Open button pressed down). A network address is connected off this
+    // thread: the session stays Opening until the connect succeeds or fails, and Close cancels it.
     void open();
-    // Closes the port, or stops waiting for a lost one; nothing happens while closed.
+    // Closes the port, stops waiting for a lost one, or gives up an open under way; nothing happens
+    // while closed.
     void close();
-    // Picks `port` (a path or a by-id link; the list is refreshed when it is not there) and opens it.
-    // Returns whether the port is open afterwards.
+    // Picks `port` (a path or a by-id link; the list is refreshed when it is not there) and opens it,
+    // waiting for a network connect to end. Returns whether the port is open afterwards.
     bool openPort(const QString& port);
+    // The same without waiting, as a window does: false when the port is neither open nor opening.
+    bool beginOpenPort(const QString& port);
     // Why the last open failed or the device was lost; empty after a successful open.
     QString portErrorText() const { return portError_; }
     // The lost port awaited, by its remembered name; empty when not waiting.
@@ -149,7 +154,11 @@ private:
     void rebuildPortList();
     void portsChanged();
     void closeSequence(bool wasWaiting);
+    void openFinished(const mb::port::PortInfo& chosen, bool wasOpen, const mb::port::OpenError* failed);
+    void connectFinished();
+    void dropPendingOpen();
     bool startLink(const QString& path, mb::port::OpenError* err);
+    bool startThread(const QString& path, mb::port::OpenError* err);
     void stopLink();
     void tryReconnect();
     void stopWaiting();
@@ -167,6 +176,10 @@ private:
     QString roundTripText_;
     bool onNetwork() const { return mb::port::isNetworkAddress(port_.toStdString()); }
     std::unique_ptr<TCommThread> thread_; // exists while the link runs on the port
+    // A network connect under way (Opening) and the entry it opens.
+    std::unique_ptr<mb::port::PendingOpen> pendingOpen_;
+    QSocketNotifier* pendingNotifier_ = nullptr;
+    mb::port::PortInfo pendingInfo_;
     QSocketNotifier* writeNotifier_ = nullptr;
     std::vector<std::uint8_t> outgoing_; // the frame being written, handed to the port when complete
     TPortWatch* watch_;

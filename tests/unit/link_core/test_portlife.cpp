@@ -21,6 +21,12 @@ TEST(PortLife, StoriesOfAPort) {
     const std::vector<std::pair<const char*, std::vector<Step>>> stories = {
         {"open and close", {{E::OpenAsked, S::Opening}, {E::Opened, S::Open}, {E::CloseAsked, S::Closed}}},
         {"busy port", {{E::OpenAsked, S::Opening}, {E::OpenFailed, S::Closed}, {E::Opened, S::Closed}}},
+        {"a connect given up: nothing it ends with counts",
+         {{E::OpenAsked, S::Opening},
+          {E::DeviceLost, S::Opening},
+          {E::CloseAsked, S::Closed},
+          {E::Opened, S::Closed},
+          {E::OpenFailed, S::Closed}}},
         {"unplugged, back after one early try",
          {{E::OpenAsked, S::Opening},
           {E::Opened, S::Open},

@@ -1,6 +1,7 @@
 // Network ports without a server program: addresses, the connect's failures and their reasons, and a
 // dropped connection read as a lost device.
 #include "link/netchannel.h"
+#include "listener.h"
 
 #include <gtest/gtest.h>
 
@@ -8,34 +9,12 @@
 
 #include <clocale>
 #include <cstring>
-#include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 using namespace mb::port;
 using namespace std::chrono_literals;
-
-namespace {
-
-// A listening socket on a free loopback port; backlog 0 lets one connection queue and no more.
-struct Listener {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    std::uint16_t port = 0;
-    explicit Listener(bool listens = true) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        if (listens) ::listen(fd, 0);
-    }
-    ~Listener() { ::close(fd); }
-    NetAddress address(NetKind kind = NetKind::Raw) const { return {kind, "127.0.0.1", port}; }
-};
-
-} // namespace
 
 TEST(NetAddress, ParsesBothSchemesAndRefusesTheRest) {
     struct Row {
@@ -76,27 +55,32 @@ TEST(NetChannel, FailsWithinItsBoundAndSaysWhy) {
     Listener full;
     const int queued = connectTcp(full.address(), 1000ms, nullptr); // fills the backlog
     ASSERT_GE(queued, 0);
-    Listener mute; // takes the connection but never speaks Telnet
+    Listener mute;                                   // takes the connection but never speaks Telnet
+    const int cancelled = ::eventfd(1, EFD_CLOEXEC); // readable: the holder gave up
     struct Row {
         NetAddress address;
         const char* reason;
+        int cancelFd = -1;
     } rows[] = {
         {closed.address(), "refused the connection"},
         {full.address(), "did not answer within 300 ms"},
         {mute.address(NetKind::Rfc2217), "is no RFC 2217 server"},
         {{NetKind::Raw, "no-such-host.invalid", 1}, "is unknown"},
+        {full.address(), "was cancelled", cancelled},
+        {mute.address(NetKind::Rfc2217), "was cancelled", cancelled},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.reason);
         NetChannel c;
         OpenError err;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(c.open(r.address, LineSettings{}, 300ms, &err));
+        EXPECT_FALSE(c.open(r.address, LineSettings{}, 300ms, &err, r.cancelFd));
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
         EXPECT_NE(err.reason.find(r.reason), std::string::npos) << err.reason;
         EXPECT_EQ(c.fd(), -1);
     }
     ::close(queued);
+    ::close(cancelled);
 }
 
 TEST(NetChannel, CarriesBytesAndReadsADroppedConnectionAsLoss) {
