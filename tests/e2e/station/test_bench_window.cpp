@@ -1,6 +1,8 @@
 // The automatic runs in the window: the bench window's controls against the simulator's unit, meter and
 // source, the wizard and the procedure driven through their own pages.
+#include "simbench.h"
 #include "simwindow.h"
+#include "waitfor.h"
 
 #include "app/bench/BenchStation.h"
 #include "sim/unit.h"
@@ -16,23 +18,52 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using vx::app::bench::BenchStation;
 
+namespace {
+
+// The window in the maker's mode against the simulator, its bench window connected to the simulated
+// meter and source, "store when done" ticked.
+struct BenchWindow : SimWindow {
+    QString meter = dir.filePath("meter"), source = dir.filePath("source");
+    QWidget* win = nullptr;
+    bool connect() {
+        if (!start({"--scpi-meter", meter.toStdString(), "--scpi-source", source.toStdString()}, {"/QARNEL"},
+                   "english"))
+            return false;
+        win = w->Bench->showWindow();
+        win->findChild<QLineEdit*>("Edit_BenchMeter")->setText(meter);
+        win->findChild<QLineEdit*>("Edit_BenchSource")->setText(source);
+        win->findChild<QCheckBox*>("CheckBox_BenchStore")->setChecked(true);
+        return w->Bench->connectInstruments();
+    }
+    template <typename T> T* page(const char* name) { return w->findChild<T*>(name); }
+};
+
+} // namespace
+
 TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnforced) {
-    SimWindow sw;
-    const QString meter = sw.dir.filePath("meter"), source = sw.dir.filePath("source");
-    ASSERT_TRUE(sw.start({"--scpi-meter", meter.toStdString(), "--scpi-source", source.toStdString()},
-                         {"/QARNEL"}, "english"));
+    BenchWindow sw;
+    ASSERT_TRUE(sw.connect());
     TForm_Main& w = *sw.w;
     BenchStation& bench = *w.Bench;
-    QWidget* win = bench.showWindow();
-    win->findChild<QLineEdit*>("Edit_BenchMeter")->setText(meter);
-    win->findChild<QLineEdit*>("Edit_BenchSource")->setText(source);
-    ASSERT_TRUE(bench.connectInstruments());
-    win->findChild<QCheckBox*>("CheckBox_BenchStore")->setChecked(true);
+    QWidget* win = sw.win;
 
     QSignalSpy finished(&bench, &BenchStation::finished);
     ASSERT_TRUE(bench.startOutput());
+    // The page itself shows where the run is and offers Stop, in space no specified control uses.
+    auto* line = sw.page<QLabel>("Label_AutoOutput");
+    ASSERT_WAIT(line->text() == "Step 2 of 7: searching 20 mA", 30000);
+    EXPECT_TRUE(sw.page<QWidget>("Panel_AutoOutput")->isVisibleTo(w.TabSheet_OutputCalibration));
+    EXPECT_TRUE(sw.page<QPushButton>("Button_AutoOutputStop")->isEnabled());
+    for (QWidget* panel : {sw.page<QWidget>("Panel_AutoOutput"), sw.page<QWidget>("Panel_AutoInput")})
+        for (QWidget* other : panel->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(other == panel || !other->geometry().intersects(panel->geometry()))
+                << other->objectName().toStdString();
+    if (qEnvironmentVariableIsSet("VX_BENCH_SHOTS"))
+        w.grab().save(qEnvironmentVariable("VX_BENCH_SHOTS") + "/bench-output-run.png");
     ASSERT_TRUE(finished.wait(90000)) << "the run did not end";
     ASSERT_TRUE(finished.at(0).at(0).toBool()) << bench.lastError().toStdString();
     const vx::sim::Unit unit = vx::sim::Unit::fromSeed(2207);
@@ -63,8 +94,9 @@ TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnfor
         painter.end();
         both.save(qEnvironmentVariable("VX_BENCH_SHOTS") + "/bench-run.png");
     }
-    win->findChild<QPushButton*>("Button_BenchStop")->click();
+    sw.page<QPushButton>("Button_AutoInputStop")->click();
     EXPECT_FALSE(bench.running());
+    EXPECT_EQ(sw.page<QLabel>("Label_AutoInput")->text(), "Stopped: stopped");
     EXPECT_EQ(win->findChild<QLabel*>("Label_BenchStatus")->text(), "Stopped: stopped");
     EXPECT_EQ(w.uPWMForce, 0);
     EXPECT_EQ(w.RadioGroup_GainForce->ItemIndex() + w.RadioGroup_DividerForce->ItemIndex(), 0);
@@ -72,5 +104,35 @@ TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnfor
     ASSERT_TRUE(sw.reply());
     EXPECT_EQ(w.LastReply.ReservedSingle, 0.0);
     EXPECT_EQ(w.LastReply.StatusFlags & vx::instrument::kStatusInputUncalibrated,
+              vx::instrument::kStatusInputUncalibrated);
+}
+
+TEST(BenchWindow, ClosingTheWindowMidRunLeavesTheUnitUnforcedWithNothingStoredAndTheSourceOff) {
+    BenchWindow sw;
+    ASSERT_TRUE(sw.connect());
+    TForm_Main& w = *sw.w;
+    // The input run keeps the output forced where the engineer left it; the source applies 0.5 V.
+    w.uPWMValue = 40000;
+    ASSERT_TRUE(w.Bench->startInput());
+    ASSERT_WAIT(w.InCal.step == 51 && w.LastReply.ReservedSingle == 0.5f, 30000);
+    ASSERT_EQ(w.LastReply.PwmValue, 40000);
+    EXPECT_EQ(sw.page<QLabel>("Label_AutoInput")->text(), "Step 5 of 15: waiting for a settled reading");
+
+    EXPECT_FALSE(w.close()); // not before a request carried the unforced state
+    ASSERT_WAIT(!w.MB1->MBPortOpen(), 5000);
+    EXPECT_FALSE(w.Bench->running());
+    sw.w.reset();
+    // Only the unit's true output tells, without a request of its own: the meter reads it.
+    auto meter = vx::testing::openInstrument("meter", sw.meter.toStdString());
+    ASSERT_TRUE(meter);
+    const auto level = meter->measure(vx::station::Quantity::Current);
+    ASSERT_TRUE(level.has_value()) << meter->error();
+    vx::testing::SimUnitLink unit(sw.sim->devicePath());
+    const auto now = unit.cycle({});
+    ASSERT_TRUE(now.has_value());
+    EXPECT_NEAR(*level, vx::sim::Unit::fromSeed(2207).outputAt(now->PwmValue).currentMa / 1000, 5e-6);
+    EXPECT_NE(now->PwmValue, 40000);
+    EXPECT_EQ(now->ReservedSingle, 0.0f);
+    EXPECT_EQ(now->StatusFlags & vx::instrument::kStatusInputUncalibrated,
               vx::instrument::kStatusInputUncalibrated);
 }
