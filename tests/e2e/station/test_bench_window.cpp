@@ -5,6 +5,7 @@
 #include "waitfor.h"
 
 #include "app/bench/BenchStation.h"
+#include "app/records/RecordsWindow.h"
 #include "sim/unit.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -135,4 +136,44 @@ TEST(BenchWindow, ClosingTheWindowMidRunLeavesTheUnitUnforcedWithNothingStoredAn
     EXPECT_EQ(now->ReservedSingle, 0.0f);
     EXPECT_EQ(now->StatusFlags & vx::instrument::kStatusInputUncalibrated,
               vx::instrument::kStatusInputUncalibrated);
+}
+
+TEST(BenchWindow, TheRecordsChecksUseTheBenchMeterAndSourceAndNameThemAsReferences) {
+    BenchWindow sw;
+    ASSERT_TRUE(sw.connect());
+    TForm_Main& w = *sw.w;
+    w.Records->setPaths(sw.dir.filePath("history.sqlite"), sw.dir.filePath("profile.ini"),
+                        sw.dir.filePath("out"));
+    vx::app::records::RecordsWindow& r = *w.Records->showRun();
+    r.CheckBox_Trial->setChecked(true); // the bench's lines carry no certificate yet
+    r.Edit_Serial->setText("SN-B-1");
+    for (bool output : {true, false}) {
+        // Nothing typed, nothing applied by hand: the meter reads each output point, the source applies
+        // each input signal.
+        ASSERT_EQ(r.startVerify(output), "");
+        ASSERT_WAIT(!r.procedure().running(), 60000) << r.Label_Status->text().toStdString();
+    }
+    const vx::sim::Unit unit = vx::sim::Unit::fromSeed(2207);
+    ASSERT_EQ(r.run().points.size(), 5u + 4u);
+    for (const vx::records::Point& p : r.run().points) {
+        if (p.check.range < 0) // uncalibrated, the unit drives the nominal curve's PWM through its own
+            EXPECT_NEAR(p.reference, unit.current.at(p.check.nominal / vx::sim::kNominalFullScaleMa * 65535),
+                        1e-3);
+        else
+            EXPECT_NEAR(p.instrument, p.check.nominal, 0.02 * p.check.span) << p.check.nominal;
+    }
+    ASSERT_TRUE(sw.reply());
+    ASSERT_TRUE(sw.reply());
+    EXPECT_EQ(w.LastReply.ReservedSingle, 0.0f); // the source is off after the input check
+    EXPECT_EQ(w.RadioGroup_MereshatarForce->ItemIndex(), 0);
+
+    QSignalSpy saved(&r, &vx::app::records::RecordsWindow::saved);
+    ASSERT_EQ(r.saveRecord(), "");
+    ASSERT_EQ(saved.size(), 1);
+    const auto record = w.Records->history().load(saved.at(0).at(0).value<std::int64_t>());
+    ASSERT_TRUE(record);
+    ASSERT_EQ(record->references.size(), 2u);
+    EXPECT_EQ(record->references[0],
+              (vx::records::Reference{"VX-SIM Reference Meter 6.5", "SIM0001", "", ""}));
+    EXPECT_EQ(record->references[1].serial, "SIM0002");
 }
