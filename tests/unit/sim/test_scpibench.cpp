@@ -50,27 +50,13 @@ TEST(SimScpiBench, TheMeterReadsTheOutputAndTheSourceDrivesTheInputWithinItsLimi
 TEST(SimScpiBench, AMeterWithASettlingTimeFollowsEachChangeOfTheOutputWithAFirstOrderLag) {
     OutputLevel level{1000, 4.0, 2.0};
     double now = 0;
-    MeterOptions lagging;
-    lagging.noisePpm = 0;
-    lagging.settleMs = 20;
     ScpiResponder meter(
-        ScpiResponder::Role::Meter, lagging, [&] { return level; }, nullptr);
+        ScpiResponder::Role::Meter, {.noisePpm = 0, .settleMs = 20}, [&] { return level; }, nullptr);
     meter.setClock([&] { return now; });
-    meter.follow(); // 4 mA, 2 V for a long time
-    level = {50000, 20.0, 10.0};
-    now = 1.0;
-    meter.follow(); // the output changes at 1 s
-    const struct {
-        double at;
-        const char* current;
-        const char* voltage;
-    } readings[] = {{1.0, "4.00000e-03", "2.00000e+00"},
-                    {1.02, "1.41139e-02", "7.05696e+00"}, // one time constant: 1/e of the step left
-                    {1.1, "1.98922e-02", "9.94610e+00"},
-                    {2.0, "2.00000e-02", "1.00000e+01"}};
-    for (const auto& r : readings) {
-        now = r.at;
-        EXPECT_EQ(meter.handle("MEAS:CURR:DC?").value_or(""), r.current) << r.at;
-        EXPECT_EQ(meter.handle("MEAS:VOLT:DC?").value_or(""), r.voltage) << r.at;
-    }
+    meter.follow(); // 4 mA, 2 V for a long time; 20 mA, 10 V from 1 s on
+    level = {50000, 20.0, 10.0}, now = 1.0;
+    meter.follow();
+    now = 1.02; // one time constant: 1/e of the step left
+    EXPECT_EQ(meter.handle("MEAS:CURR:DC?").value_or(""), "1.41139e-02");
+    EXPECT_EQ(meter.handle("MEAS:VOLT:DC?").value_or(""), "7.05696e+00");
 }

@@ -141,16 +141,10 @@ TEST(AutoInputCalibration, TakesASettledFreshReadingThenMovesOnAndClosesWithTheS
 
 TEST(AutoOutputCalibration, OneCountStepsSettleWhereTheSecantStopsOneCountOff) {
     // The current stage's slope grows by a tenth just below 4 mA: the secant, drawn across the bend,
-    // stops one count beside the best value (below it in the first case, above in the second), and the
-    // target is crossed between two counts.
-    const struct {
-        int bend, best;
-    } cases[] = {{10700, 10902}, {10735, 10905}};
+    // stops one count below (above) the best value; the target lies between two counts.
+    const struct { int bend, best; } cases[] = {{10700, 10902}, {10735, 10905}};
     for (const auto& c : cases) {
-        const Stage bent = [bend = c.bend](int p) {
-            const double perCount = 0.024 / 65535;
-            return p < bend ? perCount * p : perCount * (bend + 1.1 * (p - bend));
-        };
+        const Stage bent = [b = c.bend](int p) { return 0.024 / 65535 * (p < b ? p : b + 1.1 * (p - b)); };
         vx::app::OutputCalibrationValues v;
         EXPECT_EQ(walk(bent, line(0, 12, 10.5), v, false).kind, Kind::Finished) << c.bend;
         EXPECT_EQ(v.out4mA, c.best) << c.bend;
