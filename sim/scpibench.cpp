@@ -3,11 +3,11 @@
 #include "sim/ptyloop.h"
 
 #include <algorithm>
-#include <chrono>
 #include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -135,7 +135,8 @@ std::optional<std::string> ScpiResponder::handle(std::string_view line) {
     }
     const bool measureCurrent = header == "MEAS:CURR:DC?" || header == "MEAS:CURR?";
     if (meter && (measureCurrent || header == "MEAS:VOLT:DC?" || header == "MEAS:VOLT?")) {
-        if (meter_.settleMs <= 0) return reading(measureCurrent ? output_().currentMa / 1000.0 : output_().voltageV);
+        if (meter_.settleMs <= 0)
+            return reading(measureCurrent ? output_().currentMa / 1000.0 : output_().voltageV);
         advanceLag();
         return reading(measureCurrent ? shownMa_ / 1000.0 : shownV_);
     }
