@@ -56,6 +56,9 @@ std::optional<double> typed(const QString& text) {
 double toScpi(const rec::CheckPoint& c, double v) {
     return c.unit == "mA" ? v / 1000.0 : v;
 }
+double fromScpi(const rec::CheckPoint& c, double v) {
+    return c.unit == "mA" ? v * 1000.0 : v;
+}
 station::Quantity scpiQuantity(const rec::CheckPoint& c) {
     return c.unit == "mA" ? station::Quantity::Current : station::Quantity::Voltage;
 }
@@ -475,8 +478,7 @@ void RecordsWindow::replyShown() {
             return;
         }
         nameReference(*meter);
-        finishPoint(procedure_.take(c->unit == "mA" ? *reading * 1000.0 : *reading, profile_.tolerances,
-                                    profile_.rule));
+        finishPoint(procedure_.take(fromScpi(*c, *reading), profile_.tolerances, profile_.rule));
     } else if (gate_.armed()) {
         if (const auto value = gate_.offer(r, r.StatusFlags & in::kStatusInputRangeError))
             finishPoint(procedure_.take(*value, profile_.tolerances, profile_.rule));
