@@ -2,6 +2,8 @@
 // access mode and the window caption.
 #include "app/Main.h"
 
+#include "app/bench/BenchStation.h"
+
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 #include "common/profilefile.h"
@@ -259,6 +261,8 @@ void TForm_Main::changeEvent(QEvent* event) {
 }
 
 void TForm_Main::closeEvent(QCloseEvent* event) {
+    // A bench run under way drops its forcing first; the window closes once a request carried that.
+    if (!closed_ && Bench && Bench->closeUnforced([this] { close(); })) return event->ignore();
     FormClose();
     event->accept();
 }

@@ -15,6 +15,26 @@ bool referenceExpired(const Reference& r, const std::string& today) {
     return !isoDate(r.dueDate) || !isoDate(today) || r.dueDate < today;
 }
 
+std::optional<Reference> referenceFromIdentity(std::string_view identity) {
+    std::vector<std::string> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = identity.find(',', start);
+        std::string_view f = identity.substr(start, comma == std::string_view::npos ? comma : comma - start);
+        while (!f.empty() && std::isspace(static_cast<unsigned char>(f.front())))
+            f.remove_prefix(1);
+        while (!f.empty() && std::isspace(static_cast<unsigned char>(f.back())))
+            f.remove_suffix(1);
+        fields.emplace_back(f);
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (fields.size() < 3 || fields[1].empty() || fields[2].empty()) return std::nullopt;
+    Reference r;
+    r.model = fields[0].empty() ? fields[1] : fields[0] + " " + fields[1];
+    r.serial = fields[2];
+    return r;
+}
+
 std::string_view phaseKey(Phase p) {
     return p == Phase::AsFound ? "as_found" : "as_left";
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vx::records {
@@ -20,6 +21,9 @@ struct Reference {
 // True when the reference's due date lies before today (ISO date). A date that does not parse counts
 // as passed: it cannot vouch for anything.
 bool referenceExpired(const Reference& r, const std::string& today);
+// A bench instrument's *IDN? answer ("maker,model,serial,firmware") as a reference: the maker and the
+// model, and the serial. Nothing when it names no model or serial.
+std::optional<Reference> referenceFromIdentity(std::string_view identity);
 
 struct UnitInfo {
     std::string serial;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -56,7 +57,29 @@ std::optional<double> number(std::string_view t) {
 
 ScpiResponder::ScpiResponder(Role role, const MeterOptions& meter, std::function<OutputLevel()> output,
                              std::function<void(const Signal&)> apply)
-    : role_(role), meter_(meter), output_(std::move(output)), apply_(std::move(apply)), random_(meter.seed) {}
+    : role_(role), meter_(meter), output_(std::move(output)), apply_(std::move(apply)), random_(meter.seed),
+      clock_([] {
+          return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+      }) {}
+
+void ScpiResponder::advanceLag() {
+    const double now = clock_();
+    const OutputLevel out = output_();
+    if (!target_) {
+        shownMa_ = out.currentMa, shownV_ = out.voltageV;
+    } else {
+        // Exact for an output that holds between the calls: follow() sees each change as it happens.
+        const double k = std::exp(-(now - at_) * 1000.0 / meter_.settleMs);
+        shownMa_ = target_->currentMa + (shownMa_ - target_->currentMa) * k;
+        shownV_ = target_->voltageV + (shownV_ - target_->voltageV) * k;
+    }
+    target_ = out;
+    at_ = now;
+}
+
+void ScpiResponder::follow() {
+    if (role_ == Role::Meter && meter_.settleMs > 0) advanceLag();
+}
 
 void ScpiResponder::error(int code, const char* text) {
     // A real instrument's queue is bounded too; the oldest stay, the last says it overflowed.
@@ -110,9 +133,13 @@ std::optional<std::string> ScpiResponder::handle(std::string_view line) {
         }
         return std::nullopt;
     }
-    if (meter && (header == "MEAS:CURR:DC?" || header == "MEAS:CURR?"))
-        return reading(output_().currentMa / 1000.0);
-    if (meter && (header == "MEAS:VOLT:DC?" || header == "MEAS:VOLT?")) return reading(output_().voltageV);
+    const bool measureCurrent = header == "MEAS:CURR:DC?" || header == "MEAS:CURR?";
+    if (meter && (measureCurrent || header == "MEAS:VOLT:DC?" || header == "MEAS:VOLT?")) {
+        if (meter_.settleMs <= 0)
+            return reading(measureCurrent ? output_().currentMa / 1000.0 : output_().voltageV);
+        advanceLag();
+        return reading(measureCurrent ? shownMa_ / 1000.0 : shownV_);
+    }
     if (!meter && (header == "SOUR:VOLT" || header == "SOUR:CURR" || header == "VOLT" || header == "CURR")) {
         const bool current = header.ends_with("CURR");
         const auto v = number(argument);

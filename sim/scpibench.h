@@ -19,6 +19,7 @@ namespace vx::sim {
 struct MeterOptions {
     int digits = 6;        // significant digits shown
     double noisePpm = 2.0; // standard deviation, parts per million of the reading
+    double settleMs = 0.0; // time constant of a first-order lag behind the output's changes; 0: none
     std::uint32_t seed = 1;
 };
 
@@ -35,10 +36,15 @@ public:
 
     // One command line without its terminator; the answer line when it is a query.
     std::optional<std::string> handle(std::string_view line);
+    // The meter: the output may have changed just now (after each reply), for the lag to start there.
+    void follow();
+    // Seconds on a monotonic clock; the steady clock unless a test sets its own.
+    void setClock(std::function<double()> seconds) { clock_ = std::move(seconds); }
 
 private:
     void error(int code, const char* text);
     std::string reading(double value);
+    void advanceLag();
     void applyLevel();
 
     Role role_;
@@ -51,6 +57,10 @@ private:
     bool current_ = false; // source mode
     double level_ = 0.0;   // volts or amperes
     bool on_ = false;
+    // The lag: what the meter shows of each quantity, what the output is, and when that was looked at.
+    std::function<double()> clock_;
+    std::optional<OutputLevel> target_;
+    double shownMa_ = 0.0, shownV_ = 0.0, at_ = 0.0;
 };
 
 // "tcp:PORT" (127.0.0.1) or the path of a symbolic link to a new pseudo-terminal. False with *error
@@ -78,6 +88,7 @@ public:
     void readable(int fd);
     // "tcp:127.0.0.1:5025" or the device path.
     const std::string& where() const { return where_; }
+    ScpiResponder& responder() { return responder_; }
 
 private:
     void serve(int fd);

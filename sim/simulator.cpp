@@ -58,6 +58,8 @@ Device:
                          MEAS:VOLT:DC? (volts) with this unit's true output
   --meter-digits N       the SCPI meter's significant digits (default 6)
   --meter-noise PPM      its noise, standard deviation in parts per million (default 2)
+  --meter-settle MS      its reading follows each change of the output with a first-order lag of
+                         this time constant in milliseconds (default 0: at once)
   --scpi-source PLACE    a SCPI calibrator on the input, placed as the meter: SOUR:VOLT V,
                          SOUR:CURR A (levels beyond 130 V or 25 mA refused with error -222),
                          OUTP ON|OFF, *IDN?, SYST:ERR?
@@ -197,6 +199,7 @@ constexpr OptionRule kOptionRules[] = {
          return true;
      }},
     {"--meter-noise", true, [](auto v, Options* o) { return setBounded(v, 1e5, &o->meter.noisePpm); }},
+    {"--meter-settle", true, [](auto v, Options* o) { return setBounded(v, 1e5, &o->meter.settleMs); }},
     {"--firmware", true, [](auto v, Options* o) { return parseDate(v, &o->model); }},
     {"--variant", true,
      [](auto v, Options* o) {
@@ -366,6 +369,7 @@ void Simulator::onCommand(std::uint8_t command, std::uint16_t dataNumber) {
             q.RangeForceCode, r.AcknowledgeFlags, r.StatusFlags, r.InputRangeIndex, r.InputValue, r.PwmValue);
     }
     if (model_.takeMemoryDirty()) saveState();
+    if (scpiMeter_) scpiMeter_->responder().follow();
     writeMeter();
 }
 

@@ -4,6 +4,7 @@
 #include "instrument/codes.h"
 
 #include <cmath>
+#include <thread>
 
 namespace vx::station {
 namespace in = vx::instrument;
@@ -69,9 +70,10 @@ bool BenchRun::applyPwm(int value) {
 }
 
 std::optional<double> settledReading(ScpiInstrument& meter, Quantity quantity, double relative, int readings,
-                                     std::string* error, int* taken) {
+                                     std::string* error, int* taken, std::chrono::duration<double> spacing) {
     std::optional<double> previous;
     for (int i = 0; i < readings; ++i) {
+        if (previous && spacing.count() > 0) std::this_thread::sleep_for(spacing);
         const auto v = meter.measure(quantity);
         if (taken) ++*taken;
         if (!v) {
@@ -103,8 +105,9 @@ std::optional<double> BenchRun::settledMeter(Quantity quantity) {
     ++report_.times.meterPoints;
     const auto t = Clock::now();
     std::string error;
-    const auto v = settledReading(meter_, quantity, options_.meterSettle, options_.meterReadings, &error,
-                                  &report_.times.meterReadings);
+    const auto v =
+        settledReading(meter_, quantity, options_.meterSettle, options_.meterReadings, &error,
+                       &report_.times.meterReadings, std::chrono::duration<double>(options_.meterSpacing));
     report_.times.meterWait += since(t);
     if (!v) fail(error);
     return v;

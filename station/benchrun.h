@@ -18,10 +18,11 @@
 
 namespace vx::station {
 
-// A meter reading once two in a row agree within `relative` of the reading (at most `readings`); the
-// meter's error otherwise (*error).
+// A meter reading once two in a row agree within `relative` of the reading (at most `readings`, taken
+// `spacing` apart); the meter's error otherwise (*error).
 std::optional<double> settledReading(ScpiInstrument& meter, Quantity quantity, double relative, int readings,
-                                     std::string* error, int* taken = nullptr);
+                                     std::string* error, int* taken = nullptr,
+                                     std::chrono::duration<double> spacing = {});
 // Puts the source into the setting: off, 0 V, or a level with its output on. False with the source's error.
 bool applySource(ScpiInstrument& source, const SourceSetting& setting);
 
@@ -40,7 +41,10 @@ struct RunOptions {
     bool store = true;          // the engineer ticked "store when done"
     double meterSettle = 20e-6; // two meter readings this close (relative) count as settled
     int meterReadings = 12;     // readings allowed for that
-    int storeCycles = 20;       // cycles allowed for the store to be acknowledged
+    // Between those readings. Back to back, a meter or an output that settles slowly (a first-order
+    // lag) shows two close readings long before it has settled; about its time constant apart, not.
+    double meterSpacing = 0.0; // seconds
+    int storeCycles = 20;      // cycles allowed for the store to be acknowledged
 };
 
 struct VerifyPoint {

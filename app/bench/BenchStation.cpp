@@ -1,6 +1,7 @@
 #include "app/bench/BenchStation.h"
 
 #include "app/Main.h"
+#include "link/mb.h"
 #include "station/benchrun.h"
 #include "station/transport.h"
 #include "widgets/pagecontrol.h"
@@ -19,6 +20,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <utility>
+
 namespace vx::app::bench {
 namespace {
 
@@ -26,9 +30,25 @@ namespace {
 constexpr int kSilenceMs = 3000;
 // Replies allowed for the unit to show a new PWM value, and for a store to be acknowledged.
 constexpr int kReplyBound = 20;
+// How long a closing window waits for its last request to drop the forcing.
+constexpr int kCloseBoundMs = 2000;
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// What the output run does at a wizard step: "searching 4 mA" or "checking 12 mA".
+QString outputActivity(const TForm_Main& main, const station::OutputCommand& c, int step) {
+    if (c.kind == station::OutputCommand::Kind::Check)
+        return main.inLanguage("checking %1", "%1 ellenőrzése")
+            .arg(c.point == app::CheckPoint::I12mA ? QStringLiteral("12 mA") : QStringLiteral("6 V"));
+    QString target;
+    for (const station::OutputTarget& t : station::kOutputTargets)
+        if (t.step == step)
+            target = t.quantity == station::Quantity::Current
+                         ? QStringLiteral("%1 mA").arg(std::lround(t.target * 1000))
+                         : QStringLiteral("%1 V").arg(t.target);
+    return main.inLanguage("searching %1", "%1 keresése").arg(target);
 }
 
 } // namespace
@@ -46,6 +66,56 @@ BenchStation::BenchStation(TForm_Main& main) : QObject(&main), main_(main) {
         if (running()) end(false, QStringLiteral("unit: no reply for %1 s").arg(kSilenceMs / 1000));
     });
     connect(&main_, &TForm_Main::replyShown, this, &BenchStation::onReply);
+    // Nothing more reaches the unit: the run ends here rather than after the silence.
+    for (auto signal : {&TPortSession::closed, &TPortSession::lost})
+        connect(&main_.MB1->session(), signal, this, [this] {
+            if (running()) end(false, QStringLiteral("unit: the port closed or was lost"));
+        });
+    outputPanel_ = buildPagePanel(main_.TabSheet_OutputCalibration, QRect(8, 400, 530, 50), "AutoOutput");
+    // The input page's free space lies in its step sheet, beside the empty picture, above the store button.
+    inputPanel_ = buildPagePanel(main_.TabSheet1, QRect(176, 246, 317, 50), "AutoInput");
+}
+
+BenchStation::PagePanel BenchStation::buildPagePanel(QWidget* parent, const QRect& where, const char* name) {
+    PagePanel p;
+    p.box = new QWidget(parent);
+    p.box->setObjectName(QStringLiteral("Panel_%1").arg(QLatin1String(name)));
+    p.box->setGeometry(where);
+    // The line on top, the bar and Stop below it.
+    const int buttonWidth = 80, gap = 6, barWidth = where.width() - buttonWidth - gap;
+    p.text = new QLabel(p.box);
+    p.text->setObjectName(QStringLiteral("Label_%1").arg(QLatin1String(name)));
+    p.text->setGeometry(0, 0, where.width(), 22);
+    p.bar = new QProgressBar(p.box);
+    p.bar->setObjectName(QStringLiteral("ProgressBar_%1").arg(QLatin1String(name)));
+    p.bar->setGeometry(0, 24, barWidth, 24);
+    p.stop = new QPushButton(p.box);
+    p.stop->setObjectName(QStringLiteral("Button_%1Stop").arg(QLatin1String(name)));
+    p.stop->setGeometry(barWidth + gap, 23, buttonWidth, 26);
+    connect(p.stop, &QPushButton::clicked, this, [this] { stop(QStringLiteral("stopped")); });
+    p.box->hide();
+    return p;
+}
+
+bool BenchStation::closeUnforced(std::function<void()> proceed) {
+    if (!running()) return false;
+    end(false, QStringLiteral("the window closed"));
+    if (!main_.MB1->MBPortOpen()) return false;
+    // The request under way may still carry the forcing; any built from here on does not.
+    auto* guard = new QObject(this);
+    auto sent = std::make_shared<bool>(false);
+    auto finish = [this, guard, done = std::make_shared<bool>(false), proceed] {
+        if (std::exchange(*done, true)) return;
+        guard->deleteLater();
+        // Not from inside the link's report: the window closes its port.
+        QTimer::singleShot(0, this, proceed);
+    };
+    connect(&main_, &TForm_Main::requestSent, guard, [sent] { *sent = true; });
+    connect(&main_, &TForm_Main::replyShown, guard, [sent, finish] {
+        if (*sent) finish();
+    });
+    QTimer::singleShot(kCloseBoundMs, guard, finish);
+    return true;
 }
 
 BenchStation::~BenchStation() {
@@ -148,10 +218,19 @@ bool BenchStation::connectInstruments() {
     return meter && source;
 }
 
-void BenchStation::showProgress(int done, int of, const QString& text) {
-    progress_->setRange(0, of);
-    progress_->setValue(done);
-    status_->setText(text);
+void BenchStation::showProgress(int done, int of, const QString& now) {
+    // The same line on the page and in this window: the step under way and what the run does now.
+    const QString line = main_.inLanguage("Step %1 of %2: %3", "%1. lépés (%2): %3")
+                             .arg(std::min(done + 1, of))
+                             .arg(of)
+                             .arg(now);
+    const PagePanel& p = mode_ == Mode::Input ? inputPanel_ : outputPanel_;
+    for (QProgressBar* bar : {progress_, p.bar}) {
+        bar->setRange(0, of);
+        bar->setValue(done);
+    }
+    status_->setText(line);
+    p.text->setText(line);
 }
 
 bool BenchStation::begin(Mode mode) {
@@ -169,6 +248,13 @@ bool BenchStation::begin(Mode mode) {
     inputButton_->setEnabled(false);
     stopButton_->setEnabled(true);
     silence_->start();
+    outputPanel_.box->setVisible(mode == Mode::Output);
+    inputPanel_.box->setVisible(mode == Mode::Input);
+    const PagePanel& p = mode == Mode::Input ? inputPanel_ : outputPanel_;
+    p.stop->setText(main_.inLanguage("Stop", "Leállítás"));
+    p.stop->setEnabled(true);
+    p.text->clear();
+    p.bar->reset();
     // As the engineer opens the page: the window's page switch runs as on a click.
     QWidget* page = mode == Mode::Output ? main_.TabSheet_OutputCalibration : main_.TabSheet_InputCalibration;
     if (main_.PageControl1->ActivePage() != page || mode == Mode::Input) {
@@ -212,6 +298,11 @@ void BenchStation::unforce() {
 
 void BenchStation::end(bool ok, const QString& text) {
     if (!ok) unforce();
+    // The page keeps the outcome in view: which instrument failed, and how.
+    const PagePanel& p = mode_ == Mode::Input ? inputPanel_ : outputPanel_;
+    p.stop->setEnabled(false);
+    p.text->setText(ok ? text : main_.inLanguage("Stopped: %1", "Leállítva: %1").arg(text));
+    if (ok) p.bar->setValue(p.bar->maximum());
     mode_ = Mode::Idle;
     wait_ = Wait::None;
     silence_->stop();
@@ -247,10 +338,9 @@ void BenchStation::doOutput(station::OutputCommand c) {
             main_.SpeedButton_WriteOutputCalibrationToVX->click();
             wait_ = Wait::Store;
             bound_ = kReplyBound;
-            showProgress(7, 7, QStringLiteral("Output calibration: storing in the instrument"));
+            showProgress(6, 7, main_.inLanguage("storing in the instrument", "tárolás a készülékben"));
             return;
         case K::Finished:
-            showProgress(7, 7, QString());
             end(true, QStringLiteral("Output calibration done: ") + QString::number(output_->readings()) +
                           QStringLiteral(" meter readings"));
             return;
@@ -261,10 +351,7 @@ void BenchStation::doOutput(station::OutputCommand c) {
         pendingOut_ = c;
         wait_ = Wait::Pwm;
         bound_ = kReplyBound;
-        showProgress(output_->step() - 1, 7,
-                     QStringLiteral("Output calibration, step %1/7: PWM %2")
-                         .arg(output_->step())
-                         .arg(main_.uPWMForce));
+        showProgress(output_->step() - 1, 7, outputActivity(main_, c, output_->step()));
         return;
     }
 }
@@ -282,7 +369,7 @@ void BenchStation::doInput(station::InputCommand c) {
             wait_ = Wait::Fresh;
             bound_ = kReplyBound;
             showProgress(input_->stepIndex(), 15,
-                         QStringLiteral("Input calibration: ") + main_.Label_InputCalibration1->text());
+                         main_.inLanguage("waiting for a settled reading", "várakozás a beállt értékre"));
             return;
         case K::Next:
             wait_ = Wait::None; // the procedure's next step shows within a tick
@@ -292,9 +379,9 @@ void BenchStation::doInput(station::InputCommand c) {
             main_.SpeedButton_ADCalBeiras->click();
             wait_ = Wait::Store;
             bound_ = kReplyBound;
+            showProgress(14, 15, main_.inLanguage("storing in the instrument", "tárolás a készülékben"));
             return;
         case K::Finished:
-            showProgress(15, 15, QString());
             return end(true, QStringLiteral("Input calibration done"));
         case K::Failed:
             return end(false, q(c.error));
@@ -312,7 +399,9 @@ void BenchStation::onReply() {
         } else if (wait_ == Wait::Pwm && r.PwmValue == main_.uPWMForce) {
             // Every reply from here on answers a request that carried the value: the meter reads it.
             std::string error;
-            const auto v = station::settledReading(*meter_, pendingOut_.quantity, 20e-6, 12, &error);
+            const station::RunOptions o; // the windowless run's settling rule
+            const auto v = station::settledReading(*meter_, pendingOut_.quantity, o.meterSettle,
+                                                   o.meterReadings, &error);
             if (!v) return end(false, q(error));
             return doOutput(output_->reading(*v));
         }

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,6 +21,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QRect;
 class QPushButton;
 class QTimer;
 class QWidget;
@@ -43,6 +45,13 @@ public:
     bool running() const { return mode_ != Mode::Idle; }
     // "" while running or after success; the failure otherwise.
     QString lastError() const { return error_; }
+    // The main window is closing. A run under way ends unforced; true while that still has to reach the
+    // unit: `proceed` then runs (once, from the event loop) after a reply to a request that carried it,
+    // or after a bound.
+    bool closeUnforced(std::function<void()> proceed);
+    // The connected instruments, for the record window's checks; null when not connected.
+    station::ScpiInstrument* meter() const { return connected(meter_) ? meter_.get() : nullptr; }
+    station::ScpiInstrument* source() const { return connected(source_) ? source_.get() : nullptr; }
 
 signals:
     void finished(bool ok);
@@ -60,6 +69,17 @@ private:
     std::optional<double> settledMeter(station::Quantity q);
     void unforce();
     void showProgress(int done, int of, const QString& text);
+    static bool connected(const std::unique_ptr<station::ScpiInstrument>& i) { return i && !i->failed(); }
+
+    // Progress and Stop on a calibration page, in free space below its own controls.
+    struct PagePanel {
+        QWidget* box = nullptr;
+        QLabel* text = nullptr;
+        QProgressBar* bar = nullptr;
+        QPushButton* stop = nullptr;
+    };
+    PagePanel buildPagePanel(QWidget* parent, const QRect& where, const char* name);
+    PagePanel outputPanel_, inputPanel_;
 
     TForm_Main& main_;
     QAction* action_ = nullptr;

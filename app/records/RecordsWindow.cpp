@@ -1,8 +1,10 @@
 #include "app/records/RecordsWindow.h"
 
 #include "app/Main.h"
+#include "app/bench/BenchStation.h"
 #include "common/pictureformat.h"
 #include "instrument/codes.h"
+#include "station/benchrun.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/radiogroup.h"
 
@@ -27,6 +29,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace vx::app::records {
 namespace in = vx::instrument;
 
@@ -47,6 +51,16 @@ std::optional<double> typed(const QString& text) {
     double v = 0;
     if (!vx::parseDecimal(text.trimmed().toStdString(), &v) || !std::isfinite(v)) return std::nullopt;
     return v;
+}
+// A point's value in the units SCPI speaks (A, V), and back.
+double toScpi(const rec::CheckPoint& c, double v) {
+    return c.unit == "mA" ? v / 1000.0 : v;
+}
+double fromScpi(const rec::CheckPoint& c, double v) {
+    return c.unit == "mA" ? v * 1000.0 : v;
+}
+station::Quantity scpiQuantity(const rec::CheckPoint& c) {
+    return c.unit == "mA" ? station::Quantity::Current : station::Quantity::Voltage;
 }
 QPushButton* button(QWidget* parent, const char* name) {
     auto* b = new QPushButton(parent);
@@ -319,11 +333,44 @@ QString RecordsWindow::startVerify(bool output) {
 }
 
 void RecordsWindow::stopVerify() {
-    const bool wasInput = procedure_.running() && !procedure_.output();
+    // Also after the last point, when the procedure has ended already: nothing stays forced or applied.
+    const bool wasInput = std::exchange(inputForced_, false);
     procedure_.stop();
     gate_.disarm();
     if (wasInput) main_.RadioGroup_MereshatarForce->setItemIndex(0);
+    if (station::ScpiInstrument* source = wasInput ? benchSource() : nullptr; source && !source->off())
+        Label_Status->setText(q(source->error()));
     showCurrent();
+}
+
+station::ScpiInstrument* RecordsWindow::benchMeter() const {
+    return main_.Bench && !main_.Bench->running() ? main_.Bench->meter() : nullptr;
+}
+station::ScpiInstrument* RecordsWindow::benchSource() const {
+    return main_.Bench && !main_.Bench->running() ? main_.Bench->source() : nullptr;
+}
+
+void RecordsWindow::nameReference(const station::ScpiInstrument& instrument) {
+    const std::optional<rec::Reference> named = rec::referenceFromIdentity(instrument.identity());
+    if (!named) return;
+    // Already in the table: ticked for this record. Otherwise a new line; its certificate and due date
+    // are the engineer's to fill in before the record can be saved as a certificate.
+    for (int row = 0; row < Table_References->rowCount(); ++row) {
+        const QTableWidgetItem* serial = Table_References->item(row, 1);
+        if (serial && serial->text().trimmed().toStdString() == named->serial) {
+            Table_References->item(row, 0)->setCheckState(Qt::Checked);
+            return;
+        }
+    }
+    loadingReferences_ = true;
+    const int row = Table_References->rowCount();
+    Table_References->insertRow(row);
+    const std::string cells[4] = {named->model, named->serial, {}, {}};
+    for (int c = 0; c < 4; ++c)
+        Table_References->setItem(row, c, new QTableWidgetItem(q(cells[c])));
+    Table_References->item(row, 0)->setCheckState(Qt::Checked);
+    loadingReferences_ = false;
+    storeReferences();
 }
 
 void RecordsWindow::showCurrent() {
@@ -342,14 +389,24 @@ void RecordsWindow::showCurrent() {
     repliesSinceDrive_ = 0;
     if (c->range < 0) {
         main_.TrackBar_OutCheck->setValue(c->percent / 5);
-        Label_Instruction->setText(
-            where + tr2("the output is driven to %1 % (%2). Type the reference meter's reading in %3.",
-                        "a kimenet %1 %-ra (%2) vezérelve. Írja be a referencia mérő értékét (%3).")
-                        .arg(c->percent)
-                        .arg(value, q(c->unit)));
+        if (benchMeter()) {
+            Edit_Reference->setEnabled(false);
+            Label_Instruction->setText(where +
+                                       tr2("the output is driven to %1 % (%2); the bench meter reads it.",
+                                           "a kimenet %1 %-ra (%2) vezérelve; a mérő leolvassa.")
+                                           .arg(c->percent)
+                                           .arg(value));
+        } else {
+            Label_Instruction->setText(
+                where + tr2("the output is driven to %1 % (%2). Type the reference meter's reading in %3.",
+                            "a kimenet %1 %-ra (%2) vezérelve. Írja be a referencia mérő értékét (%3).")
+                            .arg(c->percent)
+                            .arg(value, q(c->unit)));
+        }
         Button_RecordPoint->setText(tr2("Record", "Rögzítés"));
     } else {
         main_.RadioGroup_MereshatarForce->setItemIndex(c->range + 1);
+        inputForced_ = true;
         const in::InputRange& range = in::kInputRanges[static_cast<std::size_t>(c->range)];
         Label_Instruction->setText(
             where +
@@ -358,6 +415,17 @@ void RecordsWindow::showCurrent() {
                 .arg(q(std::string(range.name)), value));
         Button_RecordPoint->setText(tr2("Signal applied", "Jel rákapcsolva"));
         Button_RecordPoint->setEnabled(true);
+        // The bench source applies it: the same as the engineer confirming the signal.
+        if (station::ScpiInstrument* source = benchSource()) {
+            if (!source->source(scpiQuantity(*c), toScpi(*c, c->nominal))) {
+                const QString error = q(source->error());
+                stopVerify();
+                Label_Status->setText(error);
+                return;
+            }
+            nameReference(*source);
+            recordPoint();
+        }
     }
 }
 
@@ -397,6 +465,20 @@ void RecordsWindow::replyShown() {
         const bool there = std::fabs(r.OutputFraction - c->percent / 100.0) < 1e-6 &&
                            main_.PageControl1->ActivePage() == main_.TabSheet_KimenetEllenorzes;
         Button_RecordPoint->setEnabled(repliesSinceDrive_ >= 2 && there);
+        station::ScpiInstrument* meter = benchMeter();
+        if (!meter || !Button_RecordPoint->isEnabled()) return;
+        // The bench meter's settled reading stands for the typed one.
+        const station::RunOptions o;
+        std::string error;
+        const auto reading =
+            station::settledReading(*meter, scpiQuantity(*c), o.meterSettle, o.meterReadings, &error);
+        if (!reading) {
+            stopVerify();
+            Label_Status->setText(q(error));
+            return;
+        }
+        nameReference(*meter);
+        finishPoint(procedure_.take(fromScpi(*c, *reading), profile_.tolerances, profile_.rule));
     } else if (gate_.armed()) {
         if (const auto value = gate_.offer(r, r.StatusFlags & in::kStatusInputRangeError))
             finishPoint(procedure_.take(*value, profile_.tolerances, profile_.rule));

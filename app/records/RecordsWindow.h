@@ -15,6 +15,10 @@
 
 #include <memory>
 
+namespace vx::station {
+class ScpiInstrument;
+}
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -73,6 +77,11 @@ private:
     void finishPoint(std::optional<rec::Point> p);
     void newRecord();
     void storeReferences();
+    // The bench instruments when connected and not busy with a run of their own.
+    station::ScpiInstrument* benchMeter() const;
+    station::ScpiInstrument* benchSource() const;
+    // Ticks the instrument's line in the references, adding it from its identity where missing.
+    void nameReference(const station::ScpiInstrument& instrument);
     void loadReferences();
     QString tr2(const char* en, const char* hu) const;
 
@@ -84,6 +93,7 @@ private:
     VerifyProcedure procedure_;
     SettledReading gate_;
     int repliesSinceDrive_ = 0;
+    bool inputForced_ = false; // an input check has forced the range
     bool loadingReferences_ = false;
 };
 

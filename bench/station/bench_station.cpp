@@ -4,10 +4,16 @@
 // The counters say where the time goes and compare the run with its floor: the same points with
 // every settling done in the least the rule allows (two meter readings per output point, two fresh
 // poll cycles per converter reading), at the median cost of a cycle and of a meter reading.
+// The argument is the meter's settling time constant (ms): with one, the counters also say how many
+// time constants each meter point waited, and how far the calibration landed from the true PWM values.
+#include "sim/model.h"
+#include "sim/unit.h"
 #include "simbench.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cmath>
 #include <unistd.h>
 
 using namespace vx;
@@ -21,11 +27,17 @@ void BM_AutomaticRun(benchmark::State& state) {
         return;
     }
     const std::string dir = pattern, port = std::to_string(20000 + getpid() % 20000);
+    const auto settleMs = state.range(0);
+    station::RunOptions options;
+    // Readings a time constant apart: back to back they would agree long before the lag settled.
+    options.meterSpacing = settleMs / 1e3;
+    options.meterReadings = 40;
     station::RunTimes t;
+    double offCounts = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        sim::SimProcess sim(
-            VX2207_SIM, {"--baud", "115200", "--scpi-meter", dir + "/meter", "--scpi-source", "tcp:" + port});
+        sim::SimProcess sim(VX2207_SIM, {"--baud", "115200", "--scpi-meter", dir + "/meter", "--scpi-source",
+                                         "tcp:" + port, "--meter-settle", std::to_string(settleMs)});
         testing::SimUnitLink unit(sim.devicePath());
         auto meter = testing::openInstrument("meter", dir + "/meter");
         auto source = testing::openInstrument("source", "tcp:127.0.0.1:" + port);
@@ -34,12 +46,17 @@ void BM_AutomaticRun(benchmark::State& state) {
             return;
         }
         state.ResumeTiming();
-        const station::RunReport r = station::BenchRun(unit, *meter, *source).run();
+        const station::RunReport r = station::BenchRun(unit, *meter, *source, options).run();
         if (!r.ok) {
             state.SkipWithError(r.error.c_str());
             return;
         }
         t = r.times;
+        const sim::Unit truth = sim::Unit::fromSeed(sim::ModelConfig{}.seed);
+        offCounts = std::max({std::fabs(r.output.out4mA - truth.current.pwmFor(4.0)),
+                              std::fabs(r.output.out20mA - truth.current.pwmFor(20.0)),
+                              std::fabs(r.output.out2V - truth.voltage.pwmFor(2.0)),
+                              std::fabs(r.output.out10V - truth.voltage.pwmFor(10.0))});
     }
     const double cycle = t.cycleWait / t.cycles, reading = t.meterWait / t.meterReadings;
     const int extraCycles = t.settleCycles - 2 * t.waits, extraReadings = t.meterReadings - 2 * t.meterPoints;
@@ -59,10 +76,13 @@ void BM_AutomaticRun(benchmark::State& state) {
     state.counters["store_s"] = t.store;
     state.counters["floor_s"] = floor;
     state.counters["total_to_floor"] = t.total / floor;
+    state.counters["output_off_counts"] = offCounts;
+    if (settleMs > 0)
+        state.counters["meter_wait_per_point_tau"] = t.meterWait / t.meterPoints / (settleMs / 1e3);
     ::rmdir((dir + "/meter").c_str());
     ::rmdir(dir.c_str());
 }
-BENCHMARK(BM_AutomaticRun)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_AutomaticRun)->Arg(0)->Arg(20)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

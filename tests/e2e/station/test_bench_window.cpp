@@ -1,8 +1,11 @@
 // The automatic runs in the window: the bench window's controls against the simulator's unit, meter and
 // source, the wizard and the procedure driven through their own pages.
+#include "simbench.h"
 #include "simwindow.h"
+#include "waitfor.h"
 
 #include "app/bench/BenchStation.h"
+#include "app/records/RecordsWindow.h"
 #include "sim/unit.h"
 #include "widgets/radiogroup.h"
 #include "widgets/speedbutton.h"
@@ -17,23 +20,49 @@
 #include <gtest/gtest.h>
 
 using vx::app::bench::BenchStation;
+namespace rec = vx::records;
+
+namespace {
+
+// The window in the maker's mode against the simulator, its bench window connected to the simulated
+// meter and source, "store when done" ticked.
+struct BenchWindow : SimWindow {
+    QString meter = dir.filePath("meter"), source = dir.filePath("source");
+    QWidget* win = nullptr;
+    bool connect() {
+        if (!start({"--scpi-meter", meter.toStdString(), "--scpi-source", source.toStdString()}, {"/QARNEL"},
+                   "english"))
+            return false;
+        win = w->Bench->showWindow();
+        win->findChild<QLineEdit*>("Edit_BenchMeter")->setText(meter);
+        win->findChild<QLineEdit*>("Edit_BenchSource")->setText(source);
+        win->findChild<QCheckBox*>("CheckBox_BenchStore")->setChecked(true);
+        return w->Bench->connectInstruments();
+    }
+    template <typename T> T* page(const char* name) { return w->findChild<T*>(name); }
+};
+
+} // namespace
 
 TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnforced) {
-    SimWindow sw;
-    const QString meter = sw.dir.filePath("meter"), source = sw.dir.filePath("source");
-    ASSERT_TRUE(sw.start({"--scpi-meter", meter.toStdString(), "--scpi-source", source.toStdString()},
-                         {"/QARNEL"}, "english"));
+    BenchWindow sw;
+    ASSERT_TRUE(sw.connect());
     TForm_Main& w = *sw.w;
     BenchStation& bench = *w.Bench;
-    QWidget* win = bench.showWindow();
-    win->findChild<QLineEdit*>("Edit_BenchMeter")->setText(meter);
-    win->findChild<QLineEdit*>("Edit_BenchSource")->setText(source);
-    ASSERT_TRUE(bench.connectInstruments());
-    win->findChild<QCheckBox*>("CheckBox_BenchStore")->setChecked(true);
+    QWidget* win = sw.win;
 
     QSignalSpy finished(&bench, &BenchStation::finished);
     ASSERT_TRUE(bench.startOutput());
-    ASSERT_TRUE(finished.wait(90000)) << "the run did not end";
+    // The page itself shows where the run is and offers Stop, in space no specified control uses.
+    ASSERT_WAIT(sw.page<QLabel>("Label_AutoOutput")->text() == "Step 2 of 7: searching 20 mA", 30000);
+    EXPECT_TRUE(sw.page<QWidget>("Panel_AutoOutput")->isVisibleTo(w.TabSheet_OutputCalibration));
+    for (QWidget* panel : {sw.page<QWidget>("Panel_AutoOutput"), sw.page<QWidget>("Panel_AutoInput")})
+        for (QWidget* other : panel->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(other == panel || !other->geometry().intersects(panel->geometry()))
+                << other->objectName().toStdString();
+    if (qEnvironmentVariableIsSet("VX_BENCH_SHOTS"))
+        w.grab().save(qEnvironmentVariable("VX_BENCH_SHOTS") + "/bench-output-run.png");
+    ASSERT_TRUE(!finished.empty() || finished.wait(90000)) << "the run did not end";
     ASSERT_TRUE(finished.at(0).at(0).toBool()) << bench.lastError().toStdString();
     const vx::sim::Unit unit = vx::sim::Unit::fromSeed(2207);
     EXPECT_NEAR(w.uOut4mA, unit.current.pwmFor(4.0), 1.0);
@@ -63,8 +92,9 @@ TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnfor
         painter.end();
         both.save(qEnvironmentVariable("VX_BENCH_SHOTS") + "/bench-run.png");
     }
-    win->findChild<QPushButton*>("Button_BenchStop")->click();
+    sw.page<QPushButton>("Button_AutoInputStop")->click();
     EXPECT_FALSE(bench.running());
+    EXPECT_EQ(sw.page<QLabel>("Label_AutoInput")->text(), "Stopped: stopped");
     EXPECT_EQ(win->findChild<QLabel*>("Label_BenchStatus")->text(), "Stopped: stopped");
     EXPECT_EQ(w.uPWMForce, 0);
     EXPECT_EQ(w.RadioGroup_GainForce->ItemIndex() + w.RadioGroup_DividerForce->ItemIndex(), 0);
@@ -72,5 +102,53 @@ TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnfor
     ASSERT_TRUE(sw.reply());
     EXPECT_EQ(w.LastReply.ReservedSingle, 0.0);
     EXPECT_EQ(w.LastReply.StatusFlags & vx::instrument::kStatusInputUncalibrated,
+              vx::instrument::kStatusInputUncalibrated);
+}
+
+TEST(BenchWindow, RecordChecksUseTheBenchAndClosingTheWindowMidRunLeavesTheUnitUnforced) {
+    BenchWindow sw;
+    ASSERT_TRUE(sw.connect());
+    TForm_Main& w = *sw.w;
+    w.Records->setPaths(sw.dir.filePath("h.sqlite"), sw.dir.filePath("p.ini"), sw.dir.filePath("out"));
+    vx::app::records::RecordsWindow& r = *w.Records->showRun();
+    r.CheckBox_Trial->setChecked(true); // the bench's reference lines carry no certificate yet
+    r.Edit_Serial->setText("SN-B-1");
+    for (bool output : {true, false}) { // nothing typed, nothing applied by hand
+        ASSERT_EQ(r.startVerify(output), "");
+        ASSERT_WAIT(!r.procedure().running(), 60000) << r.Label_Status->text().toStdString();
+    }
+    ASSERT_TRUE(sw.reply() && sw.reply());
+    EXPECT_EQ(w.LastReply.ReservedSingle + w.RadioGroup_MereshatarForce->ItemIndex(), 0); // nothing left on
+    const vx::sim::Unit unit = vx::sim::Unit::fromSeed(2207);
+    ASSERT_EQ(r.run().points.size(), 5u + 4u);
+    for (const rec::Point& p : r.run().points) // the output as the unit drives it uncalibrated
+        EXPECT_NEAR(p.check.range < 0 ? p.reference : p.instrument,
+                    p.check.range < 0 ? unit.current.at(p.check.nominal / 24 * 65535) : p.check.nominal,
+                    p.check.range < 0 ? 1e-3 : 0.02 * p.check.span);
+    QSignalSpy saved(&r, &vx::app::records::RecordsWindow::saved);
+    ASSERT_EQ(r.saveRecord(), "");
+    const auto record = w.Records->history().load(saved.at(0).at(0).value<std::int64_t>());
+    ASSERT_TRUE(record && record->references.size() == 2u);
+    EXPECT_EQ(record->references[0], (rec::Reference{"VX-SIM Reference Meter 6.5", "SIM0001", "", ""}));
+    EXPECT_EQ(record->references[1].serial, "SIM0002");
+
+    // The input run keeps the output forced where the engineer left it; the source applies 0.5 V.
+    w.uPWMValue = 40000;
+    ASSERT_TRUE(w.Bench->startInput());
+    ASSERT_WAIT(w.InCal.step == 51 && w.LastReply.ReservedSingle == 0.5f, 30000);
+    ASSERT_EQ(w.LastReply.PwmValue, 40000);
+    EXPECT_EQ(sw.page<QLabel>("Label_AutoInput")->text(), "Step 5 of 15: waiting for a settled reading");
+    EXPECT_FALSE(w.close()); // not before a request carried the unforced state
+    ASSERT_WAIT(!w.MB1->MBPortOpen(), 5000);
+    sw.w.reset();
+    // Only the unit's true output tells, without a request of its own: the meter reads it.
+    auto meter = vx::testing::openInstrument("meter", sw.meter.toStdString());
+    const auto level = meter->measure(vx::station::Quantity::Current);
+    ASSERT_TRUE(level.has_value()) << meter->error();
+    const auto now = vx::testing::SimUnitLink(sw.sim->devicePath()).cycle({});
+    ASSERT_TRUE(now.has_value());
+    EXPECT_NEAR(*level, unit.outputAt(now->PwmValue).currentMa / 1000, 5e-6);
+    EXPECT_EQ(now->ReservedSingle, 0.0f); // the source is off
+    EXPECT_EQ(now->StatusFlags & vx::instrument::kStatusInputUncalibrated,
               vx::instrument::kStatusInputUncalibrated);
 }

@@ -89,6 +89,12 @@ TEST(RecordsArithmetic, RulesReferencesAndProfile) {
     EXPECT_FALSE(referenceExpired({"M", "1", "C", "2026-12-09"}, "2026-12-09"));
     EXPECT_TRUE(referenceExpired({"M", "1", "C", "2026-12-08"}, "2026-12-09"));
     EXPECT_TRUE(referenceExpired({"M", "1", "C", "9.12.2026"}, "2026-12-09"));
+    // A bench instrument's identity names it as a reference; its certificate is the engineer's to add.
+    EXPECT_EQ(referenceFromIdentity(" ACME , 34465A , MY5 , A.02\r"),
+              (Reference{"ACME 34465A", "MY5", "", ""}));
+    EXPECT_EQ(referenceFromIdentity(",34465A,MY5"), (Reference{"34465A", "MY5", "", ""}));
+    for (const char* unnamed : {"ACME,34465A", "ACME,34465A,,1.0", ""})
+        EXPECT_FALSE(referenceFromIdentity(unnamed)) << unnamed;
 
     // A Hungarian desktop's decimal comma changes nothing in the profile's numbers.
     ASSERT_TRUE(std::setlocale(LC_ALL, "hu_HU.UTF-8"));

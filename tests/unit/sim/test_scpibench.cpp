@@ -46,3 +46,17 @@ TEST(SimScpiBench, TheMeterReadsTheOutputAndTheSourceDrivesTheInputWithinItsLimi
     EXPECT_TRUE(parseScpiPlace("/tmp/meter", &place, &error) && !place.tcp && place.link == "/tmp/meter");
     EXPECT_FALSE(parseScpiPlace("tcp:70000", &place, &error));
 }
+
+TEST(SimScpiBench, AMeterWithASettlingTimeFollowsEachChangeOfTheOutputWithAFirstOrderLag) {
+    OutputLevel level{1000, 4.0, 2.0};
+    double now = 0;
+    ScpiResponder meter(
+        ScpiResponder::Role::Meter, {.noisePpm = 0, .settleMs = 20}, [&] { return level; }, nullptr);
+    meter.setClock([&] { return now; });
+    meter.follow(); // 4 mA, 2 V for a long time; 20 mA, 10 V from 1 s on
+    level = {50000, 20.0, 10.0}, now = 1.0;
+    meter.follow();
+    now = 1.02; // one time constant: 1/e of the step left
+    EXPECT_EQ(meter.handle("MEAS:CURR:DC?").value_or(""), "1.41139e-02");
+    EXPECT_EQ(meter.handle("MEAS:VOLT:DC?").value_or(""), "7.05696e+00");
+}

@@ -138,3 +138,15 @@ TEST(AutoInputCalibration, TakesASettledFreshReadingThenMovesOnAndClosesWithTheS
     EXPECT_EQ(m.sourceSet().kind, K::Store);
     EXPECT_EQ(m.shown(25).kind, K::Failed);
 }
+
+TEST(AutoOutputCalibration, OneCountStepsSettleWhereTheSecantStopsOneCountOff) {
+    // The current stage's slope grows by a tenth just below 4 mA: the secant, drawn across the bend,
+    // stops one count below (above) the best value; the target lies between two counts.
+    const struct { int bend, best; } cases[] = {{10700, 10902}, {10735, 10905}};
+    for (const auto& c : cases) {
+        const Stage bent = [b = c.bend](int p) { return 0.024 / 65535 * (p < b ? p : b + 1.1 * (p - b)); };
+        vx::app::OutputCalibrationValues v;
+        EXPECT_EQ(walk(bent, line(0, 12, 10.5), v, false).kind, Kind::Finished) << c.bend;
+        EXPECT_EQ(v.out4mA, c.best) << c.bend;
+    }
+}
