@@ -13,8 +13,8 @@
 #include <QString>
 
 #include <chrono>
-#include <map>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -79,6 +79,9 @@ public:
     // Picks `port` (a path or a by-id link; the list is refreshed when it is not there) and opens it.
     // Returns whether the port is open afterwards.
     bool openPort(const QString& port);
+    // Opens the device at `path` as given, listed or not (a path from a command line); the list is not
+    // consulted. Returns whether the port is open afterwards.
+    bool openPath(const QString& path);
     // Why the last open failed or the device was lost; empty after a successful open.
     QString portErrorText() const { return portError_; }
     // The lost port awaited, by its remembered name; empty when not waiting.
