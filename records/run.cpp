@@ -1,7 +1,11 @@
 #include "records/run.h"
 
+#include "instrument/codes.h"
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 
 namespace vx::records {
 
@@ -13,6 +17,41 @@ bool referenceExpired(const Reference& r, const std::string& today) {
     };
     // ISO dates compare as text.
     return !isoDate(r.dueDate) || !isoDate(today) || r.dueDate < today;
+}
+
+UnitInfo unitFromReply(const instrument::Reply& r, std::string serial) {
+    UnitInfo u;
+    u.serial = std::move(serial);
+    u.variant = std::string(instrument::variantCaption(r.iTypeOfInstrument));
+    u.firmware = instrument::firmwareVersionText(
+        instrument::firmwareVersion(r.FirmwareYear, r.FirmwareMonth, r.FirmwareDay));
+    const std::chrono::year_month_day date{std::chrono::year(r.CalibrationYear),
+                                           std::chrono::month(r.CalibrationMonth),
+                                           std::chrono::day(r.CalibrationDay)};
+    if (r.CalibrationYear != 0 && date.ok()) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04u-%02u-%02u", unsigned{r.CalibrationYear},
+                      unsigned{r.CalibrationMonth}, unsigned{r.CalibrationDay});
+        u.calibrationDate = text;
+    }
+    u.workingMinutes = r.WorkingMinutes;
+    // -200 °C or below is the unit's way of saying it has no reading.
+    const auto temperature = [](double t) { return t > -200 ? std::optional(t) : std::nullopt; };
+    u.temperature = temperature(r.Temperature);
+    u.temperatureMin = temperature(r.TemperatureMin);
+    u.temperatureMax = temperature(r.TemperatureMax);
+    return u;
+}
+
+std::string Run::certificateRefusal(const std::string& onDate) const {
+    if (trial) return {};
+    if (engineer.empty()) return "The engineer's name is missing.";
+    if (references.empty()) return "No reference instrument is named.";
+    for (const Reference& r : references)
+        if (referenceExpired(r, onDate))
+            return "Reference " + r.model + " (" + r.serial + ") was due on " + r.dueDate +
+                   "; it cannot be used for a certificate.";
+    return {};
 }
 
 std::string_view phaseKey(Phase p) {

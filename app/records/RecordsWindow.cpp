@@ -478,20 +478,7 @@ QString RecordsWindow::saveRecord() {
     }
     // A scanner acting as a keyboard may leave a line end or blanks around the number.
     run_.unit.serial = Edit_Serial->text().trimmed().toStdString();
-    if (main_.HaveReply) {
-        run_.unit.variant = std::string(in::variantCaption(r.iTypeOfInstrument));
-        run_.unit.firmware = in::firmwareVersionText(main_.FirmwareVersion);
-        run_.unit.calibrationDate = r.CalibrationYear == 0
-                                        ? std::string()
-                                        : QDate(r.CalibrationYear, r.CalibrationMonth, r.CalibrationDay)
-                                              .toString(Qt::ISODate)
-                                              .toStdString();
-        run_.unit.workingMinutes = r.WorkingMinutes;
-        const auto temperature = [](double t) { return t > -200 ? std::optional(t) : std::nullopt; };
-        run_.unit.temperature = temperature(r.Temperature);
-        run_.unit.temperatureMin = temperature(r.TemperatureMin);
-        run_.unit.temperatureMax = temperature(r.TemperatureMax);
-    }
+    if (main_.HaveReply) run_.unit = rec::unitFromReply(r, run_.unit.serial);
     if (run_.points.empty()) return tr2("Nothing checked yet.", "Még nincs ellenőrzött pont.");
     rec::Run saving = run_;
     if (!history_.save(saving, today().toStdString())) return history_.error();
