@@ -1,13 +1,16 @@
-// vx2207-cli: the configurator's second front end, for production lines and scripts. Qt Core only.
+// vx2207-cli: the configurator's second front end, for production lines and scripts. No widgets and no
+// display: only a certificate's PDF needs Qt Gui, on the offscreen platform.
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "cli/Session.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QJsonDocument>
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,10 +23,16 @@ void write(std::FILE* f, const std::string& s) {
 
 int main(int argc, char* argv[]) {
     using namespace vx::cli;
-    QCoreApplication app(argc, argv);
     const std::vector<std::string> words(argv + 1, argv + argc);
     const Parsed parsed = parseArguments(words);
     const Arguments& args = parsed.args;
+    std::unique_ptr<QCoreApplication> app;
+    if (args.command == Command::Certificate && parsed.error.empty()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // fonts and page layout, never a window
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     if (args.help) {
         write(stdout, usageText());
         return 0;
