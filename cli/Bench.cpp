@@ -320,9 +320,11 @@ bool meterPoint(const Arguments& args, Bench& bench, const ins::Reply& reply, in
     const rec::Point p = rec::makePoint(rec::Phase::AsFound, c, voltage ? *reading : *reading * 1000.0,
                                         c.nominal, profile.tolerances, profile.rule);
     point->insert(QStringLiteral("nominal"), number(c.nominal));
-    point->insert(QStringLiteral("meter"), p.reference);
-    point->insert(QStringLiteral("errorPercentOfSpan"), p.result.errorPercent);
-    point->insert(QStringLiteral("limitPercentOfSpan"), p.result.limit);
+    // Nine significant digits: more than any meter gives, fewer than the unit conversion's noise.
+    const auto digits = [](double v) { return QString::number(v, 'g', 9).toDouble(); };
+    point->insert(QStringLiteral("meter"), digits(p.reference));
+    point->insert(QStringLiteral("errorPercentOfSpan"), digits(p.result.errorPercent));
+    point->insert(QStringLiteral("limitPercentOfSpan"), digits(p.result.limit));
     point->insert(QStringLiteral("verdict"), qs(rec::verdictKey(p.result.verdict)));
     *passed = p.result.verdict == rec::Verdict::Pass;
     return true;
