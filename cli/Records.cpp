@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
@@ -113,6 +114,9 @@ void finishRecord(const Arguments& args, RecordPlan& plan, Result& r) {
 
 Result writeCertificate(const Arguments& args) {
     const Places at = places(args);
+    // Opening would make a history where none is: a mistyped path is said as such.
+    if (!QFile::exists(at.history))
+        return failed(Exit::Usage, at.history.toStdString() + ": no calibration history");
     rec::History history;
     if (!history.open(at.history)) return historyProblem(at.history, history);
     std::optional<std::int64_t> id = args.recordId;

@@ -5,12 +5,15 @@
 #include "cli/Session.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,9 +29,13 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     const Parsed parsed = parseArguments(words);
     const Arguments& args = parsed.args;
+    // A script under cron or ssh may have no runtime folder; the offscreen platform wants one.
+    std::optional<QTemporaryDir> runtime;
     std::unique_ptr<QCoreApplication> app;
     if (args.command == Command::Certificate && parsed.error.empty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen"); // fonts and page layout, never a window
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.emplace().isValid())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);

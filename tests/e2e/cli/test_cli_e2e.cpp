@@ -295,10 +295,6 @@ struct SimBench {
         args.insert(args.end(),
                     {"--seed", "31", "--noise", "0", "--scpi-meter", meter, "--scpi-source", "tcp:" + port});
         source = "tcp:127.0.0.1:" + port;
-        // The certificate's page layout runs on the offscreen platform, which wants a runtime folder.
-        static const QTemporaryDir runtime;
-        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
         sim = std::make_unique<vx::sim::SimProcess>(VX2207_SIM, args);
     }
     Ran run(std::vector<std::string> args) const {
