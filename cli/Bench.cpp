@@ -197,9 +197,13 @@ Result verify(const Arguments& args, Session& s, const ins::Reply& first, Bench&
         const rec::CheckPoint c = *procedure.current();
         step = c.range < 0 ? outputStep(s, *bench.meter, c.unit == "V", c.percent)
                            : inputStep(s, *bench.source, c);
-        if (step.value)
-            if (const auto p = procedure.take(*step.value, plan->profile.tolerances, plan->profile.rule))
-                plan->run.points.push_back(*p);
+        if (!step.value) break;
+        const auto p = procedure.take(*step.value, plan->profile.tolerances, plan->profile.rule);
+        if (!p) {
+            step.error = "unit: no usable reading"; // never stay on a point
+            break;
+        }
+        plan->run.points.push_back(*p);
     }
     bench.source->off(); // the signal goes before the port closes and the forcing with it
     if (!step.error.empty()) {
