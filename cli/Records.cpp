@@ -1,5 +1,6 @@
 #include "cli/Records.h"
 
+#include "cli/PdfModule.h"
 #include "records/certificate.h"
 
 #include <QCoreApplication>
@@ -138,13 +139,21 @@ Result writeCertificate(const Arguments& args) {
     if (const std::string why = run->certificateRefusal(run->created.substr(0, 10)); !why.empty())
         return failed(Exit::Usage,
                       "record " + std::to_string(*id) + " cannot stand as a certificate: " + why);
-    const QString error = rec::exportRun(
-        *run, args.hungarian ? rec::Language::Hungarian : rec::Language::English, at.certificates);
+    // Without the PDF module the JSON and CSV are still written, and the missing PDF fails the command.
+    const LoadedPdf& pdf = pdfModule();
+    const QString error =
+        rec::exportRun(*run, args.hungarian ? rec::Language::Hungarian : rec::Language::English,
+                       at.certificates, pdf.module ? pdf.module->writePdf : nullptr);
     if (!error.isEmpty()) return failed(Exit::NotConfirmed, error.toStdString());
     Result r;
+    if (!pdf.module) {
+        r.status = Exit::NotConfirmed;
+        r.error = "the PDF was not written: " + pdf.problem.toStdString();
+    }
     QJsonArray files;
     const QDir folder(at.certificates);
     for (const char* ext : {".pdf", ".json", ".csv"}) {
+        if (!pdf.module && ext == std::string_view(".pdf")) continue;
         const QString path = folder.absoluteFilePath(qs(run->certificate) + QLatin1String(ext));
         files.append(path);
         r.lines.push_back(path.toStdString());

@@ -1,19 +1,16 @@
-// vx2207-cli: the configurator's second front end, for production lines and scripts. No widgets and no
-// display: only a certificate's PDF needs Qt Gui, on the offscreen platform.
+// vx2207-cli: the configurator's second front end, for production lines and scripts. Qt Core only: a
+// certificate's PDF comes from a module that brings its own offscreen Gui application.
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/PdfModule.h"
 #include "cli/Session.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QGuiApplication>
 #include <QJsonDocument>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,17 +26,11 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     const Parsed parsed = parseArguments(words);
     const Arguments& args = parsed.args;
-    // A script under cron or ssh may have no runtime folder; the offscreen platform wants one.
-    std::optional<QTemporaryDir> runtime;
+    // Which application the command needs is decided before there is one.
     std::unique_ptr<QCoreApplication> app;
-    if (args.command == Command::Certificate && parsed.error.empty()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen"); // fonts and page layout, never a window
-        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.emplace().isValid())
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    if (args.command == Command::Certificate && parsed.error.empty() && !args.help)
+        if (const PdfModule* pdf = pdfModule().module) app.reset(pdf->makeApplication(argc, argv));
+    if (!app) app = std::make_unique<QCoreApplication>(argc, argv);
     if (args.help) {
         write(stdout, usageText());
         return 0;

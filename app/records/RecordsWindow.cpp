@@ -482,7 +482,7 @@ QString RecordsWindow::saveRecord() {
     if (run_.points.empty()) return tr2("Nothing checked yet.", "Még nincs ellenőrzött pont.");
     rec::Run saving = run_;
     if (!history_.save(saving, today().toStdString())) return history_.error();
-    const QString error = rec::exportRun(saving, languageOf(ComboBox_CertificateLanguage), exportFolder_);
+    const QString error = rec::exportRun(saving, languageOf(ComboBox_CertificateLanguage), exportFolder_, rec::writePdf);
     emit saved(saving.id);
     newRecord();
     Label_Status->setText(error.isEmpty() ? tr2("Saved as %1; certificate, JSON and CSV in %2.",
@@ -607,7 +607,7 @@ QString HistoryWindow::exportSelected(const QString& folder) {
     const auto run = history_.load(*id);
     if (!run) return history_.error();
     const QString to = folder.isEmpty() ? exportFolder_ : folder;
-    const QString error = rec::exportRun(*run, languageOf(ComboBox_CertificateLanguage), to);
+    const QString error = rec::exportRun(*run, languageOf(ComboBox_CertificateLanguage), to, rec::writePdf);
     return error.isEmpty() ? tr2("%1 written to %2.", "%1 kiírva ide: %2.").arg(q(run->certificate), to)
                            : error;
 }
