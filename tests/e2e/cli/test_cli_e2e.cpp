@@ -5,7 +5,9 @@
 #include "sim/harness.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,8 +44,8 @@ struct Ran {
 class Cli {
 public:
     // `port` is offered in MB_EXTRA_PORTS (for the tool to find by itself) unless empty.
-    Cli(const std::string& port, std::vector<std::string> args) {
-        args.insert(args.begin(), VX2207_CLI);
+    Cli(const std::string& port, std::vector<std::string> args, const std::string& program = VX2207_CLI) {
+        args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -106,10 +108,11 @@ private:
 };
 
 // With the simulator's port given, unless the tool is to find it by itself.
-Ran run(const vx::sim::SimProcess& sim, std::vector<std::string> args, bool findPort = false) {
+Ran run(const vx::sim::SimProcess& sim, std::vector<std::string> args, bool findPort = false,
+        const std::string& program = VX2207_CLI) {
     if (!findPort) args.insert(args.begin(), {"--port", sim.devicePath()});
     // A port given with --port is opened though no list names it.
-    return Cli(findPort ? sim.devicePath() : std::string(), std::move(args)).finish();
+    return Cli(findPort ? sim.devicePath() : std::string(), std::move(args), program).finish();
 }
 
 QJsonValue at(const QJsonObject& o, const QString& path) { // "a.b.0.c"
@@ -304,13 +307,14 @@ struct SimBench {
         if (command != "check") args.insert(args.end(), {"--history", history});
         if (command == "verify" || command == "calibrate")
             args.insert(args.end(), {"--source", source, "--serial", "SN-7", "--engineer", "Kovács Éva"});
-        return ::run(*sim, args);
+        return ::run(*sim, args, false, program);
     }
     static inline int next = 0;
     QTemporaryDir dir;
     std::string meter = dir.filePath("meter").toStdString(), source;
     std::string history = dir.filePath("history.sqlite").toStdString();
     std::unique_ptr<vx::sim::SimProcess> sim;
+    std::string program = VX2207_CLI;
 };
 
 const std::string kReference = "DMM 6.5,77,CAL-118,2099-01-31";
@@ -351,6 +355,26 @@ TEST(CliBench, VerifyCertificateAndCalibrateWriteTheirRecords) {
     ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
     EXPECT_TRUE(pdf.read(5).startsWith("%PDF"));
     EXPECT_EQ(b.run({"certificate", "42"}).status, 2);
+
+    // A copy of the tool without its PDF module, then beside one that does not load: the JSON and CSV
+    // all the same, and a status and reason a script notices.
+    QTemporaryDir loose;
+    b.program = loose.filePath("vx2207-cli").toStdString();
+    ASSERT_TRUE(QFile::copy(VX2207_CLI, loose.filePath("vx2207-cli")));
+    for (const char* reason : {"no vx2207-certificate-pdf.so", "file too short"}) {
+        const std::string folder = loose.filePath(reason).toStdString();
+        const Ran bare = b.run({"certificate", "--serial", "SN-7", "--output", folder});
+        EXPECT_EQ(bare.status, 6);
+        EXPECT_NE(bare.err.find("the PDF was not written: "), std::string::npos) << bare.err;
+        EXPECT_NE(bare.err.find(reason), std::string::npos) << bare.err;
+        const QJsonArray files = bare.json()["files"].toArray();
+        ASSERT_EQ(files.size(), 2);
+        for (const QJsonValue& f : files)
+            EXPECT_GT(QFileInfo(f.toString()).size(), 100) << f.toString().toStdString();
+        EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files).size(), 2);
+        ASSERT_TRUE(QFile(loose.filePath("vx2207-certificate-pdf.so")).open(QIODevice::WriteOnly)); // no ELF
+    }
+    b.program = VX2207_CLI;
 
     const Ran cal = b.run({"calibrate", "--store", "--reference", kReference});
     ASSERT_EQ(cal.status, 0) << cal.err;
