@@ -3,15 +3,18 @@
 #include "common/pictureformat.h"
 #include "link/core/mbtypes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <map>
 
 namespace vx::cli {
 namespace {
 
 constexpr std::pair<const char*, Command> kCommands[] = {
-    {"ports", Command::Ports}, {"identify", Command::Identify}, {"get", Command::Get},
-    {"apply", Command::Apply}, {"watch", Command::Watch},       {"check", Command::Check}};
+    {"ports", Command::Ports},   {"identify", Command::Identify},   {"get", Command::Get},
+    {"apply", Command::Apply},   {"watch", Command::Watch},         {"check", Command::Check},
+    {"verify", Command::Verify}, {"calibrate", Command::Calibrate}, {"certificate", Command::Certificate}};
 
 bool parseUnsigned(const std::string& t, unsigned long max, unsigned long* out) {
     unsigned long v = 0;
@@ -30,6 +33,55 @@ bool parseSeconds(const std::string& t, unsigned* ms) {
     return true;
 }
 
+std::string* textOption(Arguments& a, const std::string& name) {
+    const std::pair<const char*, std::string*> options[] = {{"--meter", &a.meter},
+                                                            {"--source", &a.source},
+                                                            {"--meter-profile", &a.meterProfile},
+                                                            {"--source-profile", &a.sourceProfile},
+                                                            {"--history", &a.history},
+                                                            {"--profile", &a.profile},
+                                                            {"--serial", &a.serial},
+                                                            {"--engineer", &a.engineer},
+                                                            {"--output", &a.outputFolder}};
+    for (const auto& [option, field] : options)
+        if (name == option) return field;
+    return nullptr;
+}
+
+bool* flagOption(Arguments& a, const std::string& name) {
+    const std::pair<const char*, bool*> flags[] = {{"--json", &a.json},
+                                                   {"--force", &a.force},
+                                                   {"--no-record", &a.noRecord},
+                                                   {"--trial", &a.trial},
+                                                   {"--store", &a.store}};
+    for (const auto& [option, field] : flags)
+        if (name == option) return field;
+    return nullptr;
+}
+
+// The commands each option serves; one given to another command is a mistake worth saying.
+using C = Command;
+const std::map<std::string, std::vector<Command>> kBelongs{
+    {"--count", {C::Watch}},
+    {"--duration", {C::Watch}},
+    {"--force", {C::Apply}},
+    {"--meter", {C::Check, C::Verify, C::Calibrate}},
+    {"--meter-profile", {C::Check, C::Verify, C::Calibrate}},
+    {"--source", {C::Verify, C::Calibrate}},
+    {"--source-profile", {C::Verify, C::Calibrate}},
+    {"--profile", {C::Check, C::Verify, C::Calibrate}},
+    {"--history", {C::Verify, C::Calibrate, C::Certificate}},
+    {"--serial", {C::Verify, C::Calibrate, C::Certificate}},
+    {"--no-record", {C::Verify, C::Calibrate}},
+    {"--trial", {C::Verify, C::Calibrate}},
+    {"--engineer", {C::Verify, C::Calibrate}},
+    {"--reference", {C::Verify, C::Calibrate}},
+    {"--phase", {C::Verify}},
+    {"--store", {C::Calibrate}},
+    {"--language", {C::Certificate}},
+    {"--output", {C::Certificate}},
+};
+
 } // namespace
 
 std::string commandName(Command c) {
@@ -41,7 +93,7 @@ std::string commandName(Command c) {
 Parsed parseArguments(const std::vector<std::string>& in) {
     Parsed p;
     Arguments& a = p.args;
-    std::vector<std::string> positional;
+    std::vector<std::string> positional, used;
     const auto fail = [&p](std::string why) {
         if (p.error.empty()) p.error = std::move(why);
     };
@@ -72,10 +124,6 @@ Parsed parseArguments(const std::vector<std::string>& in) {
             a.help = true;
         } else if (name == "--version") {
             a.version = true;
-        } else if (name == "--json") {
-            a.json = true;
-        } else if (name == "--force") {
-            a.force = true;
         } else if (name == "--port") {
             if (takeValue() && value.empty()) fail("--port needs a path");
             a.port = value;
@@ -95,11 +143,28 @@ Parsed parseArguments(const std::vector<std::string>& in) {
             if (takeValue() && (!parseUnsigned(value, 1u << 30, &n) || n == 0))
                 fail("--count: not a positive whole number: " + value);
             a.count = static_cast<unsigned>(n);
+        } else if (std::string* text = textOption(a, name)) {
+            if (takeValue() && value.empty()) fail(name + " needs a value");
+            *text = value;
+        } else if (name == "--reference") {
+            if (takeValue() && std::count(value.begin(), value.end(), ',') != 3)
+                fail("--reference: not MODEL,SERIAL,CERTIFICATE,DUE-DATE: " + value);
+            a.references.push_back(value);
+        } else if (name == "--phase") {
+            if (takeValue() && value != "as-found" && value != "as-left")
+                fail("--phase: as-found or as-left, not " + value);
+            a.asLeft = value == "as-left";
+        } else if (name == "--language") {
+            if (takeValue() && value != "en" && value != "hu") fail("--language: en or hu, not " + value);
+            a.hungarian = value == "hu";
+        } else if (bool* flag = flagOption(a, name)) {
+            *flag = true;
         } else {
             fail("unknown option " + name);
         }
-        if (hasValue && (name == "--json" || name == "--force" || name == "--help" || name == "--version"))
+        if (hasValue && (flagOption(a, name) || name == "--help" || name == "--version"))
             fail(name + " takes no value");
+        if (const auto owners = kBelongs.find(name); owners != kBelongs.end()) used.push_back(name);
     }
     if (a.help || a.version) return p;
     if (positional.empty()) {
@@ -124,12 +189,29 @@ Parsed parseArguments(const std::vector<std::string>& in) {
             a.percents.push_back(static_cast<int>(v));
         }
         if (a.percents.empty()) a.percents = {0, 50, 100};
+    } else if (a.command == Command::Certificate && rest.size() == 1) {
+        unsigned long id = 0;
+        if (!parseUnsigned(rest.front(), 1ul << 62, &id) || id == 0)
+            fail("certificate: not a record number: " + rest.front());
+        a.recordId = static_cast<long long>(id);
     } else if (!rest.empty() && a.command != Command::None) {
-        fail(a.commandName + " takes no arguments: " + rest.front());
+        fail(a.commandName + " takes " +
+             (a.command == Command::Certificate ? "one record number" : "no arguments") + ": " + rest.back());
     }
-    if ((a.count || a.durationMs) && a.command != Command::Watch)
-        fail("--count and --duration belong to watch");
-    if (a.force && a.command != Command::Apply) fail("--force belongs to apply");
+    for (const std::string& option : used) {
+        const std::vector<Command>& owners = kBelongs.at(option);
+        if (a.command != Command::None && std::find(owners.begin(), owners.end(), a.command) == owners.end())
+            fail(option + " does not belong to " + a.commandName);
+    }
+    const bool recording = a.command == Command::Verify || a.command == Command::Calibrate;
+    if (recording && (a.meter.empty() || a.source.empty()))
+        fail(a.commandName + " needs the reference meter and source: --meter ADDRESS --source ADDRESS");
+    if (recording && !a.noRecord && a.serial.empty())
+        fail(a.commandName + " writes a record: give the unit's --serial (or --no-record)");
+    if (a.command == Command::Certificate && !a.recordId && a.serial.empty())
+        fail("certificate needs a record number or --serial (its latest record)");
+    if (a.command == Command::Certificate && a.recordId && !a.serial.empty())
+        fail("certificate takes a record number or --serial, not both");
     return p;
 }
 
@@ -149,7 +231,16 @@ Commands:
   watch                the live values as CSV (with --json: JSON lines) until --count or --duration
                        is reached, or Ctrl-C
   check [PERCENT...]   drive the output to each percentage (steps of 5, default 0 50 100) and report
-                       what the instrument reports; the output is released afterwards
+                       what the instrument reports; with --meter also the meter's reading, the error in
+                       % of span and the verdict; the output is released afterwards
+  verify               the verification run with the reference meter and source: the output at 0, 25,
+                       50, 75 and 100 % of its scale read by the meter, each input range the scale goes
+                       through at -100, 0, 50 and 100 % of its reference applied by the source; writes
+                       a record to the calibration history
+  calibrate            the automatic calibration on the bench: input as found, output and input
+                       calibration, store (only with --store), input as left; writes a record
+  certificate [ID]     the certificate of a record in the history (record ID, or the latest of
+                       --serial) as PDF, JSON and CSV files
 
 Options:
   --port PATH          the instrument's port (default: the only port that can be opened, else the
@@ -161,6 +252,26 @@ Options:
                        outside their signal type are never written
   --count N            watch: stop after N replies
   --duration SECONDS   watch: stop after this long
+  --meter ADDRESS      the reference meter (check, verify, calibrate) and the source (verify,
+  --source ADDRESS     calibrate): tcp:HOST[:PORT], /dev/usbtmcN, serial:PATH[:BAUD[:8N1]] or a device
+                       path (9600 8N1)
+  --meter-profile FILE, --source-profile FILE
+                       the instrument's commands as key=value lines (identify, measureCurrent,
+                       sourceVoltage, outputOn, terminator, timeout in ms, ...)
+  --profile FILE       tolerances and decision rule (default: the window's product profile)
+  --history FILE       the calibration history (default: the window's)
+  --serial TEXT        the unit's serial number (verify, calibrate; certificate: its latest record)
+  --engineer NAME      who did the work (needed for a record that is not a trial run)
+  --reference MODEL,SERIAL,CERTIFICATE,DUE-DATE
+                       a reference instrument used (repeatable; default: the history's references
+                       that are not overdue); an overdue one is refused, as in the window
+  --trial              a trial run: overdue references allowed, never a certificate
+  --no-record          verify, calibrate: write no record
+  --phase as-found|as-left
+                       verify: which check this is (default as-found)
+  --store              calibrate: store the constants in the instrument
+  --output FOLDER      certificate: where the files go (default: the window's certificates folder)
+  --language en|hu     certificate: its language (default en)
   -h, --help           this text
   --version            the program's version
 
@@ -169,12 +280,14 @@ standard error. Ctrl-C releases a forced output and closes the port before the p
 
 Exit status:
   0    success
-  1    a check or verification failed
-  2    usage: bad command line, or a settings file that is unreadable or refused (the field is named)
-  3    port not found, busy or not permitted
-  4    no reply or time-out (also: the port was lost)
+  1    a check or verification failed (also: a calibration that could not reach its target)
+  2    usage: bad command line, a settings file that is unreadable or refused (the field is named), a
+       record the history would refuse, or one that is not found or cannot stand as a certificate
+  3    port not found, busy or not permitted (also: a meter or source that cannot be connected)
+  4    no reply or time-out (also: the port was lost, or the meter or source stopped answering or
+       reported an error; "failed" in the JSON names which instrument)
   5    firmware or variant refused
-  6    write not confirmed
+  6    write not confirmed (a setting, a calibration store, a record or a certificate file)
   130  interrupted (Ctrl-C or a termination signal)
 )";
 }

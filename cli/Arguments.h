@@ -19,7 +19,7 @@ enum class Exit : int {
     Interrupted = 130    // Ctrl-C or a termination signal
 };
 
-enum class Command { None, Ports, Identify, Get, Apply, Watch, Check };
+enum class Command { None, Ports, Identify, Get, Apply, Watch, Check, Verify, Calibrate, Certificate };
 
 struct Arguments {
     Command command = Command::None;
@@ -34,6 +34,18 @@ struct Arguments {
     std::optional<unsigned> count;      // watch: this many replies
     std::optional<unsigned> durationMs; // watch: for this long
     std::vector<int> percents;          // check: 0..100 in steps of 5
+    // The bench: where the reference meter and source are (as station's endpoints), their command profiles.
+    std::string meter, source, meterProfile, sourceProfile;
+    // Records: the history file (empty: the window's), the product profile (empty: the window's).
+    std::string history, profile;
+    bool noRecord = false, trial = false;
+    std::string serial, engineer;
+    std::vector<std::string> references; // "MODEL,SERIAL,CERTIFICATE,DUE-DATE"
+    bool asLeft = false;                 // verify: the phase
+    bool store = false;                  // calibrate: store the constants in the unit
+    std::optional<long long> recordId;   // certificate: this record, else the latest of --serial
+    std::string outputFolder;            // certificate: where the files go (empty: the window's folder)
+    bool hungarian = false;              // certificate: its language
 };
 
 struct Parsed {

@@ -5,6 +5,8 @@
 #include "app/tools/Measurement.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/SettingsSafety.h"
+#include "cli/Bench.h"
+#include "cli/Records.h"
 #include "cli/Session.h"
 #include "instrument/codes.h"
 #include "link/portdiscovery.h"
@@ -21,16 +23,6 @@ namespace vx::cli {
 namespace {
 namespace ins = vx::instrument;
 namespace tools = vx::app::tools;
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-// A real as the single it travelled as, in its shortest form, so 0.1 is not 0.100000001490116.
-QJsonValue number(double v) {
-    const std::string t = tools::csvNumber(v);
-    return t.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(t).toDouble());
-}
 
 std::string text(const QJsonValue& v) {
     if (v.isString()) return v.toString().toStdString();
@@ -52,17 +44,6 @@ QJsonObject settingsObject(const tools::SettingsValues& v) {
         .object()
         .value(QStringLiteral("settings"))
         .toObject();
-}
-
-Result failed(Exit status, std::string error) {
-    Result r;
-    r.status = status;
-    r.error = std::move(error);
-    return r;
-}
-
-Result fromOutcome(const Outcome& o) {
-    return failed(o.how == Waited::Interrupted ? Exit::Interrupted : Exit::NoReply, o.why);
 }
 
 std::uint32_t firmwareOf(const ins::Reply& r) {
@@ -367,7 +348,7 @@ Result watch(const Arguments& args, Session& s, const Emit& print) {
 
 // ---- check
 
-Result check(const Arguments& args, Session& s, const ins::Reply& first) {
+Result check(const Arguments& args, Session& s, const ins::Reply& first, Bench& bench) {
     if (first.iTypeOfInstrument != ins::kVariantAnalog)
         return failed(Exit::Refused, "the " + std::string(ins::variantCaption(first.iTypeOfInstrument)) +
                                          " has no analogue output to check");
@@ -390,18 +371,28 @@ Result check(const Arguments& args, Session& s, const ins::Reply& first) {
         const tools::Measurement m = tools::measure(o.reply);
         const bool rangeError = o.reply.StatusFlags & ins::kStatusOutputRangeError;
         const bool uncalibrated = o.reply.StatusFlags & ins::kStatusOutputUncalibrated;
-        const bool passed = !rangeError && !uncalibrated;
+        QJsonObject point{{QStringLiteral("percent"), percent},
+                          {QStringLiteral("output"), number(m.output)},
+                          {QStringLiteral("outputUnit"), qs(m.outputUnit)},
+                          {QStringLiteral("pwm"), int{o.reply.PwmValue}},
+                          {QStringLiteral("outputRangeError"), rangeError},
+                          {QStringLiteral("outputUncalibrated"), uncalibrated}};
+        // With a reference meter the point also has to be within its tolerance.
+        bool inTolerance = true;
+        Result meterFailure;
+        if (bench.meter && !meterPoint(args, bench, o.reply, percent, &point, &inTolerance, &meterFailure))
+            return meterFailure;
+        const bool passed = !rangeError && !uncalibrated && inTolerance;
         allPassed = allPassed && passed;
-        points.append(QJsonObject{{QStringLiteral("percent"), percent},
-                                  {QStringLiteral("output"), number(m.output)},
-                                  {QStringLiteral("outputUnit"), qs(m.outputUnit)},
-                                  {QStringLiteral("pwm"), int{o.reply.PwmValue}},
-                                  {QStringLiteral("outputRangeError"), rangeError},
-                                  {QStringLiteral("outputUncalibrated"), uncalibrated},
-                                  {QStringLiteral("passed"), passed}});
+        point.insert(QStringLiteral("passed"), passed);
+        points.append(point);
+        const std::string measured =
+            bench.meter ? ", meter " + text(point.value(QStringLiteral("meter"))) + ", error " +
+                              text(point.value(QStringLiteral("errorPercentOfSpan"))) + " % of span"
+                        : std::string();
         r.lines.push_back(std::to_string(percent) + " %: " + tools::csvNumber(m.output) + " " + m.outputUnit +
-                          ", PWM " + std::to_string(o.reply.PwmValue) + (passed ? ", passed" : ", FAILED") +
-                          (rangeError ? " (output range error)" : "") +
+                          ", PWM " + std::to_string(o.reply.PwmValue) + measured +
+                          (passed ? ", passed" : ", FAILED") + (rangeError ? " (output range error)" : "") +
                           (uncalibrated ? " (output uncalibrated)" : ""));
     }
     r.object.insert(QStringLiteral("points"), points);
@@ -414,7 +405,7 @@ Result check(const Arguments& args, Session& s, const ins::Reply& first) {
 }
 
 Result withInstrument(const Arguments& args, const std::optional<tools::Backup>& backup, Session& s,
-                      const Emit& print) {
+                      Bench& bench, const Emit& print) {
     const Outcome first = s.read();
     if (first.how != Waited::Reply) return fromOutcome(first);
     const ins::Reply& reply = first.reply;
@@ -454,7 +445,11 @@ Result withInstrument(const Arguments& args, const std::optional<tools::Backup>&
     case Command::Watch:
         return watch(args, s, print);
     case Command::Check:
-        return check(args, s, reply);
+        return check(args, s, reply, bench);
+    case Command::Verify:
+        return verify(args, s, reply, bench);
+    case Command::Calibrate:
+        return calibrate(args, s, reply, bench);
     default:
         return failed(Exit::Usage, "no command");
     }
@@ -462,12 +457,36 @@ Result withInstrument(const Arguments& args, const std::optional<tools::Backup>&
 
 } // namespace
 
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QJsonValue number(double v) {
+    const std::string t = tools::csvNumber(v);
+    return t.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(t).toDouble());
+}
+
+Result failed(Exit status, std::string error) {
+    Result r;
+    r.status = status;
+    r.error = std::move(error);
+    return r;
+}
+
+Result fromOutcome(const Outcome& o) {
+    return failed(o.how == Waited::Interrupted ? Exit::Interrupted : Exit::NoReply, o.why);
+}
+
 Result runCommand(const Arguments& args, const LinkMaker& makeLink, const Emit& print,
                   const std::function<void(Session*)>& sessionReady) {
     if (args.command == Command::Ports) return listPorts();
+    if (args.command == Command::Certificate) return writeCertificate(args);
     Result problem;
     std::optional<tools::Backup> backup;
     if (args.command == Command::Apply && !(backup = loadBackup(args.file, &problem))) return problem;
+    // The bench before the unit: an instrument that cannot be reached leaves the unit untouched.
+    Bench bench;
+    if (const std::optional<Result> unreachable = openBench(args, &bench)) return *unreachable;
     const std::string port = choosePort(args, makeLink, &problem);
     if (port.empty()) return problem;
     std::unique_ptr<InstrumentLink> link = makeLink();
@@ -479,7 +498,7 @@ Result runCommand(const Arguments& args, const LinkMaker& makeLink, const Emit& 
         // The reason names the programs holding a busy port.
         return failed(Exit::PortUnavailable, err.reason.empty() ? port + ": cannot be opened" : err.reason);
     }
-    Result r = withInstrument(args, backup, s, print);
+    Result r = withInstrument(args, backup, s, bench, print);
     r.object.insert(QStringLiteral("port"), qs(port));
     s.close();
     sessionReady(nullptr);

@@ -8,7 +8,9 @@
 #include <QJsonObject>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vx::cli {
@@ -35,5 +37,13 @@ Result runCommand(const Arguments& args, const LinkMaker& makeLink, const Emit& 
 
 // The versioned object that --json prints for a result.
 QJsonObject resultObject(const Arguments& args, const Result& r);
+
+// Shared by the commands.
+struct Outcome;
+QString qs(std::string_view s);
+// A real as the single it travelled as, in its shortest form, so 0.1 is not 0.100000001490116.
+QJsonValue number(double v);
+Result failed(Exit status, std::string error);
+Result fromOutcome(const Outcome& o);
 
 } // namespace vx::cli

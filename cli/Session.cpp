@@ -72,9 +72,16 @@ Outcome Session::exchange(app::RequestInputs in, bool keepEditor, unsigned timeo
         in.reported = {last_.InputTypeCode, last_.OutputTypeCode, last_.ModbusProtocol,
                        last_.ModbusParity,  last_.ModbusBaudRate, last_.ModbusAddress};
     }
+    return request(app::buildRequestFields(in), timeoutMs);
+}
+
+Outcome Session::request(const instrument::Request& q, unsigned timeoutMs) {
+    wanted_ = q;
+    // Every request carries the PC's date (the unit dates a stored calibration with it).
     const QDate today = QDate::currentDate();
-    in.today = {today.year(), today.month(), today.day()};
-    wanted_ = app::buildRequestFields(in);
+    wanted_.Year = static_cast<std::uint16_t>(today.year());
+    wanted_.Month = static_cast<std::uint8_t>(today.month());
+    wanted_.Day = static_cast<std::uint8_t>(today.day());
     ++wantedSerial_;
     got_.reset();
     if (!open_ || lost_) return {Waited::Lost, {}, failure_.empty() ? "the port is not open" : failure_};
@@ -100,7 +107,9 @@ Outcome Session::exchange(app::RequestInputs in, bool keepEditor, unsigned timeo
 void Session::sendNow() {
     instrument::Request q = wanted_;
     q.CommandFlags = guard_.allowed(q.CommandFlags);
-    forced_ = q.DirectControl != 0 || q.uPWMForce != 0;
+    // The test page's forcing counts too: the unit keeps the last request's path until the next one.
+    forced_ = q.DirectControl != 0 || q.uPWMForce != 0 || q.GainForceCode != 0 || q.DividerForceCode != 0 ||
+              q.RangeForceCode != 0;
     sentSerial_ = wantedSerial_;
     busy_ = true;
     // The poll cycle's pause between transactions; the first request goes at once, though never from
@@ -122,6 +131,7 @@ void Session::close() {
 
 void Session::interrupt() {
     interrupted_ = true;
+    if (onInterrupt) onInterrupt();
     if (loop_) loop_->quit();
 }
 

@@ -40,6 +40,8 @@ public:
     Outcome exchange(app::RequestInputs in, bool keepEditor = false, unsigned timeoutMs = 0);
     // A plain request: no command, no forcing.
     Outcome read() { return exchange({}); }
+    // The request as it is (the bench run keeps the window's state itself); the command rule still holds.
+    Outcome request(const instrument::Request& q, unsigned timeoutMs = 0);
 
     // Releases a forced output (one plain exchange, bounded) if the last request forced it, then closes.
     void close();
@@ -47,6 +49,8 @@ public:
     // Ctrl-C and termination signals: the wait under way ends with Waited::Interrupted.
     void interrupt();
     bool interrupted() const { return interrupted_; }
+    // Told of an interruption as well (a bench run stops at its next step).
+    std::function<void()> onInterrupt;
     const instrument::Reply& lastReply() const { return last_; }
 
 private:

@@ -2,13 +2,11 @@
 // no widgets.
 #include "cli/InstrumentLink.h"
 
-#include "link/portdiscovery.h"
 #include "link/portsession.h"
 
 #include <QObject>
 
 #include <cerrno>
-#include <cstdlib>
 
 namespace vx::cli {
 namespace {
@@ -38,9 +36,8 @@ public:
 
     bool open(const std::string& path, std::uint32_t baud, mb::port::OpenError* err) override {
         close();
-        offer(path);
         session_.setBaud(mb::baudFromRate(baud));
-        open_ = session_.openPort(QString::fromStdString(path));
+        open_ = session_.openPath(QString::fromStdString(path));
         if (!open_) {
             const std::string why = session_.portErrorText().toStdString();
             *err = mb::port::describeOpenError(path, ENOENT);
@@ -68,18 +65,6 @@ public:
     }
 
 private:
-    // The session opens what its port list offers; a path given on the command line that no list names
-    // (a pseudo-terminal, say) is offered as MB_EXTRA_PORTS offers such paths.
-    static void offer(const std::string& path) {
-        const std::vector<std::string> extra = mb::port::extraPorts();
-        if (std::find(extra.begin(), extra.end(), path) != extra.end()) return;
-        for (const mb::port::PortInfo& p : mb::port::candidatePorts())
-            if (p.path == path || p.byId == path) return;
-        const char* old = std::getenv("MB_EXTRA_PORTS");
-        qputenv("MB_EXTRA_PORTS",
-                QByteArray::fromStdString(old && *old ? std::string(old) + ":" + path : path));
-    }
-
     TPortSession session_;
     bool open_ = false;
 };

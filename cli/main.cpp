@@ -1,6 +1,8 @@
-// vx2207-cli: the configurator's second front end, for production lines and scripts. Qt Core only.
+// vx2207-cli: the configurator's second front end, for production lines and scripts. Qt Core only: a
+// certificate's PDF comes from a module that brings its own offscreen Gui application.
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/PdfModule.h"
 #include "cli/Session.h"
 
 #include <QCoreApplication>
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,10 +23,14 @@ void write(std::FILE* f, const std::string& s) {
 
 int main(int argc, char* argv[]) {
     using namespace vx::cli;
-    QCoreApplication app(argc, argv);
     const std::vector<std::string> words(argv + 1, argv + argc);
     const Parsed parsed = parseArguments(words);
     const Arguments& args = parsed.args;
+    // Which application the command needs is decided before there is one.
+    std::unique_ptr<QCoreApplication> app;
+    if (args.command == Command::Certificate && parsed.error.empty() && !args.help)
+        if (const PdfModule* pdf = pdfModule().module) app.reset(pdf->makeApplication(argc, argv));
+    if (!app) app = std::make_unique<QCoreApplication>(argc, argv);
     if (args.help) {
         write(stdout, usageText());
         return 0;

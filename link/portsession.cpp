@@ -202,6 +202,15 @@ bool TPortSession::beginOpenPort(const QString& port) {
     return engine_.MBPortOpen() || state_ == State::Opening;
 }
 
+bool TPortSession::openPath(const QString& path) {
+    if (waiting()) close();
+    if (engine_.MBPortOpen()) return port_ == path;
+    chosen_ = -1; // open() takes port_ itself when no entry is chosen
+    port_ = path;
+    open();
+    return engine_.MBPortOpen();
+}
+
 void TPortSession::open() {
     const bool wasOpen = engine_.MBPortOpen();
     if (!advance(mb::port::LifeEvent::OpenAsked)) return;

@@ -84,6 +84,9 @@ public:
     bool openPort(const QString& port);
     // The same without waiting, as a window does: false when the port is neither open nor opening.
     bool beginOpenPort(const QString& port);
+    // Opens the device at `path` as given, listed or not (a path from a command line); the list is not
+    // consulted. Returns whether the port is open afterwards.
+    bool openPath(const QString& path);
     // Why the last open failed or the device was lost; empty after a successful open.
     QString portErrorText() const { return portError_; }
     // The lost port awaited, by its remembered name; empty when not waiting.

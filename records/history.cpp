@@ -146,15 +146,7 @@ bool History::save(Run& run, const std::string& today) {
     if (!open_) return fail(QStringLiteral("The history is not open."));
     if (run.id != 0) return fail(QStringLiteral("An issued record is never changed; save a correction."));
     if (run.unit.serial.empty()) return fail(QStringLiteral("The unit's serial number is missing."));
-    if (!run.trial) {
-        if (run.engineer.empty()) return fail(QStringLiteral("The engineer's name is missing."));
-        if (run.references.empty()) return fail(QStringLiteral("No reference instrument is named."));
-        for (const Reference& r : run.references)
-            if (referenceExpired(r, today))
-                return fail(
-                    QStringLiteral("Reference %1 (%2) was due on %3; it cannot be used for a certificate.")
-                        .arg(q(r.model), q(r.serial), q(r.dueDate)));
-    }
+    if (const std::string why = run.certificateRefusal(today); !why.empty()) return fail(q(why));
     QSqlDatabase db = QSqlDatabase::database(name_, false);
     if (!db.transaction()) return fail(db.lastError().text());
     QSqlQuery query(db);

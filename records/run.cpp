@@ -1,7 +1,11 @@
 #include "records/run.h"
 
+#include "instrument/codes.h"
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 
 namespace vx::records {
 
@@ -33,6 +37,41 @@ std::optional<Reference> referenceFromIdentity(std::string_view identity) {
     r.model = fields[0].empty() ? fields[1] : fields[0] + " " + fields[1];
     r.serial = fields[2];
     return r;
+}
+
+UnitInfo unitFromReply(const instrument::Reply& r, std::string serial) {
+    UnitInfo u;
+    u.serial = std::move(serial);
+    u.variant = std::string(instrument::variantCaption(r.iTypeOfInstrument));
+    u.firmware = instrument::firmwareVersionText(
+        instrument::firmwareVersion(r.FirmwareYear, r.FirmwareMonth, r.FirmwareDay));
+    const std::chrono::year_month_day date{std::chrono::year(r.CalibrationYear),
+                                           std::chrono::month(r.CalibrationMonth),
+                                           std::chrono::day(r.CalibrationDay)};
+    if (r.CalibrationYear != 0 && date.ok()) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04u-%02u-%02u", unsigned{r.CalibrationYear},
+                      unsigned{r.CalibrationMonth}, unsigned{r.CalibrationDay});
+        u.calibrationDate = text;
+    }
+    u.workingMinutes = r.WorkingMinutes;
+    // -200 °C or below is the unit's way of saying it has no reading.
+    const auto temperature = [](double t) { return t > -200 ? std::optional(t) : std::nullopt; };
+    u.temperature = temperature(r.Temperature);
+    u.temperatureMin = temperature(r.TemperatureMin);
+    u.temperatureMax = temperature(r.TemperatureMax);
+    return u;
+}
+
+std::string Run::certificateRefusal(const std::string& onDate) const {
+    if (trial) return {};
+    if (engineer.empty()) return "The engineer's name is missing.";
+    if (references.empty()) return "No reference instrument is named.";
+    for (const Reference& r : references)
+        if (referenceExpired(r, onDate))
+            return "Reference " + r.model + " (" + r.serial + ") was due on " + r.dueDate +
+                   "; it cannot be used for a certificate.";
+    return {};
 }
 
 std::string_view phaseKey(Phase p) {

@@ -2,6 +2,7 @@
 // One calibration record: the unit as it reported itself, who worked on it, with which references and
 // in what room, the points checked before (as found) and after (as left) the calibration, and the
 // constants the calibration stored. Plain data, shared by the database, the exports and the window.
+#include "instrument/exchange.h"
 #include "records/verification.h"
 
 #include <array>
@@ -34,6 +35,9 @@ struct UnitInfo {
     std::optional<double> temperature, temperatureMin, temperatureMax; // °C
     bool operator==(const UnitInfo&) const = default;
 };
+
+// The unit as a reply reports it: variant, firmware, calibration date, working time, temperatures.
+UnitInfo unitFromReply(const instrument::Reply& reply, std::string serial);
 
 enum class Phase { AsFound, AsLeft };
 std::string_view phaseKey(Phase p); // "as_found", "as_left"
@@ -75,6 +79,9 @@ struct Run {
     bool operator==(const Run&) const = default;
 
     bool has(Phase p) const;
+    // Why the run cannot stand as a certificate on the ISO date given (no engineer, no reference, a
+    // reference overdue); empty when it can, and always for a trial run, which says what it is.
+    std::string certificateRefusal(const std::string& onDate) const;
     // Every point passed (and there is at least one).
     bool passed(Phase p) const;
 };

@@ -560,24 +560,11 @@ QString RecordsWindow::saveRecord() {
     }
     // A scanner acting as a keyboard may leave a line end or blanks around the number.
     run_.unit.serial = Edit_Serial->text().trimmed().toStdString();
-    if (main_.HaveReply) {
-        run_.unit.variant = std::string(in::variantCaption(r.iTypeOfInstrument));
-        run_.unit.firmware = in::firmwareVersionText(main_.FirmwareVersion);
-        run_.unit.calibrationDate = r.CalibrationYear == 0
-                                        ? std::string()
-                                        : QDate(r.CalibrationYear, r.CalibrationMonth, r.CalibrationDay)
-                                              .toString(Qt::ISODate)
-                                              .toStdString();
-        run_.unit.workingMinutes = r.WorkingMinutes;
-        const auto temperature = [](double t) { return t > -200 ? std::optional(t) : std::nullopt; };
-        run_.unit.temperature = temperature(r.Temperature);
-        run_.unit.temperatureMin = temperature(r.TemperatureMin);
-        run_.unit.temperatureMax = temperature(r.TemperatureMax);
-    }
+    if (main_.HaveReply) run_.unit = rec::unitFromReply(r, run_.unit.serial);
     if (run_.points.empty()) return tr2("Nothing checked yet.", "Még nincs ellenőrzött pont.");
     rec::Run saving = run_;
     if (!history_.save(saving, today().toStdString())) return history_.error();
-    const QString error = rec::exportRun(saving, languageOf(ComboBox_CertificateLanguage), exportFolder_);
+    const QString error = rec::exportRun(saving, languageOf(ComboBox_CertificateLanguage), exportFolder_, rec::writePdf);
     emit saved(saving.id);
     newRecord();
     Label_Status->setText(error.isEmpty() ? tr2("Saved as %1; certificate, JSON and CSV in %2.",
@@ -702,7 +689,7 @@ QString HistoryWindow::exportSelected(const QString& folder) {
     const auto run = history_.load(*id);
     if (!run) return history_.error();
     const QString to = folder.isEmpty() ? exportFolder_ : folder;
-    const QString error = rec::exportRun(*run, languageOf(ComboBox_CertificateLanguage), to);
+    const QString error = rec::exportRun(*run, languageOf(ComboBox_CertificateLanguage), to, rec::writePdf);
     return error.isEmpty() ? tr2("%1 written to %2.", "%1 kiírva ide: %2.").arg(q(run->certificate), to)
                            : error;
 }

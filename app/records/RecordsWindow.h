@@ -5,7 +5,7 @@
 // again. Both reach the instrument only as the service pages do: through the output check page's
 // percentage and the test page's range forcing, read back from the replies the window shows.
 #include "app/records/VerifyProcedure.h"
-#include "records/certificate.h"
+#include "records/certificatepdf.h"
 #include "records/history.h"
 #include "records/profile.h"
 

@@ -1,9 +1,13 @@
 // vx2207-cli as a script runs it, against the simulator: every command's JSON and exit status, under a
 // decimal-comma locale.
+#include "instrument/codes.h"
+#include "ptypair.h"
 #include "sim/harness.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,13 +43,15 @@ struct Ran {
 // The tool as a child process with its output on pipes, ended by itself or killed after `bound`.
 class Cli {
 public:
-    Cli(const std::string& port, std::vector<std::string> args) {
-        args.insert(args.begin(), VX2207_CLI);
+    // `port` is offered in MB_EXTRA_PORTS (for the tool to find by itself) unless empty.
+    Cli(const std::string& port, std::vector<std::string> args, const std::string& program = VX2207_CLI) {
+        args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         std::vector<std::string> env{"MB_EXTRA_PORTS=" + port, "LC_ALL=hu_HU.UTF-8"};
+        if (port.empty()) env.erase(env.begin());
         for (char** e = environ; *e; ++e)
             if (std::string(*e).rfind("LC_ALL=", 0) != 0 && std::string(*e).rfind("MB_EXTRA_PORTS=", 0) != 0)
                 env.push_back(*e);
@@ -102,9 +108,11 @@ private:
 };
 
 // With the simulator's port given, unless the tool is to find it by itself.
-Ran run(const vx::sim::SimProcess& sim, std::vector<std::string> args, bool findPort = false) {
+Ran run(const vx::sim::SimProcess& sim, std::vector<std::string> args, bool findPort = false,
+        const std::string& program = VX2207_CLI) {
     if (!findPort) args.insert(args.begin(), {"--port", sim.devicePath()});
-    return Cli(sim.devicePath(), std::move(args)).finish();
+    // A port given with --port is opened though no list names it.
+    return Cli(findPort ? sim.devicePath() : std::string(), std::move(args), program).finish();
 }
 
 QJsonValue at(const QJsonObject& o, const QString& path) { // "a.b.0.c"
@@ -179,7 +187,7 @@ TEST_F(CliAgainstSim, EveryCommandGivesItsJsonAndExitStatus) {
         for (const auto& [path, value] : c.expect)
             EXPECT_EQ(at(r.json(), path), value) << what << path.toStdString();
     }
-    const QJsonArray ports = run(*sim_, {"ports", "--json"}).json()["ports"].toArray();
+    const QJsonArray ports = run(*sim_, {"ports", "--json"}, true).json()["ports"].toArray();
     EXPECT_TRUE(std::any_of(ports.begin(), ports.end(),
                             [&](const QJsonValue& p) { return p["path"] == port && p["usable"] == true; }));
     // Machine output stays machine output: one JSON object per line, and CSV with full stops.
@@ -278,4 +286,155 @@ TEST(Cli, InterruptLeavesTheOutputUnforced) {
     ASSERT_TRUE(vx::sim::readMeter(meter, &level));
     EXPECT_NEAR(level.currentMa, unforced.currentMa, 0.01); // the output follows the input again
     EXPECT_EQ(run(sim, {"identify"}).status, 0);            // and the port is free
+}
+
+namespace {
+
+// The simulated bench: the unit, its SCPI meter on a pseudo-terminal and its source on a loopback TCP
+// port, and a history and certificate folder of the test's own.
+struct SimBench {
+    explicit SimBench(std::vector<std::string> args) {
+        const std::string port = std::to_string(21000 + (getpid() * 7 + next++) % 20000);
+        args.insert(args.end(),
+                    {"--seed", "31", "--noise", "0", "--scpi-meter", meter, "--scpi-source", "tcp:" + port});
+        source = "tcp:127.0.0.1:" + port;
+        sim = std::make_unique<vx::sim::SimProcess>(VX2207_SIM, args);
+    }
+    Ran run(std::vector<std::string> args) const {
+        const std::string command = args.front();
+        args.push_back("--json");
+        if (command != "certificate") args.insert(args.end(), {"--meter", meter});
+        if (command != "check") args.insert(args.end(), {"--history", history});
+        if (command == "verify" || command == "calibrate")
+            args.insert(args.end(), {"--source", source, "--serial", "SN-7", "--engineer", "Kovács Éva"});
+        return ::run(*sim, args, false, program);
+    }
+    static inline int next = 0;
+    QTemporaryDir dir;
+    std::string meter = dir.filePath("meter").toStdString(), source;
+    std::string history = dir.filePath("history.sqlite").toStdString();
+    std::unique_ptr<vx::sim::SimProcess> sim;
+    std::string program = VX2207_CLI;
+};
+
+const std::string kReference = "DMM 6.5,77,CAL-118,2099-01-31";
+
+} // namespace
+
+// A calibrated unit on the bench: the output checked with the meter, a verification with its record,
+// the record's certificate, and a calibration with its record.
+TEST(CliBench, VerifyCertificateAndCalibrateWriteTheirRecords) {
+    SimBench b({"--calibrated"});
+    ASSERT_TRUE(b.sim->started());
+    const Ran check = b.run({"check", "0", "100"});
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_EQ(at(check.json(), "points.1.verdict"), "pass");
+    EXPECT_NEAR(at(check.json(), "points.1.meter").toDouble(),
+                at(check.json(), "points.1.nominal").toDouble(), 0.02);
+
+    const Ran overdue = b.run({"verify", "--reference", "DMM 6.5,77,CAL-118,2000-01-31"});
+    EXPECT_EQ(overdue.status, 2);
+    EXPECT_NE(overdue.err.find("was due on 2000-01-31"), std::string::npos) << overdue.err;
+
+    const Ran verify = b.run({"verify", "--reference", kReference});
+    ASSERT_EQ(verify.status, 0) << verify.err;
+    const QJsonArray points = verify.json()["points"].toArray();
+    EXPECT_EQ(points.size() % 4, 1) << "five output points and four per input range";
+    EXPECT_EQ(at(verify.json(), "points.0.quantity"), "output_current");
+    EXPECT_TRUE(std::all_of(points.begin(), points.end(), [](const QJsonValue& p) {
+        return p["verdict"] == "pass" && p["phase"] == "as_found";
+    }));
+    EXPECT_EQ(at(verify.json(), "recordId"), 1);
+    EXPECT_EQ(at(verify.json(), "meter"), "VX-SIM,Reference Meter 6.5,SIM0001,1.0");
+
+    const std::string out = b.dir.filePath("certificates").toStdString();
+    const Ran cert = b.run({"certificate", "--serial", "SN-7", "--output", out});
+    ASSERT_EQ(cert.status, 0) << cert.err;
+    EXPECT_EQ(cert.json()["certificate"], verify.json()["certificate"]);
+    QFile pdf(at(cert.json(), "files.0").toString());
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.read(5).startsWith("%PDF"));
+    EXPECT_EQ(b.run({"certificate", "42"}).status, 2);
+
+    // A copy of the tool without its PDF module, then beside one that does not load: the JSON and CSV
+    // all the same, and a status and reason a script notices.
+    QTemporaryDir loose;
+    b.program = loose.filePath("vx2207-cli").toStdString();
+    ASSERT_TRUE(QFile::copy(VX2207_CLI, loose.filePath("vx2207-cli")));
+    for (const char* reason : {"no vx2207-certificate-pdf.so", "file too short"}) {
+        const std::string folder = loose.filePath(reason).toStdString();
+        const Ran bare = b.run({"certificate", "--serial", "SN-7", "--output", folder});
+        EXPECT_EQ(bare.status, 6);
+        EXPECT_NE(bare.err.find("the PDF was not written: "), std::string::npos) << bare.err;
+        EXPECT_NE(bare.err.find(reason), std::string::npos) << bare.err;
+        const QJsonArray files = bare.json()["files"].toArray();
+        ASSERT_EQ(files.size(), 2);
+        for (const QJsonValue& f : files)
+            EXPECT_GT(QFileInfo(f.toString()).size(), 100) << f.toString().toStdString();
+        EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files).size(), 2);
+        ASSERT_TRUE(QFile(loose.filePath("vx2207-certificate-pdf.so")).open(QIODevice::WriteOnly)); // no ELF
+    }
+    b.program = VX2207_CLI;
+
+    const Ran cal = b.run({"calibrate", "--store", "--reference", kReference});
+    ASSERT_EQ(cal.status, 0) << cal.err;
+    EXPECT_EQ(at(cal.json(), "passed"), true);
+    EXPECT_EQ(at(cal.json(), "inputStored"), true);
+    EXPECT_EQ(at(cal.json(), "recordId"), 2);
+    EXPECT_EQ(at(cal.json(), "result.as_left"), "pass");
+    EXPECT_EQ(at(cal.json(), "output.uOut4mA").toInt() > 0, true);
+}
+
+// A unit with its seeded errors fails its verification (and the record says so); a meter that does not
+// answer and a silent unit stop a run with their own status, naming the instrument.
+TEST(CliBench, FailuresGiveTheirStatusAndNameTheInstrument) {
+    SimBench b({});
+    const Ran failing = b.run({"verify", "--trial"});
+    EXPECT_EQ(failing.status, 1) << failing.err;
+    EXPECT_EQ(at(failing.json(), "passed"), false);
+    EXPECT_EQ(at(failing.json(), "result.as_found"), "fail");
+    EXPECT_EQ(at(failing.json(), "recordId"), 1);
+
+    PtyPair mute;
+    QFile profile(b.dir.filePath("mute.profile"));
+    ASSERT_TRUE(profile.open(QIODevice::WriteOnly) && profile.write("timeout=300\n") > 0);
+    profile.close();
+    const Ran deaf =
+        ::run(*b.sim, {"verify", "--json", "--no-record", "--meter", mute.slavePath(), "--meter-profile",
+                       profile.fileName().toStdString(), "--source", b.source});
+    EXPECT_EQ(deaf.status, 4) << deaf.err;
+    EXPECT_EQ(at(deaf.json(), "failed"), "meter");
+
+    vx::sim::SimProcess silent(VX2207_SIM, {"--silent"});
+    const Ran quiet = ::run(silent, {"calibrate", "--no-record", "--timeout", "1", "--meter", b.meter,
+                                     "--source", b.source, "--json"});
+    EXPECT_EQ(quiet.status, 4) << quiet.err;
+}
+
+// Ctrl-C during a calibration: status 130, the output unforced, the source off, nothing stored.
+TEST(CliBench, InterruptedCalibrationLeavesTheBenchOff) {
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("output").toStdString();
+    SimBench b({"--meter", file});
+    vx::sim::OutputLevel before, level;
+    ASSERT_EQ(::run(*b.sim, {"identify"}).status, 0);
+    ASSERT_TRUE(vx::sim::readMeter(file, &before));
+    Cli cli({}, {"--port", b.sim->devicePath(), "calibrate", "--no-record", "--store", "--meter", b.meter,
+                 "--source", b.source});
+    const auto until = steady_clock::now() + 20s; // the output calibration forces the PWM
+    while (!(vx::sim::readMeter(file, &level) && level.pwm != before.pwm) && steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_NE(level.pwm, before.pwm) << "the output was never forced";
+    cli.signal(SIGINT);
+    const Ran stopped = cli.finish();
+    EXPECT_EQ(stopped.status, 130) << stopped.err;
+    vx::sim::OutputLevel left, plain;
+    ASSERT_TRUE(vx::sim::readMeter(file, &left)); // as the tool's last request left it
+    vx::sim::Master unit(b.sim->devicePath());
+    const vx::sim::Outcome o = unit.exchange({}, 3000ms, 50);
+    ASSERT_EQ(o.status, mb::stOK);
+    EXPECT_EQ(o.reply.ReservedSingle, 0.0);                                        // the source is off
+    EXPECT_NE(o.reply.StatusFlags & vx::instrument::kStatusOutputUncalibrated, 0); // nothing stored
+    ASSERT_TRUE(vx::sim::readMeter(file, &plain));
+    EXPECT_EQ(left.pwm, plain.pwm); // nothing forced: a plain request changes nothing
 }

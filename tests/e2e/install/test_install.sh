@@ -23,8 +23,17 @@ for f in bin/vx2207-config bin/vx2207-sim share/applications/$id.desktop share/m
     share/bash-completion/completions/vx2207-cli; do
     [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
-# The command-line tool runs where there is no display at all: Qt Core only.
+# The command-line tool runs where there is no display at all: Qt Core only. A certificate's PDF comes
+# from its module, which the installed tool finds and loads for the certificate command.
 ldd "$prefix/bin/vx2207-cli" | grep -E 'libQt6(Gui|Widgets)' && fail "vx2207-cli links a GUI library"
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+module="$prefix/$libdir/vx2207/vx2207-certificate-pdf.so"
+[ -f "$module" ] || fail "$module is not installed"
+ldd "$module" | grep 'not found' && fail "the PDF module lacks a library"
+LD_DEBUG=files "$prefix/bin/vx2207-cli" certificate 1 --history "$root/none.sqlite" >/dev/null 2>"$root/cli.err"
+status=$?
+[ $status -eq 2 ] && grep -q "file=$module .*dynamically loaded" "$root/cli.err" ||
+    fail "the installed vx2207-cli does not load $module: status $status, $(grep -v '^ *[0-9]*:' "$root/cli.err")"
 bash -n "$prefix/share/bash-completion/completions/vx2207-cli" || fail "the bash completion does not parse"
 
 # The X11 platform without a display aborts the program the moment it opens one: --help and --version

@@ -153,3 +153,29 @@ TEST(RecordsArithmetic, InputReadingOnlyFreshAndSettled) {
         EXPECT_EQ(gate.armed(), taken < 0);
     }
 }
+
+TEST(RecordsArithmetic, UnitFromReplyAndCertificateRefusal) {
+    vx::instrument::Reply r;
+    r.FirmwareYear = 2014, r.FirmwareMonth = 10, r.FirmwareDay = 6;
+    r.CalibrationYear = 2026, r.CalibrationMonth = 2, r.CalibrationDay = 30; // no such day
+    r.Temperature = -250, r.TemperatureMin = 21.5, r.TemperatureMax = 40;
+    UnitInfo u = unitFromReply(r, "S1");
+    EXPECT_EQ(u.variant, "VX2207 V");
+    EXPECT_EQ(u.firmware, "V2014-10-06");
+    EXPECT_EQ(u.calibrationDate, "");
+    EXPECT_EQ(u.temperature, std::nullopt);
+    EXPECT_EQ(u.temperatureMin, 21.5);
+    r.CalibrationDay = 3;
+    EXPECT_EQ(unitFromReply(r, "S1").calibrationDate, "2026-02-03");
+
+    vx::records::Run run;
+    run.engineer = "E";
+    run.references = {{"DMM", "77", "C", "2026-06-30"}};
+    EXPECT_EQ(run.certificateRefusal("2026-06-30"), "");
+    EXPECT_NE(run.certificateRefusal("2026-07-01").find("was due on 2026-06-30"), std::string::npos);
+    run.trial = true;
+    EXPECT_EQ(run.certificateRefusal("2026-07-01"), "");
+    run.trial = false;
+    run.engineer.clear();
+    EXPECT_EQ(run.certificateRefusal("2026-01-01"), "The engineer's name is missing.");
+}

@@ -1,6 +1,6 @@
 // The calibration history file and the certificates made from it.
 #include "recordfixture.h"
-#include "records/certificate.h"
+#include "records/certificatepdf.h"
 #include "records/history.h"
 
 #include <QFile>
@@ -151,7 +151,7 @@ TEST_F(HistoryFile, CertificateJsonAndCsv) {
     vx::records::Run run = sampleRecord();
     run.points[1].result.verdict = Verdict::Fail; // one as-left point failed
     ASSERT_TRUE(h.save(run, kToday));
-    ASSERT_EQ(exportRun(run, Language::English, dir.filePath("out")), "");
+    ASSERT_EQ(exportRun(run, Language::English, dir.filePath("out"), writePdf), "");
     const QString base = dir.filePath("out/" + QString::fromStdString(run.certificate));
 
     const QString en = pdfText(base + ".pdf");
