@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -43,6 +44,9 @@ class TSpeedButton;
 
 class TForm_DUTHiba;
 class TMB;
+namespace vx::app {
+enum class Text : int; // the texts' keys (texts/Texts.h)
+}
 namespace vx::app::bench {
 class BenchStation;
 }
@@ -406,15 +410,19 @@ private:
     void showEditor(const vx::app::EditorState& editor);
     void setUnitLabels(int item, QLabel* low, QLabel* high);
     void setLanguageTexts(bool english);
-    void applyCaptions(int first, int last);
-    void rebuildItems(TRadioGroup* group, std::initializer_list<int> itemEntries);
+    // The text of the language the table holds; empty before any.
+    QString tableText(vx::app::Text key) const;
+    // Each control's caption (by the control's name) from the table.
+    void applyCaptions(std::span<const std::pair<const char*, vx::app::Text>> captions);
+    void rebuildItems(TRadioGroup* group, std::initializer_list<vx::app::Text> items);
 
     QString settingsPath_;
     std::optional<QStringList> arguments_;
     TForm_DUTHiba* Form_DUTHiba = nullptr;
     // The scrolled client area that holds every area of the window.
     QWidget* client_ = nullptr;
-    bool textsLoaded_ = false;
+    // The language whose texts the table holds; unset until the first is applied.
+    std::optional<bool> textsEnglish_;
     bool readDownBeforeWrite_ = false;
     std::optional<std::tuple<vx::app::tools::SettingsValues, vx::app::tools::SettingsValues, int, QString>>
         marksKey_;
@@ -423,6 +431,4 @@ private:
     std::int64_t attemptSentNs_ = -1;
     std::uint32_t badFramesAtSend_ = 0;
     bool transactionOpen_ = false;
-    // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).
-    std::array<QString, 44> texts_{};
 };
