@@ -5,6 +5,7 @@
 #include "app/CommandGuard.h"
 #include "app/Exchange.h"
 #include "app/ServicePages.h"
+#include "app/texts/TextKey.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolHost.h"
 #include "app/tools/Traffic.h"
@@ -44,9 +45,6 @@ class TSpeedButton;
 
 class TForm_DUTHiba;
 class TMB;
-namespace vx::app {
-enum class Text : int; // the texts' keys (texts/Texts.h)
-}
 namespace vx::app::bench {
 class BenchStation;
 }
@@ -171,6 +169,8 @@ public:
     vx::app::bench::BenchStation* Bench = nullptr;
     // The text of the selected language.
     QString inLanguage(const char* english, const char* hungarian) const override;
+    using Text = vx::app::Text;
+    QString inLanguage(Text key) const override;
 
     // What the added windows see of this one (MainTools.cpp).
     QWidget* hostWindow() override { return this; }

@@ -1,6 +1,8 @@
 #pragma once
 // The windows' texts in English and Hungarian, one catalogue keyed by name. The list itself is
 // TextList.def; this header only turns its names into keys.
+#include "app/texts/TextKey.h"
+
 #include <QString>
 
 namespace vx::app {
