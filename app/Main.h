@@ -167,8 +167,7 @@ public:
     vx::app::records::Records* Records = nullptr;
     // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.
     vx::app::bench::BenchStation* Bench = nullptr;
-    // The text of the selected language.
-    QString inLanguage(const char* english, const char* hungarian) const override;
+    // A text of the catalogue in the selected language.
     using Text = vx::app::Text;
     QString inLanguage(Text key) const override;
 

@@ -41,10 +41,6 @@ QString q(const std::string& s) {
 }
 } // namespace
 
-QString TForm_Main::inLanguage(const char* english, const char* hungarian) const {
-    return QString::fromUtf8(GsSelectedLanguage == QStringLiteral("english") ? english : hungarian);
-}
-
 QString TForm_Main::inLanguage(Text key) const {
     return vx::app::textIn(key, GsSelectedLanguage == QStringLiteral("english"));
 }

@@ -30,9 +30,8 @@ public:
     virtual const instrument::Reply& lastReply() const = 0;
     // Maker-level access is on.
     virtual bool makerAccess() const = 0;
-    // The selected language's name, and a text in it.
+    // The selected language's name, and a text of the catalogue (texts/TextList.def) in it.
     virtual QString selectedLanguage() const = 0;
-    virtual QString inLanguage(const char* english, const char* hungarian) const = 0;
     virtual QString inLanguage(Text key) const = 0;
     // The settings write is asked for (its button is down).
     virtual bool settingsWriteDown() const = 0;
