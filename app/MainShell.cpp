@@ -281,6 +281,8 @@ void TForm_Main::applyCaptions(std::span<const Caption> captions) {
     for (const auto& [control, key] : captions) {
         const QString text = tableText(key);
         QWidget* w = findChild<QWidget*>(QLatin1String(control));
+        // A name the window lacks would leave that caption in one language for good.
+        if (!w) qWarning("ApplyLanguage: the window has no control named %s", control);
         if (auto* l = qobject_cast<QLabel*>(w))
             l->setText(text);
         else if (auto* b = qobject_cast<QAbstractButton*>(w))
