@@ -5,6 +5,7 @@
 #include "app/CommandGuard.h"
 #include "app/Exchange.h"
 #include "app/ServicePages.h"
+#include "app/texts/TextKey.h"
 #include "app/tools/SettingsBackup.h"
 #include "app/tools/ToolHost.h"
 #include "app/tools/Traffic.h"
@@ -18,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -165,8 +167,9 @@ public:
     vx::app::records::Records* Records = nullptr;
     // The bench instruments and the automatic calibrations (bench/BenchStation.h), maker's mode only.
     vx::app::bench::BenchStation* Bench = nullptr;
-    // The text of the selected language.
-    QString inLanguage(const char* english, const char* hungarian) const override;
+    // A text of the catalogue in the selected language.
+    using Text = vx::app::Text;
+    QString inLanguage(Text key) const override;
 
     // What the added windows see of this one (MainTools.cpp).
     QWidget* hostWindow() override { return this; }
@@ -406,15 +409,19 @@ private:
     void showEditor(const vx::app::EditorState& editor);
     void setUnitLabels(int item, QLabel* low, QLabel* high);
     void setLanguageTexts(bool english);
-    void applyCaptions(int first, int last);
-    void rebuildItems(TRadioGroup* group, std::initializer_list<int> itemEntries);
+    // The text of the language the table holds; empty before any.
+    QString tableText(vx::app::Text key) const;
+    // Each control's caption (by the control's name) from the table.
+    void applyCaptions(std::span<const std::pair<const char*, vx::app::Text>> captions);
+    void rebuildItems(TRadioGroup* group, std::initializer_list<vx::app::Text> items);
 
     QString settingsPath_;
     std::optional<QStringList> arguments_;
     TForm_DUTHiba* Form_DUTHiba = nullptr;
     // The scrolled client area that holds every area of the window.
     QWidget* client_ = nullptr;
-    bool textsLoaded_ = false;
+    // The language whose texts the table holds; unset until the first is applied.
+    std::optional<bool> textsEnglish_;
     bool readDownBeforeWrite_ = false;
     std::optional<std::tuple<vx::app::tools::SettingsValues, vx::app::tools::SettingsValues, int, QString>>
         marksKey_;
@@ -423,6 +430,4 @@ private:
     std::int64_t attemptSentNs_ = -1;
     std::uint32_t badFramesAtSend_ = 0;
     bool transactionOpen_ = false;
-    // The language text table: captions and radio items, in the order of the caption list (MainShell.cpp).
-    std::array<QString, 44> texts_{};
 };

@@ -5,6 +5,7 @@
 #include "app/CalibrationChecks.h"
 #include "app/Main.h"
 
+#include "app/texts/Texts.h"
 #include "common/pictureformat.h"
 #include "widgets/pagecontrol.h"
 #include "widgets/speedbutton.h"
@@ -44,8 +45,7 @@ void TForm_Main::connectCommandSafety() {
 }
 
 void TForm_Main::showCommandNotice(const QString& buttons, const QString& why) {
-    Label_CommandNotice->setText(buttons + inLanguage(" came back up: ", " felengedve: ") + why +
-                                 QLatin1Char('.'));
+    Label_CommandNotice->setText(buttons + inLanguage(Text::CameBackUp) + why + QLatin1Char('.'));
     Label_CommandNotice->setToolTip(Label_CommandNotice->text());
     Label_CommandNotice->show();
 }
@@ -57,7 +57,7 @@ void TForm_Main::commandPressed(TSpeedButton* button, bool down) {
         return;
     }
     button->setDown(false);
-    showCommandNotice(caption(button), inLanguage("no instrument answers yet", "még nem válaszol készülék"));
+    showCommandNotice(caption(button), inLanguage(Text::NoInstrumentAnswersYet));
 }
 
 void TForm_Main::releaseCommands(app::CommandRelease why) {
@@ -71,18 +71,17 @@ void TForm_Main::releaseCommands(app::CommandRelease why) {
     QString text;
     switch (why) {
     case app::CommandRelease::PortOpened:
-        text = inLanguage("the port opened; press it again once the instrument answers",
-                          "a port megnyílt; nyomja meg újra, amikor a készülék válaszol");
+        text = inLanguage(Text::PortOpenedPressAgain);
         break;
     case app::CommandRelease::PortClosed:
-        text = inLanguage("the port closed or was lost", "a port bezárult vagy elveszett");
+        text = inLanguage(Text::PortClosedOrLost);
         break;
     case app::CommandRelease::Silent:
-        text = inLanguage("the instrument stopped answering", "a készülék nem válaszol");
+        text = inLanguage(Text::InstrumentStoppedAnswering);
         break;
     case app::CommandRelease::NoAnswer:
     case app::CommandRelease::None:
-        text = inLanguage("no instrument answers yet", "még nem válaszol készülék");
+        text = inLanguage(Text::NoInstrumentAnswersYet);
         break;
     }
     showCommandNotice(released.join(QStringLiteral(", ")), text);

@@ -3,6 +3,7 @@
 // themselves live in ServicePages.cpp; this file binds the controls to them.
 #include "app/Main.h"
 
+#include "app/texts/Texts.h"
 #include "common/pictureformat.h"
 #include "widgets/mbargraph.h"
 #include "widgets/pagecontrol.h"
@@ -225,8 +226,7 @@ void TForm_Main::InputCalibrationTick() {
         Fresh.expect(*e.force);
     }
     if (e.waiting) {
-        Label_InputCalibrationWaiting->setText(
-            inLanguage("waiting for a fresh reading", "friss mérésre vár"));
+        Label_InputCalibrationWaiting->setText(inLanguage(Text::WaitingForFreshReading));
         Label_InputCalibrationWaiting->setVisible(*e.waiting);
     }
     if (e.heading) Label_InputCalibration1->setText(q(*e.heading));

@@ -3,7 +3,7 @@
 #include "app/Main.h"
 
 #include "app/bench/BenchStation.h"
-
+#include "app/texts/Texts.h"
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 #include "common/profilefile.h"
@@ -30,70 +30,67 @@
 #include <unistd.h>
 #include <vector>
 
+using vx::app::Text;
+using vx::app::textIn;
+
 namespace {
 
-// The captions that change with the language, in the order they are applied. Controls sharing an entry
-// get the same text.
-struct CaptionEntry {
-    const char* controls[2];
-    const char* english;
-    const char* hungarian;
-};
+using Caption = std::pair<const char*, Text>;
 
-const CaptionEntry kCaptions[] = {
-    {{"GroupBox1"}, "Error code", "Hibakód"},
-    {{"Label_EEPROMHiba"}, "FRAM error", "FRAM hiba"},
-    {{"Label_ADError"}, "ADC error", "ADC hiba"},
-    {{"Label_ADNincsKalibralva"}, "Uncalibrated input", "Kalibrálatlan bemenet"},
-    {{"Label_KimenetNincsKalibralva"}, "Uncalibrated output", "Kalibrálatlan kimenet"},
-    {{"Label_ADOverflow"}, "Input range error", "Bemeneti tartomány hiba"},
-    {{"Label_OutputRangeError"}, "Output range error", "Kimeneti tartomány hiba"},
-    {{"Label30"}, "Current measuring ADC:", "Áramot mérő ADC:"},
-    {{"Label1", "Label10"}, "Raw:", "Nyers:"},
-    {{"Label24", "Label40"}, "Average:", "Átlagolt:"},
-    {{"Label33"}, "Voltage measuring ADC:", "Feszültséget mérő ADC:"},
-    {{"Label7"}, "Firmware:", "Förmver:"},
-    {{"Label9"}, "Last calibration:", "Utolsó kalibrálás:"},
-    {{"GroupBox9"}, "Temperature", "Hőmérséklet"},
-    {{"Label5"}, "Working time:", "Üzemóra:"},
-    {{"SpeedButton_Reset"}, "Restart", "Újraindítás"},
-    // 16: after the access mode is applied
-    {{"TabSheet_Uzemmod", "GroupBox_Settings"}, "Settings", "Beállítások"},
-    {{"GroupBox11"}, "Input connectors:", "Bemeneti csatlakozók:"},
-    {{"GroupBox10"}, "Output connectors:", "Kimeneti csatlakozók:"},
-    {{"GroupBox_Input"}, "Input range", "Bemenet méréstartománya"},
-    {{"GroupBox_Output"}, "Output range", "Kimenet méréstartománya"},
-    {{"GroupBox2"}, "Input value", "Bemenő érték"},
-    {{"GroupBox3"}, "Output value", "Kimenő érték"},
-    {{"GroupBox_AnalogInputSettings"}, "Input", "Bemenet"},
-    {{"GroupBox_AnalogOutputSettings"}, "Output", "Kimenet"},
-    {{"RadioGroup_BemenetTipusa"}, "Input signal", "Bemenő jel"},
-    {{"RadioGroup_KimenetTipusa"}, "Output signal", "Kimenő jel"},
-    {{"Label4", "Label15"}, "Initial value:", "Kezdőérték:"},
-    {{"Label11", "Label32"}, "End value:", "Végérték:"},
-    {{"SpeedButton_ReadSettings"}, "Read settings from istrument", "Beállítások kiolvasása a készülékből"},
-    {{"Button_GyariAlapSkala"}, "View the factory defaults", "Gyári alapértékek megjelenítése"},
-    {{"SpeedButton_WriteSettings"}, "Write settings to instrument", "Beállítások készülékbe írása"},
-    // 32: after the caption is updated
-    {{"GroupBox_AnalogInput"}, "Inputs", "Bemenetek"},
-    {{"GroupBox_AnalogOutput"}, "Outputs", "Kimenetek"},
-    {{"RadioGroup_MODBUSProtocol"}, "Protocol", "Protokoll"},
-    {{"RadioGroup_MODBUSParity"}, "Parity bit", "Paritás bit"},
-    {{"Label35"}, "Baud rate:", "Adatátviteli sebesség:"},
-    {{"Label36"}, "Address:", "Készülékcím:"},
-    // 38: last
-    {{"GroupBox_MODBUSOutputSettings"}, "MODBUS output", "MODBUS kimenet"},
+// The captions that follow the language, by control, in the order ApplyLanguage sets them: before the
+// access mode is applied, before the window caption, after it. Controls that share a text share its key.
+const Caption kCaptionsBeforeAccess[] = {
+    {"GroupBox1", Text::GroupBox1},
+    {"Label_EEPROMHiba", Text::Label_EEPROMHiba},
+    {"Label_ADError", Text::Label_ADError},
+    {"Label_ADNincsKalibralva", Text::Label_ADNincsKalibralva},
+    {"Label_KimenetNincsKalibralva", Text::Label_KimenetNincsKalibralva},
+    {"Label_ADOverflow", Text::Label_ADOverflow},
+    {"Label_OutputRangeError", Text::Label_OutputRangeError},
+    {"Label30", Text::Label30},
+    {"Label1", Text::Label1},
+    {"Label10", Text::Label1},
+    {"Label24", Text::Label24},
+    {"Label40", Text::Label24},
+    {"Label33", Text::Label33},
+    {"Label7", Text::Label7},
+    {"Label9", Text::Label9},
+    {"GroupBox9", Text::GroupBox9},
+    {"Label5", Text::Label5},
+    {"SpeedButton_Reset", Text::SpeedButton_Reset},
 };
-constexpr int kCaptionCount = static_cast<int>(std::size(kCaptions));
-static_assert(kCaptionCount == 39);
-
-// Radio-group items, stored after the captions in the text table.
-const char* const kItems[][2] = {
-    {"Current", "Áram"},      {"Voltage", "Feszültség"}, {"None", "Nincs (None)"},
-    {"Even", "Páros (Even)"}, {"Odd", "Páratlan (Odd)"},
+const Caption kCaptionsBeforeTitle[] = {
+    {"TabSheet_Uzemmod", Text::TabSheet_Uzemmod},
+    {"GroupBox_Settings", Text::TabSheet_Uzemmod},
+    {"GroupBox11", Text::GroupBox11},
+    {"GroupBox10", Text::GroupBox10},
+    {"GroupBox_Input", Text::GroupBox_Input},
+    {"GroupBox_Output", Text::GroupBox_Output},
+    {"GroupBox2", Text::GroupBox2},
+    {"GroupBox3", Text::GroupBox3},
+    {"GroupBox_AnalogInputSettings", Text::GroupBox_AnalogInputSettings},
+    {"GroupBox_AnalogOutputSettings", Text::GroupBox_AnalogOutputSettings},
+    {"RadioGroup_BemenetTipusa", Text::RadioGroup_BemenetTipusa},
+    {"RadioGroup_KimenetTipusa", Text::RadioGroup_KimenetTipusa},
+    {"Label4", Text::Label4},
+    {"Label15", Text::Label4},
+    {"Label11", Text::Label11},
+    {"Label32", Text::Label11},
+    {"SpeedButton_ReadSettings", Text::SpeedButton_ReadSettings},
+    {"Button_GyariAlapSkala", Text::Button_GyariAlapSkala},
+    {"SpeedButton_WriteSettings", Text::SpeedButton_WriteSettings},
 };
-constexpr int kItemCurrent = kCaptionCount, kItemVoltage = kCaptionCount + 1, kItemNone = kCaptionCount + 2,
-              kItemEven = kCaptionCount + 3, kItemOdd = kCaptionCount + 4;
+const Caption kCaptionsAfterTitle[] = {
+    {"GroupBox_AnalogInput", Text::GroupBox_AnalogInput},
+    {"GroupBox_AnalogOutput", Text::GroupBox_AnalogOutput},
+    {"RadioGroup_MODBUSProtocol", Text::RadioGroup_MODBUSProtocol},
+    {"RadioGroup_MODBUSParity", Text::RadioGroup_MODBUSParity},
+    {"Label35", Text::Label35},
+    {"Label36", Text::Label36},
+};
+const Caption kModbusOutputCaption[] = {
+    {"GroupBox_MODBUSOutputSettings", Text::GroupBox_MODBUSOutputSettings},
+};
 
 const QString kEnglish = QStringLiteral("english");
 const QString kMagyar = QStringLiteral("magyar");
@@ -270,47 +267,42 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
 // ---- language
 
 void TForm_Main::setLanguageTexts(bool english) {
-    const int col = english ? 0 : 1;
-    GsInstrument = english ? QStringLiteral("Instrument: ") : QStringLiteral("Készülék: ");
-    GsHours = english ? QStringLiteral(" hours  ") : QStringLiteral(" óra  ");
-    GsMinutes = english ? QStringLiteral(" minutes.") : QStringLiteral(" perc.");
-    GsWindowTitle = english ? QStringLiteral("Configuration software for VX2207 V")
-                            : QStringLiteral("VX2207 V beállító program");
-    GsNotCompatible = english ? QStringLiteral("This software is not compatible with the instrument.")
-                              : QStringLiteral("Ez a szoftver és a készülék nem kompatibilis egymással.");
-    for (int i = 0; i < kCaptionCount; ++i)
-        texts_[static_cast<std::size_t>(i)] =
-            QString::fromUtf8(english ? kCaptions[i].english : kCaptions[i].hungarian);
-    for (int i = 0; i < 5; ++i)
-        texts_[static_cast<std::size_t>(kCaptionCount + i)] = QString::fromUtf8(kItems[i][col]);
-    textsLoaded_ = true;
+    textsEnglish_ = english;
+    GsInstrument = textIn(Text::GsInstrument, english);
+    GsHours = textIn(Text::GsHours, english);
+    GsMinutes = textIn(Text::GsMinutes, english);
+    GsWindowTitle = textIn(Text::GsWindowTitle, english);
+    GsNotCompatible = textIn(Text::GsNotCompatible, english);
     applyMenuTexts();
 }
 
-void TForm_Main::applyCaptions(int first, int last) {
-    for (int i = first; i <= last; ++i) {
-        const QString& text = texts_[static_cast<std::size_t>(i)];
-        for (const char* name : kCaptions[i].controls) {
-            if (!name) continue;
-            QWidget* w = findChild<QWidget*>(QLatin1String(name));
-            if (auto* l = qobject_cast<QLabel*>(w))
-                l->setText(text);
-            else if (auto* b = qobject_cast<QAbstractButton*>(w))
-                b->setText(text);
-            else if (auto* g = qobject_cast<QGroupBox*>(w))
-                g->setTitle(text);
-            else if (w && PageControl1->indexOf(w) >= 0)
-                PageControl1->setCaption(w, text);
-        }
+QString TForm_Main::tableText(Text key) const {
+    return textsEnglish_ ? textIn(key, *textsEnglish_) : QString();
+}
+
+void TForm_Main::applyCaptions(std::span<const Caption> captions) {
+    for (const auto& [control, key] : captions) {
+        const QString text = tableText(key);
+        QWidget* w = findChild<QWidget*>(QLatin1String(control));
+        // A name the window lacks would leave that caption in one language for good.
+        if (!w) qWarning("ApplyLanguage: the window has no control named %s", control);
+        if (auto* l = qobject_cast<QLabel*>(w))
+            l->setText(text);
+        else if (auto* b = qobject_cast<QAbstractButton*>(w))
+            b->setText(text);
+        else if (auto* g = qobject_cast<QGroupBox*>(w))
+            g->setTitle(text);
+        else if (w && PageControl1->indexOf(w) >= 0)
+            PageControl1->setCaption(w, text);
     }
 }
 
-void TForm_Main::rebuildItems(TRadioGroup* group, std::initializer_list<int> itemEntries) {
+void TForm_Main::rebuildItems(TRadioGroup* group, std::initializer_list<Text> items) {
     // Re-selecting after the clear is a change, so the group's click handlers run as for a user's click.
     const int index = group->ItemIndex();
     group->clearItems();
-    for (int e : itemEntries)
-        group->addItem(texts_[static_cast<std::size_t>(e)]);
+    for (Text item : items)
+        group->addItem(tableText(item));
     if (index >= 0) group->setItemIndex(index);
 }
 
@@ -318,7 +310,7 @@ void TForm_Main::ApplyLanguage(const QString& name) {
     GsSelectedLanguage = name.toLower();
     // A name that is neither language keeps the current texts; before any texts exist that would blank
     // the window, so the default language stands in.
-    if (!textsLoaded_ && GsSelectedLanguage != kEnglish && GsSelectedLanguage != kMagyar)
+    if (!textsEnglish_ && GsSelectedLanguage != kEnglish && GsSelectedLanguage != kMagyar)
         GsSelectedLanguage = kMagyar;
     if (GsSelectedLanguage == kEnglish) {
         SpeedButton_Angol->setDown(true);
@@ -328,15 +320,15 @@ void TForm_Main::ApplyLanguage(const QString& name) {
         SpeedButton_Magyar->setDown(true);
         setLanguageTexts(false);
     }
-    applyCaptions(0, 15);
+    applyCaptions(kCaptionsBeforeAccess);
     ApplyAccessMode();
-    applyCaptions(16, 31);
-    rebuildItems(RadioGroup_BemenetTipusa, {kItemCurrent, kItemVoltage});
-    rebuildItems(RadioGroup_KimenetTipusa, {kItemCurrent, kItemVoltage});
+    applyCaptions(kCaptionsBeforeTitle);
+    rebuildItems(RadioGroup_BemenetTipusa, {Text::ItemCurrent, Text::ItemVoltage});
+    rebuildItems(RadioGroup_KimenetTipusa, {Text::ItemCurrent, Text::ItemVoltage});
     UpdateWindowCaption();
-    applyCaptions(32, 37);
-    rebuildItems(RadioGroup_MODBUSParity, {kItemNone, kItemEven, kItemOdd});
-    applyCaptions(38, 38);
+    applyCaptions(kCaptionsAfterTitle);
+    rebuildItems(RadioGroup_MODBUSParity, {Text::ItemNone, Text::ItemEven, Text::ItemOdd});
+    applyCaptions(kModbusOutputCaption);
 }
 
 void TForm_Main::SpeedButton_AngolClick(TSpeedButton* sender) {

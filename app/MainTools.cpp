@@ -5,6 +5,7 @@
 
 #include "app/bench/BenchStation.h"
 #include "app/records/RecordsWindow.h"
+#include "app/texts/Texts.h"
 #include "app/tools/DemoBanner.h"
 #include "app/tools/DemoModel.h"
 #include "app/tools/SettingsBackup.h"
@@ -41,32 +42,32 @@ QString q(const std::string& s) {
 }
 } // namespace
 
-QString TForm_Main::inLanguage(const char* english, const char* hungarian) const {
-    return QString::fromUtf8(GsSelectedLanguage == QStringLiteral("english") ? english : hungarian);
+QString TForm_Main::inLanguage(Text key) const {
+    return vx::app::textIn(key, GsSelectedLanguage == QStringLiteral("english"));
 }
 
 QString TForm_Main::settingName(SettingField f) const {
     switch (f) {
     case SettingField::InputType:
-        return inLanguage("Input signal", "Bemenő jel");
+        return inLanguage(Text::InputSignal);
     case SettingField::InputLow:
-        return inLanguage("Input initial value", "Bemenet kezdőértéke");
+        return inLanguage(Text::InputInitialValue);
     case SettingField::InputHigh:
-        return inLanguage("Input end value", "Bemenet végértéke");
+        return inLanguage(Text::InputEndValue);
     case SettingField::OutputType:
-        return inLanguage("Output signal", "Kimenő jel");
+        return inLanguage(Text::OutputSignal);
     case SettingField::OutputLow:
-        return inLanguage("Output initial value", "Kimenet kezdőértéke");
+        return inLanguage(Text::OutputInitialValue);
     case SettingField::OutputHigh:
-        return inLanguage("Output end value", "Kimenet végértéke");
+        return inLanguage(Text::OutputEndValue);
     case SettingField::ModbusProtocol:
-        return inLanguage("MODBUS protocol", "MODBUS protokoll");
+        return inLanguage(Text::ModbusProtocol);
     case SettingField::ModbusParity:
-        return inLanguage("MODBUS parity", "MODBUS paritás");
+        return inLanguage(Text::ModbusParity);
     case SettingField::ModbusBaudRate:
-        return inLanguage("MODBUS baud rate", "MODBUS sebesség");
+        return inLanguage(Text::ModbusBaudRate);
     case SettingField::ModbusAddress:
-        return inLanguage("MODBUS address", "MODBUS cím");
+        return inLanguage(Text::ModbusAddress);
     }
     return {};
 }
@@ -127,10 +128,9 @@ void TForm_Main::updateSettingsMarks(const vx::instrument::Request& request) {
                      QStringLiteral(" → ") + q(tools::settingText(f, edited));
         marks[static_cast<std::size_t>(f)] = names.back();
     }
-    const QString summary =
-        names.isEmpty() ? QString()
-                        : inLanguage("Differs from the instrument:", "Eltér a készülékben tárolttól:") +
-                              QLatin1Char('\n') + names.join(QLatin1Char('\n'));
+    const QString summary = names.isEmpty() ? QString()
+                                            : inLanguage(Text::DiffersFromInstrument) + QLatin1Char('\n') +
+                                                  names.join(QLatin1Char('\n'));
     for (std::size_t i = 0; i < SettingsMarks.size(); ++i) {
         SettingsMarks[i]->setVisible(!marks[i].isEmpty());
         SettingsMarks[i]->setToolTip(marks[i]);
@@ -143,11 +143,8 @@ void TForm_Main::SpeedButton_WriteSettingsClick() {
     // The editor's values are meant for the variant they were read for (or restored from); another
     // unit may be answering now.
     if (EditorVariant != iTypeOfInstrument) {
-        refuseWrite(EditorVariant < 0
-                        ? inLanguage("read the settings from this instrument first",
-                                     "előbb olvassa be a beállításokat ebből a készülékből")
-                        : inLanguage("the editor holds settings of another variant",
-                                     "a szerkesztőben másik készülékváltozat beállításai vannak"));
+        refuseWrite(EditorVariant < 0 ? inLanguage(Text::ReadSettingsFirst)
+                                      : inLanguage(Text::EditorHoldsOtherVariant));
         return;
     }
     vx::app::RequestInputs in;
@@ -161,19 +158,16 @@ void TForm_Main::SpeedButton_WriteSettingsClick() {
     QStringList refused, lines;
     for (const tools::Suspicion& d : doubts) {
         if (d.refused()) {
-            const QString why =
-                d.reason == tools::SuspicionReason::NotANumber
-                    ? inLanguage("not a number", "nem szám")
-                    : inLanguage("outside the signal type", "kívül esik a jeltípus tartományán");
+            const QString why = d.reason == tools::SuspicionReason::NotANumber
+                                    ? inLanguage(Text::NotANumber)
+                                    : inLanguage(Text::OutsideTheSignalType);
             refused << settingName(d.field) + QStringLiteral(": ") + q(d.newText) + QStringLiteral(" (") +
-                           why + QStringLiteral("; ") + inLanguage("allowed: ", "megengedett: ") +
-                           q(d.allowed) + QLatin1Char(')');
+                           why + QStringLiteral("; ") + inLanguage(Text::Allowed) + q(d.allowed) +
+                           QLatin1Char(')');
             continue;
         }
         lines << settingName(d.field) + QStringLiteral(": ") + q(d.oldText) + QStringLiteral(" → ") +
-                     q(d.newText) + QStringLiteral(" (") +
-                     inLanguage("the end value equals the initial value",
-                                "a végérték egyenlő a kezdőértékkel") +
+                     q(d.newText) + QStringLiteral(" (") + inLanguage(Text::EndEqualsInitial) +
                      QLatin1Char(')');
     }
     if (!refused.isEmpty()) {
@@ -182,12 +176,10 @@ void TForm_Main::SpeedButton_WriteSettingsClick() {
     }
     SpeedButton_WriteSettings->setDown(false);
     if (readDownBeforeWrite_) SpeedButton_ReadSettings->setDown(true);
-    const QString text =
-        inLanguage("These settings cannot work as they are:", "Ezek a beállítások így nem működhetnek:") +
-        QStringLiteral("\n\n") + lines.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
-        inLanguage("Write them to the instrument anyway?", "Mégis beírja őket a készülékbe?");
-    if (askBeforeWriting(inLanguage("Write settings", "Beállítások írása"),
-                         inLanguage("Write anyway", "Mégis beírja"), text))
+    const QString text = inLanguage(Text::SettingsCannotWork) + QStringLiteral("\n\n") +
+                         lines.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
+                         inLanguage(Text::WriteThemAnyway);
+    if (askBeforeWriting(inLanguage(Text::WriteSettings), inLanguage(Text::WriteAnyway), text))
         SpeedButton_WriteSettings->setDown(true);
 }
 
@@ -206,12 +198,11 @@ bool TForm_Main::askBeforeWriting(const QString& title, const QString& proceed, 
 
 std::unique_ptr<QMessageBox> TForm_Main::WriteQuestion(const QString& text, const QString& title,
                                                        const QString& proceed) {
-    auto box = std::make_unique<QMessageBox>(
-        QMessageBox::Warning, title.isEmpty() ? inLanguage("Write settings", "Beállítások írása") : title,
-        text, QMessageBox::NoButton, this);
-    box->addButton(proceed.isEmpty() ? inLanguage("Write anyway", "Mégis beírja") : proceed,
-                   QMessageBox::AcceptRole);
-    box->setDefaultButton(box->addButton(inLanguage("Cancel", "Mégse"), QMessageBox::RejectRole));
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning,
+                                             title.isEmpty() ? inLanguage(Text::WriteSettings) : title, text,
+                                             QMessageBox::NoButton, this);
+    box->addButton(proceed.isEmpty() ? inLanguage(Text::WriteAnyway) : proceed, QMessageBox::AcceptRole);
+    box->setDefaultButton(box->addButton(inLanguage(Text::Cancel), QMessageBox::RejectRole));
     return box;
 }
 
@@ -236,24 +227,19 @@ tools::Backup TForm_Main::settingsBackup() const {
 }
 
 QString TForm_Main::SaveSettingsBackup(const QString& path) {
-    if (!HaveReply)
-        return inLanguage("No settings have been read from an instrument yet.",
-                          "Még nem olvasott be beállításokat készülékből.");
+    if (!HaveReply) return inLanguage(Text::NoSettingsReadYet);
     const tools::Backup backup = settingsBackup();
     // A file that could never be loaded again is no backup.
     if (const QString field = tools::unwritableBackupField(backup); !field.isEmpty())
-        return inLanguage("The settings cannot be saved: the file cannot hold the value of the field ",
-                          "A beállítások nem menthetők: a fájl nem tudja tárolni a mező értékét: ") +
-               field + QLatin1Char('.');
+        return inLanguage(Text::FileCannotHoldField) + field + QLatin1Char('.');
     const QByteArray text = tools::writeBackup(backup);
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(text) < 0 || !f.commit())
-        return inLanguage("The file could not be written: ", "A fájl nem írható: ") + f.errorString();
+        return inLanguage(Text::FileCouldNotBeWritten) + f.errorString();
     // Only what reads back as written counts as saved.
     const vx::RegularFileRead back = vx::readRegularFile(QFile::encodeName(path).toStdString(), kBackupLimit);
     if (back.result != vx::RegularFileRead::Result::Ok || back.data != text.toStdString())
-        return inLanguage("The file did not read back as written.",
-                          "A fájl visszaolvasva eltér a mentettől.");
+        return inLanguage(Text::FileDidNotReadBack);
     return {};
 }
 
@@ -265,36 +251,28 @@ QString TForm_Main::RestoreSettingsBackup(const QString& path, QStringList* diff
     case vx::RegularFileRead::Result::TooLarge: // no settings file is that large: read as damaged below
         break;
     case vx::RegularFileRead::Result::NotRegular:
-        return inLanguage("The file could not be read: not a regular file.",
-                          "A fájl nem olvasható: nem közönséges fájl.");
+        return inLanguage(Text::FileNotRegular);
     case vx::RegularFileRead::Result::Failed:
-        return inLanguage("The file could not be read: ", "A fájl nem olvasható: ") +
-               QString::fromLocal8Bit(std::strerror(file.error));
+        return inLanguage(Text::FileCouldNotBeRead) + QString::fromLocal8Bit(std::strerror(file.error));
     }
     const tools::BackupRead r = tools::readBackup(QByteArray::fromStdString(file.data));
     switch (r.problem) {
     case tools::BackupProblem::None:
         break;
     case tools::BackupProblem::Unreadable:
-        return inLanguage("The file is damaged or not a settings file.",
-                          "A fájl sérült vagy nem beállításfájl.");
+        return inLanguage(Text::FileDamaged);
     case tools::BackupProblem::NotABackup:
-        return inLanguage("The file is not a VX2207 settings file.", "A fájl nem VX2207 beállításfájl.");
+        return inLanguage(Text::FileNotASettingsFile);
     case tools::BackupProblem::NewerVersion:
-        return inLanguage("The file was written by a newer version of this program.",
-                          "A fájlt a program egy újabb változata írta.");
+        return inLanguage(Text::FileFromNewerVersion);
     case tools::BackupProblem::MissingField:
-        return inLanguage("The file lacks the field ", "A fájlból hiányzik a mező: ") + r.field +
-               QLatin1Char('.');
+        return inLanguage(Text::FileLacksField) + r.field + QLatin1Char('.');
     case tools::BackupProblem::BadValue:
-        return inLanguage("The file has an unusable value in the field ",
-                          "A fájl mezőjének értéke használhatatlan: ") +
-               r.field + QLatin1Char('.');
+        return inLanguage(Text::FileBadValue) + r.field + QLatin1Char('.');
     }
     const tools::Backup& b = *r.backup;
     if (HaveReply && b.variant != iTypeOfInstrument)
-        return inLanguage("The file is for another instrument variant: ",
-                          "A fájl másik készülékváltozathoz való: ") +
+        return inLanguage(Text::FileForOtherVariant) +
                q(std::string(vx::instrument::variantCaption(b.variant)));
 
     vx::app::RequestInputs in;
@@ -390,22 +368,21 @@ void TForm_Main::onPortStateChanged(QObject* context, std::function<void()> f) {
 
 void TForm_Main::applyMenuTexts() {
     if (!MenuBar_Main) return;
-    Menu_Instrument->setTitle(inLanguage("&Instrument", "&Készülék"));
-    Action_SaveSettings->setText(inLanguage("&Save settings to file…", "Beállítások &mentése fájlba…"));
-    Action_LoadSettings->setText(inLanguage("&Load settings from file…", "Beállítások &betöltése fájlból…"));
-    MB1->MBAddressAction()->setText(inLanguage("Open a &network port…", "&Hálózati port megnyitása…"));
-    Menu_Tools->setTitle(inLanguage("&Tools", "&Eszközök"));
+    Menu_Instrument->setTitle(inLanguage(Text::MenuInstrument));
+    Action_SaveSettings->setText(inLanguage(Text::ActionSaveSettings));
+    Action_LoadSettings->setText(inLanguage(Text::ActionLoadSettings));
+    MB1->MBAddressAction()->setText(inLanguage(Text::ActionNetworkPort));
+    Menu_Tools->setTitle(inLanguage(Text::MenuTools));
     emit languageApplied();
 }
 
 void TForm_Main::SaveSettingsBackupAsked() {
-    const QString title = inLanguage("Save settings to file", "Beállítások mentése fájlba");
+    const QString title = inLanguage(Text::SaveSettingsTitle);
     const QString suggested = QStringLiteral("VX2207-%1-%2.json")
                                   .arg(BoardIdentifier)
                                   .arg(QDate::currentDate().toString(Qt::ISODate));
-    const QString path = QFileDialog::getSaveFileName(this, title, suggested,
-                                                      inLanguage("Settings files", "Beállításfájlok") +
-                                                          QStringLiteral(" (*.json)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, title, suggested, inLanguage(Text::SettingsFiles) + QStringLiteral(" (*.json)"));
     if (path.isEmpty()) return;
     const QString error = SaveSettingsBackup(path);
     qCDebug(lcTools, "settings saved to %s: %s", qUtf8Printable(path),
@@ -414,14 +391,13 @@ void TForm_Main::SaveSettingsBackupAsked() {
         QMessageBox::warning(this, title, error);
         return;
     }
-    Tools->note(inLanguage("Settings saved to %1", "Beállítások mentve: %1").arg(QFileInfo(path).fileName()));
+    Tools->note(inLanguage(Text::SettingsSavedTo).arg(QFileInfo(path).fileName()));
 }
 
 void TForm_Main::RestoreSettingsBackupAsked() {
-    const QString title = inLanguage("Load settings from file", "Beállítások betöltése fájlból");
-    const QString path = QFileDialog::getOpenFileName(this, title, QString(),
-                                                      inLanguage("Settings files", "Beállításfájlok") +
-                                                          QStringLiteral(" (*.json)"));
+    const QString title = inLanguage(Text::LoadSettingsTitle);
+    const QString path = QFileDialog::getOpenFileName(
+        this, title, QString(), inLanguage(Text::SettingsFiles) + QStringLiteral(" (*.json)"));
     if (path.isEmpty()) return;
     QStringList differences;
     const QString error = RestoreSettingsBackup(path, &differences);
@@ -431,19 +407,11 @@ void TForm_Main::RestoreSettingsBackupAsked() {
         QMessageBox::warning(this, title, error);
         return;
     }
-    Tools->note(
-        inLanguage("Settings loaded from %1 into the editor", "Beállítások betöltve a szerkesztőbe: %1")
-            .arg(QFileInfo(path).fileName()));
+    Tools->note(inLanguage(Text::SettingsLoadedFrom).arg(QFileInfo(path).fileName()));
     const QString changed = differences.isEmpty()
-                                ? inLanguage("The editor already held these settings.",
-                                             "A szerkesztő már ezeket a beállításokat tartalmazta.")
-                                : inLanguage("Loaded into the editor:", "A szerkesztőbe betöltve:") +
-                                      QStringLiteral("\n\n") + differences.join(QLatin1Char('\n'));
-    QMessageBox::information(
-        this, title,
-        changed + QStringLiteral("\n\n") +
-            inLanguage("Nothing has been written to the instrument yet: press \"Write settings to "
-                       "instrument\" to store them.",
-                       "A készülékbe még semmi nem került: a tároláshoz nyomja meg a "
-                       "beállítások írása gombot."));
+                                ? inLanguage(Text::EditorAlreadyHeldThese)
+                                : inLanguage(Text::LoadedIntoEditor) + QStringLiteral("\n\n") +
+                                      differences.join(QLatin1Char('\n'));
+    QMessageBox::information(this, title,
+                             changed + QStringLiteral("\n\n") + inLanguage(Text::NothingWrittenYet));
 }

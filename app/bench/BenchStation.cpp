@@ -1,6 +1,7 @@
 #include "app/bench/BenchStation.h"
 
 #include "app/Main.h"
+#include "app/texts/Texts.h"
 #include "link/mb.h"
 #include "station/benchrun.h"
 #include "station/transport.h"
@@ -40,7 +41,7 @@ QString q(const std::string& s) {
 // What the output run does at a wizard step: "searching 4 mA" or "checking 12 mA".
 QString outputActivity(const TForm_Main& main, const station::OutputCommand& c, int step) {
     if (c.kind == station::OutputCommand::Kind::Check)
-        return main.inLanguage("checking %1", "%1 ellenőrzése")
+        return main.inLanguage(Text::BenchChecking)
             .arg(c.point == app::CheckPoint::I12mA ? QStringLiteral("12 mA") : QStringLiteral("6 V"));
     QString target;
     for (const station::OutputTarget& t : station::kOutputTargets)
@@ -48,7 +49,7 @@ QString outputActivity(const TForm_Main& main, const station::OutputCommand& c, 
             target = t.quantity == station::Quantity::Current
                          ? QStringLiteral("%1 mA").arg(std::lround(t.target * 1000))
                          : QStringLiteral("%1 V").arg(t.target);
-    return main.inLanguage("searching %1", "%1 keresése").arg(target);
+    return main.inLanguage(Text::BenchSearching).arg(target);
 }
 
 } // namespace
@@ -220,10 +221,7 @@ bool BenchStation::connectInstruments() {
 
 void BenchStation::showProgress(int done, int of, const QString& now) {
     // The same line on the page and in this window: the step under way and what the run does now.
-    const QString line = main_.inLanguage("Step %1 of %2: %3", "%1. lépés (%2): %3")
-                             .arg(std::min(done + 1, of))
-                             .arg(of)
-                             .arg(now);
+    const QString line = main_.inLanguage(Text::BenchStep).arg(std::min(done + 1, of)).arg(of).arg(now);
     const PagePanel& p = mode_ == Mode::Input ? inputPanel_ : outputPanel_;
     for (QProgressBar* bar : {progress_, p.bar}) {
         bar->setRange(0, of);
@@ -251,7 +249,7 @@ bool BenchStation::begin(Mode mode) {
     outputPanel_.box->setVisible(mode == Mode::Output);
     inputPanel_.box->setVisible(mode == Mode::Input);
     const PagePanel& p = mode == Mode::Input ? inputPanel_ : outputPanel_;
-    p.stop->setText(main_.inLanguage("Stop", "Leállítás"));
+    p.stop->setText(main_.inLanguage(Text::BenchStop));
     p.stop->setEnabled(true);
     p.text->clear();
     p.bar->reset();
@@ -301,7 +299,7 @@ void BenchStation::end(bool ok, const QString& text) {
     // The page keeps the outcome in view: which instrument failed, and how.
     const PagePanel& p = mode_ == Mode::Input ? inputPanel_ : outputPanel_;
     p.stop->setEnabled(false);
-    p.text->setText(ok ? text : main_.inLanguage("Stopped: %1", "Leállítva: %1").arg(text));
+    p.text->setText(ok ? text : main_.inLanguage(Text::BenchStopped).arg(text));
     if (ok) p.bar->setValue(p.bar->maximum());
     mode_ = Mode::Idle;
     wait_ = Wait::None;
@@ -338,7 +336,7 @@ void BenchStation::doOutput(station::OutputCommand c) {
             main_.SpeedButton_WriteOutputCalibrationToVX->click();
             wait_ = Wait::Store;
             bound_ = kReplyBound;
-            showProgress(6, 7, main_.inLanguage("storing in the instrument", "tárolás a készülékben"));
+            showProgress(6, 7, main_.inLanguage(Text::BenchStoring));
             return;
         case K::Finished:
             end(true, QStringLiteral("Output calibration done: ") + QString::number(output_->readings()) +
@@ -368,8 +366,7 @@ void BenchStation::doInput(station::InputCommand c) {
             channel_ = c.channel;
             wait_ = Wait::Fresh;
             bound_ = kReplyBound;
-            showProgress(input_->stepIndex(), 15,
-                         main_.inLanguage("waiting for a settled reading", "várakozás a beállt értékre"));
+            showProgress(input_->stepIndex(), 15, main_.inLanguage(Text::BenchWaitingSettled));
             return;
         case K::Next:
             wait_ = Wait::None; // the procedure's next step shows within a tick
@@ -379,7 +376,7 @@ void BenchStation::doInput(station::InputCommand c) {
             main_.SpeedButton_ADCalBeiras->click();
             wait_ = Wait::Store;
             bound_ = kReplyBound;
-            showProgress(14, 15, main_.inLanguage("storing in the instrument", "tárolás a készülékben"));
+            showProgress(14, 15, main_.inLanguage(Text::BenchStoring));
             return;
         case K::Finished:
             return end(true, QStringLiteral("Input calibration done"));

@@ -2,6 +2,7 @@
 
 #include "app/Main.h"
 #include "app/bench/BenchStation.h"
+#include "app/texts/Texts.h"
 #include "common/pictureformat.h"
 #include "instrument/codes.h"
 #include "station/benchrun.h"
@@ -226,42 +227,36 @@ void RecordsWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
-QString RecordsWindow::tr2(const char* en, const char* hu) const {
-    return main_.inLanguage(en, hu);
+QString RecordsWindow::inLanguage(Text key) const {
+    return main_.inLanguage(key);
 }
 
 void RecordsWindow::applyTexts() {
-    setWindowTitle(tr2("Calibration record", "Kalibrálási jegyzőkönyv"));
+    setWindowTitle(inLanguage(Text::RecordTitle));
     auto* form = qobject_cast<QFormLayout*>(static_cast<QVBoxLayout*>(layout())->itemAt(0)->layout());
-    const char* const labels[][2] = {{"Serial number", "Gyári szám"},
-                                     {"Unit reports", "A készülék adatai"},
-                                     {"Engineer", "Kalibrálást végezte"},
-                                     {"Ambient °C", "Környezeti hőmérséklet, °C"}};
+    const Text labels[] = {Text::SerialNumber, Text::UnitReports, Text::Engineer, Text::AmbientCelsius};
     for (int i = 0; i < 4; ++i)
         if (auto* l = qobject_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget()))
-            l->setText(tr2(labels[i][0], labels[i][1]));
-    Edit_Serial->setPlaceholderText(tr2("type or scan", "gépelje be vagy olvassa be"));
-    CheckBox_Trial->setText(tr2("Trial run (no certificate; overdue references allowed)",
-                                "Próbamérés (nem bizonyítvány; lejárt referencia is használható)"));
-    Table_References->setHorizontalHeaderLabels(
-        {tr2("Reference model (tick to use)", "Referencia típusa (pipa: használt)"),
-         tr2("Serial number", "Gyári szám"), tr2("Certificate", "Bizonyítvány"),
-         tr2("Due date (yyyy-mm-dd)", "Esedékes (éééé-hh-nn)")});
-    Button_AddReference->setText(tr2("Add reference", "Referencia hozzáadása"));
-    Button_RemoveReference->setText(tr2("Remove reference", "Referencia törlése"));
-    ComboBox_Phase->setItemText(0, tr2("As found (before calibration)", "Kalibrálás előtt (as found)"));
-    ComboBox_Phase->setItemText(1, tr2("As left (after calibration)", "Kalibrálás után (as left)"));
-    Button_VerifyOutput->setText(tr2("Verify output", "Kimenet ellenőrzése"));
-    Button_VerifyInput->setText(tr2("Verify input", "Bemenet ellenőrzése"));
-    Button_StopVerify->setText(tr2("Stop", "Leállítás"));
-    Button_SaveRecord->setText(tr2("Save record and certificate", "Jegyzőkönyv és bizonyítvány mentése"));
-    Button_NewRecord->setText(tr2("New record", "Új jegyzőkönyv"));
-    Button_History->setText(tr2("Calibration history…", "Kalibrálási előzmények…"));
-    Table_Points->setHorizontalHeaderLabels({tr2("Phase", "Fázis"), tr2("Signal", "Jel"),
-                                             tr2("Nominal", "Névleges"), tr2("Reference", "Referencia"),
-                                             tr2("Instrument", "Készülék"),
-                                             tr2("Error % of span", "Hiba, tartomány %"),
-                                             tr2("Limit %", "Határ, %"), tr2("Verdict", "Minősítés")});
+            l->setText(inLanguage(labels[i]));
+    Edit_Serial->setPlaceholderText(inLanguage(Text::TypeOrScan));
+    CheckBox_Trial->setText(inLanguage(Text::TrialRun));
+    Table_References->setHorizontalHeaderLabels({inLanguage(Text::ReferenceModel),
+                                                 inLanguage(Text::SerialNumber),
+                                                 inLanguage(Text::Certificate), inLanguage(Text::DueDate)});
+    Button_AddReference->setText(inLanguage(Text::AddReference));
+    Button_RemoveReference->setText(inLanguage(Text::RemoveReference));
+    ComboBox_Phase->setItemText(0, inLanguage(Text::PhaseAsFound));
+    ComboBox_Phase->setItemText(1, inLanguage(Text::PhaseAsLeft));
+    Button_VerifyOutput->setText(inLanguage(Text::VerifyOutput));
+    Button_VerifyInput->setText(inLanguage(Text::VerifyInput));
+    Button_StopVerify->setText(inLanguage(Text::Stop));
+    Button_SaveRecord->setText(inLanguage(Text::SaveRecordAndCertificate));
+    Button_NewRecord->setText(inLanguage(Text::NewRecord));
+    Button_History->setText(inLanguage(Text::ButtonHistory));
+    Table_Points->setHorizontalHeaderLabels(
+        {inLanguage(Text::Phase), inLanguage(Text::Signal), inLanguage(Text::Nominal),
+         inLanguage(Text::Reference), inLanguage(Text::ColumnInstrument), inLanguage(Text::ErrorOfSpan),
+         inLanguage(Text::LimitPercent), inLanguage(Text::Verdict)});
     showCurrent();
 }
 
@@ -306,23 +301,16 @@ void RecordsWindow::correct(const rec::Run& saved) {
     newRecord();
     run_.replaces = saved.id;
     Edit_Serial->setText(q(saved.unit.serial));
-    Label_Status->setText(
-        tr2("Correction of %1: check again and save; the old record stays as it was.",
-            "A(z) %1 helyesbítése: ellenőrizze újra és mentse; a régi jegyzőkönyv változatlan marad.")
-            .arg(q(saved.certificate)));
+    Label_Status->setText(inLanguage(Text::CorrectionOf).arg(q(saved.certificate)));
 }
 
 QString RecordsWindow::startVerify(bool output) {
     stopVerify();
-    if (!main_.HaveReply)
-        return tr2("No reply from the instrument yet: open its port first.",
-                   "Még nincs válasz a készüléktől: előbb nyissa meg a portját.");
+    if (!main_.HaveReply) return inLanguage(Text::NoReplyYetOpenPort);
     const in::Reply& r = main_.LastReply;
     auto plan = output ? rec::outputPlan(r.OutputTypeCode, r.DeviceOutputLow, r.DeviceOutputHigh)
                        : rec::inputPlan(r.InputTypeCode, r.DeviceInputLow, r.DeviceInputHigh);
-    if (plan.empty())
-        return tr2("The instrument's scale has no span: nothing to check.",
-                   "A készülék skálájának nincs terjedelme: nincs mit ellenőrizni.");
+    if (plan.empty()) return inLanguage(Text::ScaleHasNoSpan);
     procedure_.start(ComboBox_Phase->currentIndex() == 1 ? rec::Phase::AsLeft : rec::Phase::AsFound,
                      std::move(plan));
     // The output is driven exactly as the output check page drives it; the input range is forced
@@ -379,9 +367,8 @@ void RecordsWindow::showCurrent() {
     Edit_Reference->setEnabled(c && c->range < 0);
     Button_StopVerify->setEnabled(c != nullptr);
     if (!c) {
-        Label_Instruction->setText(
-            tr2("Choose the phase and start a check.", "Válassza ki a fázist, és indítsa az ellenőrzést."));
-        Button_RecordPoint->setText(tr2("Record", "Rögzítés"));
+        Label_Instruction->setText(inLanguage(Text::ChoosePhase));
+        Button_RecordPoint->setText(inLanguage(Text::Record));
         return;
     }
     const QString where = QStringLiteral("%1/%2: ").arg(procedure_.index() + 1).arg(procedure_.size());
@@ -392,28 +379,19 @@ void RecordsWindow::showCurrent() {
         if (benchMeter()) {
             Edit_Reference->setEnabled(false);
             Label_Instruction->setText(where +
-                                       tr2("the output is driven to %1 % (%2); the bench meter reads it.",
-                                           "a kimenet %1 %-ra (%2) vezérelve; a mérő leolvassa.")
-                                           .arg(c->percent)
-                                           .arg(value));
+                                       inLanguage(Text::OutputDrivenToBenchMeter).arg(c->percent).arg(value));
         } else {
             Label_Instruction->setText(
-                where + tr2("the output is driven to %1 % (%2). Type the reference meter's reading in %3.",
-                            "a kimenet %1 %-ra (%2) vezérelve. Írja be a referencia mérő értékét (%3).")
-                            .arg(c->percent)
-                            .arg(value, q(c->unit)));
+                where + inLanguage(Text::OutputDrivenTo).arg(c->percent).arg(value, q(c->unit)));
         }
-        Button_RecordPoint->setText(tr2("Record", "Rögzítés"));
+        Button_RecordPoint->setText(inLanguage(Text::Record));
     } else {
         main_.RadioGroup_MereshatarForce->setItemIndex(c->range + 1);
         inputForced_ = true;
         const in::InputRange& range = in::kInputRanges[static_cast<std::size_t>(c->range)];
-        Label_Instruction->setText(
-            where +
-            tr2("range %1: apply %2 to the input, then press Signal applied.",
-                "%1 tartomány: kapcsoljon %2 jelet a bemenetre, majd nyomja meg a Jel rákapcsolva gombot.")
-                .arg(q(std::string(range.name)), value));
-        Button_RecordPoint->setText(tr2("Signal applied", "Jel rákapcsolva"));
+        Label_Instruction->setText(where +
+                                   inLanguage(Text::RangeApplySignal).arg(q(std::string(range.name)), value));
+        Button_RecordPoint->setText(inLanguage(Text::SignalApplied));
         Button_RecordPoint->setEnabled(true);
         // The bench source applies it: the same as the engineer confirming the signal.
         if (station::ScpiInstrument* source = benchSource()) {
@@ -445,8 +423,7 @@ void RecordsWindow::replyShown() {
             }
         run_.constants.push_back({kind, std::move(values),
                                   QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString()});
-        Label_Status->setText(
-            tr2("Stored calibration constants recorded.", "A tárolt kalibrálási állandók rögzítve."));
+        Label_Status->setText(inLanguage(Text::StoredConstantsRecorded));
     };
     if (r.AcknowledgeFlags & in::kCmdStoreOutputCalibration)
         stored(rec::StoredConstants::Kind::Output,
@@ -494,13 +471,12 @@ void RecordsWindow::recordPoint() {
                                      main_.RadioGroup_GainForce->ItemIndex()});
         Button_RecordPoint->setEnabled(false);
         Label_Instruction->setText(Label_Instruction->text() + QLatin1Char(' ') +
-                                   tr2("Waiting for a settled reading…", "Várakozás a beállt mért értékre…"));
+                                   inLanguage(Text::WaitingForSettledReading));
         return;
     }
     const auto value = typed(Edit_Reference->text());
     if (!value) {
-        Label_Status->setText(
-            tr2("Type the meter's reading as a number.", "A mérő értékét számként írja be."));
+        Label_Status->setText(inLanguage(Text::ReadingNotANumber));
         return;
     }
     Edit_Reference->clear();
@@ -513,7 +489,7 @@ void RecordsWindow::finishPoint(std::optional<rec::Point> p) {
     run_.points.push_back(*p);
     if (!procedure_.running()) {
         stopVerify();
-        Label_Status->setText(tr2("Check complete.", "Az ellenőrzés kész."));
+        Label_Status->setText(inLanguage(Text::CheckComplete));
         return;
     }
     showCurrent();
@@ -524,18 +500,18 @@ void RecordsWindow::addPoint(const rec::Point& p) {
     Table_Points->insertRow(row);
     const in::InputRange* range = in::inputRange(p.check.range);
     const QString unit = QLatin1Char(' ') + q(p.check.unit);
-    const QString cells[8] = {p.phase == rec::Phase::AsFound ? tr2("as found", "előtte")
-                                                             : tr2("as left", "utána"),
-                              (range ? q(std::string(range->name)) : tr2("Output", "Kimenet")) +
+    const QString cells[8] = {p.phase == rec::Phase::AsFound ? inLanguage(Text::AsFound)
+                                                             : inLanguage(Text::AsLeft),
+                              (range ? q(std::string(range->name)) : inLanguage(Text::SeriesOutput)) +
                                   QStringLiteral(" %1 %").arg(p.check.percent),
                               shown(p.check.nominal, 4) + unit,
                               shown(p.reference, 4) + unit,
                               shown(p.instrument, 4) + unit,
                               shown(p.result.errorPercent, 4),
                               QStringLiteral("±") + shown(p.result.limit, 4),
-                              p.result.verdict == rec::Verdict::Pass   ? tr2("pass", "megfelelt")
-                              : p.result.verdict == rec::Verdict::Fail ? tr2("FAIL", "NEM FELELT MEG")
-                                                                       : tr2("invalid", "érvénytelen")};
+                              p.result.verdict == rec::Verdict::Pass   ? inLanguage(Text::Pass)
+                              : p.result.verdict == rec::Verdict::Fail ? inLanguage(Text::Fail)
+                                                                       : inLanguage(Text::Invalid)};
     for (int c = 0; c < 8; ++c)
         Table_Points->setItem(row, c, new QTableWidgetItem(cells[c]));
 }
@@ -547,7 +523,7 @@ QString RecordsWindow::saveRecord() {
     run_.engineer = Edit_Engineer->text().trimmed().toStdString();
     run_.ambient = typed(Edit_Ambient->text());
     if (!Edit_Ambient->text().trimmed().isEmpty() && !run_.ambient)
-        return tr2("The ambient temperature is not a number.", "A környezeti hőmérséklet nem szám.");
+        return inLanguage(Text::AmbientNotANumber);
     run_.rule = profile_.rule;
     run_.references.clear();
     for (int row = 0; row < Table_References->rowCount(); ++row) {
@@ -561,16 +537,15 @@ QString RecordsWindow::saveRecord() {
     // A scanner acting as a keyboard may leave a line end or blanks around the number.
     run_.unit.serial = Edit_Serial->text().trimmed().toStdString();
     if (main_.HaveReply) run_.unit = rec::unitFromReply(r, run_.unit.serial);
-    if (run_.points.empty()) return tr2("Nothing checked yet.", "Még nincs ellenőrzött pont.");
+    if (run_.points.empty()) return inLanguage(Text::NothingCheckedYet);
     rec::Run saving = run_;
     if (!history_.save(saving, today().toStdString())) return history_.error();
-    const QString error = rec::exportRun(saving, languageOf(ComboBox_CertificateLanguage), exportFolder_, rec::writePdf);
+    const QString error =
+        rec::exportRun(saving, languageOf(ComboBox_CertificateLanguage), exportFolder_, rec::writePdf);
     emit saved(saving.id);
     newRecord();
-    Label_Status->setText(error.isEmpty() ? tr2("Saved as %1; certificate, JSON and CSV in %2.",
-                                                "Mentve: %1; a bizonyítvány, a JSON és a CSV helye: %2.")
-                                                .arg(q(saving.certificate), exportFolder_)
-                                          : error);
+    Label_Status->setText(
+        error.isEmpty() ? inLanguage(Text::SavedAs).arg(q(saving.certificate), exportFolder_) : error);
     return error;
 }
 
@@ -632,21 +607,21 @@ HistoryWindow::HistoryWindow(TForm_Main& main, rec::History& history, const QStr
     resize(760, 520);
 }
 
-QString HistoryWindow::tr2(const char* en, const char* hu) const {
-    return main_.inLanguage(en, hu);
+QString HistoryWindow::inLanguage(Text key) const {
+    return main_.inLanguage(key);
 }
 
 void HistoryWindow::applyTexts() {
-    setWindowTitle(tr2("Calibration history", "Kalibrálási előzmények"));
-    Edit_SearchSerial->setPlaceholderText(tr2("Serial number", "Gyári szám"));
-    Edit_From->setPlaceholderText(tr2("from yyyy-mm-dd", "ettől: éééé-hh-nn"));
-    Edit_To->setPlaceholderText(tr2("to yyyy-mm-dd", "eddig: éééé-hh-nn"));
-    Button_Search->setText(tr2("Search", "Keresés"));
-    Button_Export->setText(tr2("Export again…", "Újra exportálás…"));
-    Button_Correct->setText(tr2("Correct…", "Helyesbítés…"));
-    Tree_Runs->setHeaderLabels({tr2("Unit / certificate", "Készülék / bizonyítvány"), tr2("Date", "Dátum"),
-                                tr2("Engineer", "Végezte"), tr2("Points failed", "Hibás pontok"),
-                                tr2("Note", "Megjegyzés")});
+    setWindowTitle(inLanguage(Text::HistoryTitle));
+    Edit_SearchSerial->setPlaceholderText(inLanguage(Text::SerialNumber));
+    Edit_From->setPlaceholderText(inLanguage(Text::FromDate));
+    Edit_To->setPlaceholderText(inLanguage(Text::ToDate));
+    Button_Search->setText(inLanguage(Text::Search));
+    Button_Export->setText(inLanguage(Text::ExportAgain));
+    Button_Correct->setText(inLanguage(Text::Correct));
+    Tree_Runs->setHeaderLabels({inLanguage(Text::UnitCertificate), inLanguage(Text::Date),
+                                inLanguage(Text::ColumnEngineer), inLanguage(Text::PointsFailed),
+                                inLanguage(Text::Note)});
 }
 
 void HistoryWindow::refresh() {
@@ -663,18 +638,17 @@ void HistoryWindow::refresh() {
             unit = new QTreeWidgetItem(QStringList{s.serial});
             units << unit;
         }
-        QString note = s.trial ? tr2("trial", "próba") : QString();
+        QString note = s.trial ? inLanguage(Text::Trial) : QString();
         if (s.replaces)
             note += (note.isEmpty() ? QString() : QStringLiteral(", ")) +
-                    tr2("replaces #%1", "helyesbíti: #%1").arg(*s.replaces);
+                    inLanguage(Text::Replaces).arg(*s.replaces);
         auto* item = new QTreeWidgetItem(unit, {s.certificate, s.created.left(10), s.engineer,
                                                 QStringLiteral("%1 / %2").arg(s.failed).arg(s.points), note});
         item->setData(0, Qt::UserRole, QVariant::fromValue<qint64>(s.id));
     }
     Tree_Runs->addTopLevelItems(units);
     if (units.size() <= 20) Tree_Runs->expandAll();
-    Label_Status->setText(
-        tr2("%1 records of %2 units", "%1 jegyzőkönyv, %2 készülék").arg(runs.size()).arg(units.size()));
+    Label_Status->setText(inLanguage(Text::RecordsOfUnits).arg(runs.size()).arg(units.size()));
 }
 
 std::optional<std::int64_t> HistoryWindow::selected() const {
@@ -685,13 +659,12 @@ std::optional<std::int64_t> HistoryWindow::selected() const {
 
 QString HistoryWindow::exportSelected(const QString& folder) {
     const auto id = selected();
-    if (!id) return tr2("Choose a record first.", "Előbb válasszon jegyzőkönyvet.");
+    if (!id) return inLanguage(Text::ChooseRecordFirst);
     const auto run = history_.load(*id);
     if (!run) return history_.error();
     const QString to = folder.isEmpty() ? exportFolder_ : folder;
     const QString error = rec::exportRun(*run, languageOf(ComboBox_CertificateLanguage), to, rec::writePdf);
-    return error.isEmpty() ? tr2("%1 written to %2.", "%1 kiírva ide: %2.").arg(q(run->certificate), to)
-                           : error;
+    return error.isEmpty() ? inLanguage(Text::WrittenTo).arg(q(run->certificate), to) : error;
 }
 
 // ---- the entry on the main window
@@ -724,15 +697,14 @@ void Records::setPaths(const QString& history, const QString& profile, const QSt
 }
 
 void Records::applyTexts() {
-    Menu_Calibration->setTitle(main_.inLanguage("&Calibration", "&Kalibrálás"));
-    Action_Run->setText(main_.inLanguage("Calibration &record…", "Kalibrálási &jegyzőkönyv…"));
-    Action_History->setText(main_.inLanguage("Calibration &history…", "Kalibrálási &előzmények…"));
+    Menu_Calibration->setTitle(main_.inLanguage(Text::MenuCalibration));
+    Action_Run->setText(main_.inLanguage(Text::ActionCalibrationRecord));
+    Action_History->setText(main_.inLanguage(Text::ActionCalibrationHistory));
 }
 
 bool Records::ensureOpen() {
     if (history_.isOpen() || history_.open(historyPath_)) return true;
-    QMessageBox::warning(&main_, main_.inLanguage("Calibration history", "Kalibrálási előzmények"),
-                         history_.error());
+    QMessageBox::warning(&main_, main_.inLanguage(Text::HistoryTitle), history_.error());
     return false;
 }
 

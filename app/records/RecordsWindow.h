@@ -5,6 +5,7 @@
 // again. Both reach the instrument only as the service pages do: through the output check page's
 // percentage and the test page's range forcing, read back from the replies the window shows.
 #include "app/records/VerifyProcedure.h"
+#include "app/texts/TextKey.h"
 #include "records/certificatepdf.h"
 #include "records/history.h"
 #include "records/profile.h"
@@ -83,7 +84,7 @@ private:
     // Ticks the instrument's line in the references, adding it from its identity where missing.
     void nameReference(const station::ScpiInstrument& instrument);
     void loadReferences();
-    QString tr2(const char* en, const char* hu) const;
+    QString inLanguage(Text key) const;
 
     TForm_Main& main_;
     rec::History& history_;
@@ -117,7 +118,7 @@ signals:
 
 private:
     std::optional<std::int64_t> selected() const;
-    QString tr2(const char* en, const char* hu) const;
+    QString inLanguage(Text key) const;
 
     TForm_Main& main_;
     rec::History& history_;

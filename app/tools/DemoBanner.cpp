@@ -1,5 +1,6 @@
 #include "app/tools/DemoBanner.h"
 
+#include "app/texts/Texts.h"
 #include "link/portopen.h"
 
 namespace vx::app::tools {
@@ -26,8 +27,7 @@ void DemoBanner::setEnglish(bool english) {
 }
 
 void DemoBanner::showText() {
-    setText(english_ ? QStringLiteral("DEMO INSTRUMENT: every value shown is simulated, not measured")
-                     : QStringLiteral("BEMUTATÓ MŰSZER: minden látható érték szimulált, nem mért"));
+    setText(textIn(Text::DemoBanner, english_));
 }
 
 } // namespace vx::app::tools

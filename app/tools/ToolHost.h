@@ -2,6 +2,7 @@
 // What the added windows see of the main window: the state they read and the events they follow,
 // nothing more. The tools include this instead of the main window, so a change there does not
 // rebuild them, and they cannot reach into its controls.
+#include "app/texts/TextKey.h"
 #include "app/tools/Traffic.h"
 #include "instrument/exchange.h"
 
@@ -29,9 +30,9 @@ public:
     virtual const instrument::Reply& lastReply() const = 0;
     // Maker-level access is on.
     virtual bool makerAccess() const = 0;
-    // The selected language's name, and a text in it.
+    // The selected language's name, and a text of the catalogue (texts/TextList.def) in it.
     virtual QString selectedLanguage() const = 0;
-    virtual QString inLanguage(const char* english, const char* hungarian) const = 0;
+    virtual QString inLanguage(Text key) const = 0;
     // The settings write is asked for (its button is down).
     virtual bool settingsWriteDown() const = 0;
     // The settings file the window reads and writes.

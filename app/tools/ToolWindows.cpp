@@ -1,6 +1,7 @@
 #include "app/tools/ToolWindows.h"
 
 #include "app/CommandLine.h"
+#include "app/texts/Texts.h"
 #include "app/tools/ToolsLog.h"
 #include "app/tools/TrafficWindow.h"
 #include "app/tools/TrendWindow.h"
@@ -120,8 +121,8 @@ ToolWindows::~ToolWindows() {
     recorder_.stop();
 }
 
-QString ToolWindows::inLanguage(const char* english, const char* hungarian) const {
-    return host_.inLanguage(english, hungarian);
+QString ToolWindows::inLanguage(Text key) const {
+    return host_.inLanguage(key);
 }
 
 void ToolWindows::note(const QString& text) {
@@ -131,10 +132,7 @@ void ToolWindows::note(const QString& text) {
 
 void ToolWindows::watchLink() {
     const QString waiting = host_.waitingForPort();
-    const QString text =
-        waiting.isEmpty()
-            ? lastNote_
-            : inLanguage("Waiting for %1 to come back", "Várakozás a(z) %1 visszatérésére").arg(waiting);
+    const QString text = waiting.isEmpty() ? lastNote_ : inLanguage(Text::WaitingForPort).arg(waiting);
     const QFontMetrics fm(Label_Note->font());
     Label_Note->setText(fm.elidedText(text, Qt::ElideMiddle, std::max(160, host_.hostWindow()->width() / 2)));
     Label_Note->setToolTip(text);
@@ -153,9 +151,9 @@ void ToolWindows::fitCorner() {
 }
 
 void ToolWindows::applyTexts() {
-    Action_Trend->setText(inLanguage("Live &trend", "Élő &trend"));
-    Action_Monitor->setText(inLanguage("Traffic &monitor", "&Forgalomfigyelő"));
-    Action_Record->setText(inLanguage("&Record to CSV file…", "&Rögzítés CSV-fájlba…"));
+    Action_Trend->setText(inLanguage(Text::ActionLiveTrend));
+    Action_Monitor->setText(inLanguage(Text::ActionTrafficMonitor));
+    Action_Record->setText(inLanguage(Text::ActionRecordToCsv));
     showRecordingState();
 }
 
@@ -165,7 +163,7 @@ void ToolWindows::takeReply(const instrument::Reply& reply, std::int64_t wallMs,
     latest_ = measure(reply);
     // The instrument's echo of the store bit is what says the settings were written.
     if (writePending_ && (reply.AcknowledgeFlags & instrument::kCmdStoreSettings))
-        note(inLanguage("Settings written to the instrument", "A beállítások a készülékbe írva"));
+        note(inLanguage(Text::SettingsWritten));
     writePending_ = host_.settingsWriteDown();
     const Measurement& m = *latest_;
     trend_.add(wallMs, {static_cast<float>(m.input), static_cast<float>(m.output),
@@ -302,21 +300,19 @@ void ToolWindows::stopRecording() {
 
 void ToolWindows::recordTriggered(bool on) {
     if (!on) return stopRecording();
-    const QString title = inLanguage("Record to CSV file", "Rögzítés CSV-fájlba");
+    const QString title = inLanguage(Text::RecordToCsvTitle);
     const QString suggested =
         QStringLiteral("VX2207-%1.csv")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path =
-        QFileDialog::getSaveFileName(host_.hostWindow(), title, suggested,
-                                     inLanguage("CSV files", "CSV-fájlok") + QStringLiteral(" (*.csv)"));
+    const QString path = QFileDialog::getSaveFileName(
+        host_.hostWindow(), title, suggested, inLanguage(Text::CsvFiles) + QStringLiteral(" (*.csv)"));
     if (path.isEmpty()) {
         showRecordingState();
         return;
     }
     // The file dialog has asked before an existing file is replaced.
     if (const QString error = startRecording(path, true); !error.isEmpty())
-        QMessageBox::warning(host_.hostWindow(), title,
-                             inLanguage("The file cannot be written: ", "A fájl nem írható: ") + error);
+        QMessageBox::warning(host_.hostWindow(), title, inLanguage(Text::FileCannotBeWritten) + error);
 }
 
 void ToolWindows::recordingFailed() {
@@ -324,11 +320,8 @@ void ToolWindows::recordingFailed() {
     recordTimer_->stop();
     showRecordingState();
     emit recordingChanged(false);
-    const QString title = inLanguage("Recording stopped", "A rögzítés leállt");
-    const QString text = inLanguage("Writing %1 failed: %2\n\nThe rows written before the failure are kept "
-                                    "in the file.",
-                                    "A(z) %1 írása sikertelen: %2\n\nA hiba előtt beírt sorok a fájlban "
-                                    "maradtak.")
+    const QString title = inLanguage(Text::RecordingStopped);
+    const QString text = inLanguage(Text::RecordingWriteFailed)
                              .arg(QString::fromLocal8Bit(recorder_.path().c_str()),
                                   QString::fromLocal8Bit(recorder_.error().c_str()));
     if (ReportRecordingStopped) return ReportRecordingStopped(title, text);
@@ -358,15 +351,15 @@ void ToolWindows::showRecordingState() {
     };
     if (recorder_.recording()) {
         Label_Recording->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
-        Label_Recording->setText(fit(inLanguage("● Recording %1: %2 rows", "● Rögzítés %1: %2 sor")
-                                         .arg(QStringLiteral("%1"), QString::number(recorder_.rows())),
-                                     file));
+        Label_Recording->setText(
+            fit(inLanguage(Text::RecordingRows).arg(QStringLiteral("%1"), QString::number(recorder_.rows())),
+                file));
         Label_Recording->setToolTip(path);
         Label_Recording->show();
     } else if (!recorder_.error().empty() && !recorder_.path().empty()) {
         Label_Recording->setStyleSheet(QStringLiteral("color: #c00000"));
-        Label_Recording->setText(fit(inLanguage("Recording stopped: %1", "A rögzítés leállt: %1"),
-                                     QString::fromLocal8Bit(recorder_.error().c_str())));
+        Label_Recording->setText(
+            fit(inLanguage(Text::RecordingStoppedWhy), QString::fromLocal8Bit(recorder_.error().c_str())));
         Label_Recording->setToolTip(path + QStringLiteral("\n") +
                                     QString::fromLocal8Bit(recorder_.error().c_str()));
         Label_Recording->show();

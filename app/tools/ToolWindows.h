@@ -43,7 +43,7 @@ public:
     ~ToolWindows() override;
 
     ToolHost& host() const { return host_; }
-    QString inLanguage(const char* english, const char* hungarian) const;
+    QString inLanguage(Text key) const;
 
     // What the cycle hands over, with explicit times so a benchmark can feed a day through them:
     // wallMs since the epoch, steadyMs of any steady clock.

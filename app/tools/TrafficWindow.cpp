@@ -1,5 +1,6 @@
 #include "app/tools/TrafficWindow.h"
 
+#include "app/texts/Texts.h"
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
 
@@ -29,15 +30,15 @@ QString outcomeWords(const ToolWindows& t, const RecordedExchange& e) {
     case Outcome::Ok:
         return QStringLiteral("OK");
     case Outcome::TimeOut:
-        return t.inLanguage("time-out", "időtúllépés");
+        return t.inLanguage(Text::TimeOut);
     case Outcome::CrcError:
-        return t.inLanguage("CRC error", "CRC-hiba");
+        return t.inLanguage(Text::CrcError);
     case Outcome::SlaveError:
-        return t.inLanguage("slave error %1", "készülékhiba %1").arg(e.slaveError);
+        return t.inLanguage(Text::SlaveError).arg(e.slaveError);
     case Outcome::ClosedPort:
-        return t.inLanguage("closed port", "zárt port");
+        return t.inLanguage(Text::ClosedPort);
     case Outcome::ShortReply:
-        return t.inLanguage("short reply", "rövid válasz");
+        return t.inLanguage(Text::ShortReply);
     }
     return {};
 }
@@ -110,21 +111,21 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation o, int role) cons
     case ColNumber:
         return QStringLiteral("#");
     case ColTime:
-        return tools_.inLanguage("Time", "Idő");
+        return tools_.inLanguage(Text::Time);
     case ColAttempt:
-        return tools_.inLanguage("Attempt", "Kísérlet");
+        return tools_.inLanguage(Text::Attempt);
     case ColAddress:
-        return tools_.inLanguage("Address", "Cím");
+        return tools_.inLanguage(Text::Address);
     case ColFunction:
-        return tools_.inLanguage("Function", "Funkció");
+        return tools_.inLanguage(Text::Function);
     case ColOutcome:
-        return tools_.inLanguage("Outcome", "Eredmény");
+        return tools_.inLanguage(Text::Outcome);
     case ColRequest:
-        return tools_.inLanguage("Request, bytes", "Kérés, bájt");
+        return tools_.inLanguage(Text::RequestBytes);
     case ColReply:
-        return tools_.inLanguage("Reply, bytes", "Válasz, bájt");
+        return tools_.inLanguage(Text::ReplyBytes);
     case ColRoundTrip:
-        return tools_.inLanguage("Round trip, ms", "Körülfordulás, ms");
+        return tools_.inLanguage(Text::RoundTripMs);
     default:
         return {};
     }
@@ -282,12 +283,12 @@ TrafficWindow::TrafficWindow(ToolWindows& tools) : QWidget(nullptr, Qt::Window),
 }
 
 void TrafficWindow::applyTexts() {
-    setWindowTitle(tools_.inLanguage("Traffic monitor", "Forgalomfigyelő") + QStringLiteral(" - VX2207"));
-    Button_Pause->setText(Button_Pause->isChecked() ? tools_.inLanguage("Resume", "Folytatás")
-                                                    : tools_.inLanguage("Pause", "Szünet"));
-    Button_Clear->setText(tools_.inLanguage("Clear", "Törlés"));
-    CheckBox_FailuresOnly->setText(tools_.inLanguage("Failures only", "Csak a hibák"));
-    Button_Save->setText(tools_.inLanguage("Save…", "Mentés…"));
+    setWindowTitle(tools_.inLanguage(Text::TrafficTitle) + QStringLiteral(" - VX2207"));
+    Button_Pause->setText(Button_Pause->isChecked() ? tools_.inLanguage(Text::Resume)
+                                                    : tools_.inLanguage(Text::Pause));
+    Button_Clear->setText(tools_.inLanguage(Text::Clear));
+    CheckBox_FailuresOnly->setText(tools_.inLanguage(Text::FailuresOnly));
+    Button_Save->setText(tools_.inLanguage(Text::Save));
     model_->retranslate();
     update();
     showDetail();
@@ -307,9 +308,8 @@ void TrafficWindow::update() {
     else if (Table_Exchanges->currentIndex().isValid())
         // Rows leaving the ring at the top move the picked one up; it stays in sight.
         Table_Exchanges->scrollTo(Table_Exchanges->currentIndex(), QAbstractItemView::EnsureVisible);
-    Label_Count->setText(tools_.inLanguage("%1 shown of the last %2", "%1 látható az utolsó %2 közül")
-                             .arg(model_->rowCount())
-                             .arg(tools_.traffic().size()));
+    Label_Count->setText(
+        tools_.inLanguage(Text::ShownOfLast).arg(model_->rowCount()).arg(tools_.traffic().size()));
 }
 
 void TrafficWindow::selectRow(int row) {
@@ -325,7 +325,7 @@ QString TrafficWindow::detailText() const {
                     .arg(e->number)
                     .arg(QDateTime::fromMSecsSinceEpoch(e->wallMs).toString(
                         QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
-                    .arg(tools_.inLanguage("attempt", "kísérlet"))
+                    .arg(tools_.inLanguage(Text::AttemptWord))
                     .arg(e->attempt ? QString::number(e->attempt) : QStringLiteral("-"))
                     .arg(outcomeWords(tools_, *e));
     if (e->roundTripUs >= 0) s += QStringLiteral("  %1 ms").arg(roundTrip(*e));
@@ -333,9 +333,9 @@ QString TrafficWindow::detailText() const {
     const auto frame = [&](const QString& title, const DecodedFrame& d,
                            const std::vector<std::uint8_t>& bytes, int length) {
         s += QLatin1Char('\n') + title +
-             QStringLiteral(" (%1)\n").arg(tools_.inLanguage("%1 bytes", "%1 bájt").arg(length));
+             QStringLiteral(" (%1)\n").arg(tools_.inLanguage(Text::ByteCount).arg(length));
         if (bytes.empty()) {
-            s += QStringLiteral("  ") + tools_.inLanguage("none", "nincs") + QLatin1Char('\n');
+            s += QStringLiteral("  ") + tools_.inLanguage(Text::NoBytes) + QLatin1Char('\n');
             return;
         }
         for (const auto& f : d.header)
@@ -350,8 +350,8 @@ QString TrafficWindow::detailText() const {
         for (const QString& line : QString::fromStdString(hexLines(bytes)).split(QLatin1Char('\n')))
             s += QStringLiteral("  ") + line + QLatin1Char('\n');
     };
-    frame(tools_.inLanguage("Request", "Kérés"), decodeRequestFrame(*e), e->request, e->requestLength);
-    frame(tools_.inLanguage("Reply", "Válasz"), decodeReplyFrame(*e), e->reply, e->replyLength);
+    frame(tools_.inLanguage(Text::Request), decodeRequestFrame(*e), e->request, e->requestLength);
+    frame(tools_.inLanguage(Text::Reply), decodeReplyFrame(*e), e->reply, e->replyLength);
     return s;
 }
 
@@ -362,23 +362,22 @@ void TrafficWindow::showDetail() {
 
 QString TrafficWindow::saveTo(const QString& path) const {
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return tools_.inLanguage("The file cannot be written: ", "A fájl nem írható: ") + f.errorString();
+    if (!f.open(QIODevice::WriteOnly)) return tools_.inLanguage(Text::FileCannotBeWritten) + f.errorString();
     std::string text;
     for (int row = 0; row < model_->rowCount(); ++row)
         if (const RecordedExchange* e = model_->exchangeAt(row)) text += exchangeText(*e);
     if (f.write(text.data(), static_cast<qint64>(text.size())) < 0 || !f.commit())
-        return tools_.inLanguage("The file cannot be written: ", "A fájl nem írható: ") + f.errorString();
+        return tools_.inLanguage(Text::FileCannotBeWritten) + f.errorString();
     return {};
 }
 
 void TrafficWindow::saveAsked() {
-    const QString title = tools_.inLanguage("Save the traffic", "A forgalom mentése");
+    const QString title = tools_.inLanguage(Text::SaveTrafficTitle);
     const QString suggested =
         QStringLiteral("VX2207-traffic-%1.txt")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     const QString path = QFileDialog::getSaveFileName(
-        this, title, suggested, tools_.inLanguage("Text files", "Szövegfájlok") + QStringLiteral(" (*.txt)"));
+        this, title, suggested, tools_.inLanguage(Text::TextFiles) + QStringLiteral(" (*.txt)"));
     if (path.isEmpty()) return;
     if (const QString error = saveTo(path); !error.isEmpty()) QMessageBox::warning(this, title, error);
 }

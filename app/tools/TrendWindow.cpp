@@ -1,5 +1,6 @@
 #include "app/tools/TrendWindow.h"
 
+#include "app/texts/Texts.h"
 #include "app/tools/CsvRecorder.h"
 #include "app/tools/ToolWindows.h"
 #include "common/pictureformat.h"
@@ -222,45 +223,37 @@ QLineSeries* TrendWindow::newSeries(TrendChannel c, QValueAxis* axis) {
 }
 
 void TrendWindow::applyTexts() {
-    setWindowTitle(tools_.inLanguage("Live trend", "Élő trend") + QStringLiteral(" - VX2207"));
+    setWindowTitle(tools_.inLanguage(Text::TrendTitle) + QStringLiteral(" - VX2207"));
     for (int i = 0; i < ComboBox_Span->count(); ++i)
         if (const int m = ComboBox_Span->itemData(i).toInt(); m > 0)
-            ComboBox_Span->setItemText(i, tools_.inLanguage("Last %1 min", "Utolsó %1 perc").arg(m));
+            ComboBox_Span->setItemText(i, tools_.inLanguage(Text::LastMin).arg(m));
     showSpan();
-    Button_Pause->setText(Button_Pause->isChecked() ? tools_.inLanguage("Resume", "Folytatás")
-                                                    : tools_.inLanguage("Pause", "Szünet"));
-    Button_Live->setText(tools_.inLanguage("Live", "Élő"));
-    Button_Live->setToolTip(tools_.inLanguage("Follow the newest reply", "A legújabb válasz követése"));
-    Button_Reset->setText(tools_.inLanguage("Reset", "Alaphelyzet"));
-    Button_Reset->setToolTip(tools_.inLanguage("The chosen span, values fitted, following the newest reply",
-                                               "A választott időtartam, illesztett értékek, a legújabb "
-                                               "válasz követése"));
-    Button_Export->setText(tools_.inLanguage("Export", "Exportálás"));
-    Button_Export->setToolTip(tools_.inLanguage("The shown range as a PNG picture or a CSV file",
-                                                "A látható szakasz PNG-képként vagy CSV-fájlként"));
-    Label_Hint->setText(tools_.inLanguage(
-        "Wheel: zoom time · Shift+wheel: zoom values · drag: pan · point: read the values · "
-        "+/-, ↑/↓, ←/→: the same by keyboard",
-        "Görgő: idő nagyítása · Shift+görgő: értékek nagyítása · húzás: mozgatás · mutatás: "
-        "leolvasás · +/-, ↑/↓, ←/→: ugyanez billentyűvel"));
+    Button_Pause->setText(Button_Pause->isChecked() ? tools_.inLanguage(Text::Resume)
+                                                    : tools_.inLanguage(Text::Pause));
+    Button_Live->setText(tools_.inLanguage(Text::Live));
+    Button_Live->setToolTip(tools_.inLanguage(Text::LiveTip));
+    Button_Reset->setText(tools_.inLanguage(Text::Reset));
+    Button_Reset->setToolTip(tools_.inLanguage(Text::ResetTip));
+    Button_Export->setText(tools_.inLanguage(Text::Export));
+    Button_Export->setToolTip(tools_.inLanguage(Text::ExportTip));
+    Label_Hint->setText(tools_.inLanguage(Text::TrendHint));
     const std::optional<Measurement>& m = tools_.latest();
     const auto unit = [](const std::string& u) {
         return u.empty() ? QString() : QStringLiteral(" [%1]").arg(QString::fromStdString(u));
     };
     const QString names[kTrendChannels] = {
-        tools_.inLanguage("Input", "Bemenet") + (m ? unit(m->inputUnit) : QString()),
-        tools_.inLanguage("Output", "Kimenet") + (m ? unit(m->outputUnit) : QString()),
-        tools_.inLanguage("Current ADC, average", "Áramot mérő ADC, átlagolt"),
-        tools_.inLanguage("Voltage ADC, average", "Feszültséget mérő ADC, átlagolt")};
+        tools_.inLanguage(Text::SeriesInput) + (m ? unit(m->inputUnit) : QString()),
+        tools_.inLanguage(Text::SeriesOutput) + (m ? unit(m->outputUnit) : QString()),
+        tools_.inLanguage(Text::SeriesCurrentAdc), tools_.inLanguage(Text::SeriesVoltageAdc)};
     for (std::size_t c = 0; c < kTrendChannels; ++c)
         for (QLineSeries* s : pool_[c])
             s->setName(names[c]);
     const bool shared = m && sharesAxis(m->inputUnit, m->outputUnit);
-    inputAxis_->setTitleText(
-        shared ? tools_.inLanguage("Input, output", "Bemenet, kimenet") + unit(m->inputUnit) : names[0]);
+    inputAxis_->setTitleText(shared ? tools_.inLanguage(Text::SeriesInputOutput) + unit(m->inputUnit)
+                                    : names[0]);
     outputAxis_->setTitleText(names[1]);
-    converterAxis_->setTitleText(tools_.inLanguage("ADC counts", "ADC érték"));
-    scaleLow_->setName(tools_.inLanguage("Input scale", "Bemeneti skála"));
+    converterAxis_->setTitleText(tools_.inLanguage(Text::AdcCounts));
+    scaleLow_->setName(tools_.inLanguage(Text::InputScale));
     setCursorTime(cursor_);
 }
 
@@ -327,7 +320,7 @@ void TrendWindow::showSpan() {
     const std::int64_t s = view_.span() / 1000;
     const QString span = s >= 60 ? QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'))
                                  : QStringLiteral("0:%1").arg(s, 2, 10, QLatin1Char('0'));
-    ComboBox_Span->setItemText(last, tools_.inLanguage("Custom: %1 min", "Egyéni: %1 perc").arg(span));
+    ComboBox_Span->setItemText(last, tools_.inLanguage(Text::CustomMin).arg(span));
     ComboBox_Span->setCurrentIndex(last);
 }
 
@@ -491,14 +484,14 @@ void TrendWindow::setCursorTime(std::optional<std::int64_t> t) {
     QString text =
         QDateTime::fromMSecsSinceEpoch(*t).toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("   ");
     if (!v) {
-        Label_Cursor->setText(text + tools_.inLanguage("no reply", "nincs válasz"));
+        Label_Cursor->setText(text + tools_.inLanguage(Text::NoReply));
         return;
     }
     const std::optional<Measurement>& m = tools_.latest();
     const QString inUnit = m ? QString::fromStdString(m->inputUnit) : QString();
     const QString outUnit = m ? QString::fromStdString(m->outputUnit) : QString();
-    text += tools_.inLanguage("input", "bemenet") + QLatin1Char(' ') + number((*v)[0], "0.0000") +
-            QLatin1Char(' ') + inUnit + QStringLiteral("   ") + tools_.inLanguage("output", "kimenet") +
+    text += tools_.inLanguage(Text::CursorInput) + QLatin1Char(' ') + number((*v)[0], "0.0000") +
+            QLatin1Char(' ') + inUnit + QStringLiteral("   ") + tools_.inLanguage(Text::CursorOutput) +
             QLatin1Char(' ') + number((*v)[1], "0.0000") + QLatin1Char(' ') + outUnit;
     if (tools_.host().makerAccess())
         text +=
@@ -547,7 +540,7 @@ bool TrendWindow::outputAxisShown() const {
 }
 
 QString TrendWindow::exportPng(const QString& path) const {
-    const QString error = tools_.inLanguage("The file cannot be written: ", "A fájl nem írható: ");
+    const QString error = tools_.inLanguage(Text::FileCannotBeWritten);
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) return error + f.errorString();
     if (!ChartView->grab().save(&f, "PNG") || !f.commit()) return error + f.errorString();
@@ -555,7 +548,7 @@ QString TrendWindow::exportPng(const QString& path) const {
 }
 
 QString TrendWindow::exportCsv(const QString& path) const {
-    const QString error = tools_.inLanguage("The file cannot be written: ", "A fájl nem írható: ");
+    const QString error = tools_.inLanguage(Text::FileCannotBeWritten);
     const auto [t0, t1] = view_.range(newest());
     const std::optional<Measurement>& m = tools_.latest();
     const std::string inUnit = csvField(m ? m->inputUnit : std::string());
@@ -573,13 +566,13 @@ QString TrendWindow::exportCsv(const QString& path) const {
 }
 
 void TrendWindow::exportAsked(bool png) {
-    const QString title = tools_.inLanguage("Export the trend", "A trend exportálása");
+    const QString title = tools_.inLanguage(Text::ExportTrendTitle);
     const QString suggested =
         QStringLiteral("VX2207-trend-%1.%2")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
                  png ? QStringLiteral("png") : QStringLiteral("csv"));
-    const QString filter = png ? tools_.inLanguage("PNG pictures", "PNG-képek") + QStringLiteral(" (*.png)")
-                               : tools_.inLanguage("CSV files", "CSV-fájlok") + QStringLiteral(" (*.csv)");
+    const QString filter = png ? tools_.inLanguage(Text::PngPictures) + QStringLiteral(" (*.png)")
+                               : tools_.inLanguage(Text::CsvFiles) + QStringLiteral(" (*.csv)");
     const QString path = QFileDialog::getSaveFileName(this, title, suggested, filter);
     if (path.isEmpty()) return;
     if (const QString e = png ? exportPng(path) : exportCsv(path); !e.isEmpty())

@@ -1,4 +1,5 @@
 // The tools on a host that is not the main window: all they need of it is the narrow interface.
+#include "app/texts/Texts.h"
 #include "app/tools/ToolHost.h"
 #include "app/tools/ToolWindows.h"
 #include "instrument/codes.h"
@@ -26,9 +27,7 @@ struct TestHost final : ToolHost {
     const vx::instrument::Reply& lastReply() const override { return reply; }
     bool makerAccess() const override { return false; }
     QString selectedLanguage() const override { return english ? "english" : "magyar"; }
-    QString inLanguage(const char* e, const char* h) const override {
-        return QString::fromUtf8(english ? e : h);
-    }
+    QString inLanguage(vx::app::Text key) const override { return vx::app::textIn(key, english); }
     bool settingsWriteDown() const override { return writeDown; }
     QString settingsPath() const override { return {}; }
     QString waitingForPort() const override { return waiting; }
