@@ -1,5 +1,7 @@
 #include "app/Startup.h"
 
+#include "app/DUTHiba.h"
+#include "app/Main.h"
 #include "app/TerminationSignals.h"
 #include "common/pictureformat.h"
 #include "link/mb.h"
@@ -45,32 +47,38 @@ void prepareApplication() {
     QApplication::setFont(font);
 }
 
-ProgramWindow::ProgramWindow(const CommandLine& line, TForm_Main::Options options)
-    : line_(offeringItsPort(line)), main_(std::move(options)), dialog_(&main_) {
-    main_.setFirmwareDialog(&dialog_);
-    closeOnTerminationSignals(main_);
-    if (const QScreen* screen = main_.screen()) main_.placeOnScreen(screen->availableGeometry());
+ProgramWindow::ProgramWindow(const CommandLine& line, const QString& settingsPath,
+                             std::optional<QStringList> arguments)
+    : line_(offeringItsPort(line)),
+      main_(std::make_unique<TForm_Main>(TForm_Main::Options{settingsPath, std::move(arguments)})),
+      dialog_(std::make_unique<TForm_DUTHiba>(main_.get())) {
+    TForm_Main& main = *main_;
+    main.setFirmwareDialog(dialog_.get());
+    closeOnTerminationSignals(main);
+    if (const QScreen* screen = main.screen()) main.placeOnScreen(screen->availableGeometry());
     if (line_.replyTimeOutMs > 0)
-        main_.MB1->setMBMasterTimeOut(static_cast<std::uint16_t>(line_.replyTimeOutMs));
+        main.MB1->setMBMasterTimeOut(static_cast<std::uint16_t>(line_.replyTimeOutMs));
 }
 
+ProgramWindow::~ProgramWindow() = default;
+
 void ProgramWindow::show() {
-    main_.show();
+    main_->show();
     if (line_.openPort.isEmpty()) return;
-    QTimer::singleShot(0, &main_, [this] {
+    QTimer::singleShot(0, main_.get(), [this] {
         const auto report = [this] {
             std::fprintf(stderr, "vx2207-config: cannot open %s: %s\n", qPrintable(line_.openPort),
-                         qPrintable(main_.MB1->MBPortErrorText()));
+                         qPrintable(main_->MB1->MBPortErrorText()));
         };
-        TPortSession& session = main_.MB1->session();
+        TPortSession& session = main_->MB1->session();
         if (!session.beginOpenPort(line_.openPort)) return report();
         // A network connect goes on behind the window; a failure is told when it ends (a Close
         // meanwhile is none).
         if (session.state() == TPortSession::State::Opening)
             QObject::connect(
-                &session, &TPortSession::openCloseFinished, &main_,
+                &session, &TPortSession::openCloseFinished, main_.get(),
                 [this, report] {
-                    if (!main_.MB1->MBPortOpen() && !main_.MB1->MBPortErrorText().isEmpty()) report();
+                    if (!main_->MB1->MBPortOpen() && !main_->MB1->MBPortErrorText().isEmpty()) report();
                 },
                 Qt::SingleShotConnection);
     });

@@ -20,10 +20,8 @@ int main(int argc, char** argv) {
     if (line.verbose) vx::enableVerboseLogging();
     QApplication app(argc, argv);
     vx::app::prepareApplication();
-    TForm_Main::Options options;
     // Lets the tests keep their own settings file.
-    options.settingsPath = qEnvironmentVariable("VX_SETTINGS_FILE");
-    vx::app::ProgramWindow program(line, std::move(options));
+    vx::app::ProgramWindow program(line, qEnvironmentVariable("VX_SETTINGS_FILE"));
     program.show();
     return app.exec();
 }

@@ -10,6 +10,7 @@
 // colours. --report-shown prints "shown rss_kib=N" once the window painted and, with nothing to grab,
 // exits. The settings are read from FILE, or a fresh file choosing language L when given; they are
 // never written.
+#include "app/DUTHiba.h"
 #include "app/Startup.h"
 #include "link/logging.h"
 #include "scripts/tour.h"
@@ -134,12 +135,10 @@ int main(int argc, char** argv) {
     vx::app::prepareApplication();
     if (tour.dark) QApplication::setPalette(darkPalette());
     QTemporaryDir dir;
-    TForm_Main::Options options;
-    options.settingsPath = !tour.settings.isEmpty()  ? tour.settings
-                           : tour.language.isEmpty() ? dir.filePath(QStringLiteral("vx.ini"))
-                                                     : languageSettings(dir, tour.language);
-    options.arguments = tour.program;
-    vx::app::ProgramWindow program(line, std::move(options));
+    const QString settings = !tour.settings.isEmpty()  ? tour.settings
+                             : tour.language.isEmpty() ? dir.filePath(QStringLiteral("vx.ini"))
+                                                       : languageSettings(dir, tour.language);
+    vx::app::ProgramWindow program(line, settings, tour.program);
     TForm_Main& w = program.window();
 
     int replies = 0;
