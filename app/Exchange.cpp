@@ -5,11 +5,19 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 
 namespace vx::app {
 
 namespace ins = vx::instrument;
+
+Date localToday() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    if (!localtime_r(&now, &t)) return {};
+    return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
+}
 
 namespace {
 constexpr double kFullScale = 8388607.0;

@@ -46,6 +46,9 @@ double inputLimit(int inputType);
 struct Date {
     int year = 2000, month = 1, day = 1;
 };
+// Today on this computer's calendar (local time): what a request tells the unit, and what a store
+// stamps as the calibration's date.
+Date localToday();
 
 // Everything BuildRequest reads from the window.
 struct RequestInputs {

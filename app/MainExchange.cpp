@@ -14,7 +14,6 @@
 #include "widgets/speedbutton.h"
 
 #include <QComboBox>
-#include <QDate>
 #include <QDateTime>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -224,8 +223,7 @@ void TForm_Main::BuildRequest() {
     in.uOut20mA = uOut20mA;
     in.uOut2V = uOut2V;
     in.uOut10V = uOut10V;
-    const QDate today = QDate::currentDate();
-    in.today = {today.year(), today.month(), today.day()};
+    in.today = vx::app::localToday();
     in.outputCheckPageActive = PageControl1->ActivePage() == TabSheet_KimenetEllenorzes;
     in.outputCheckPosition = TrackBar_OutCheck->value();
     in.gainForceItem = RadioGroup_GainForce->ItemIndex();

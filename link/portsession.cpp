@@ -9,6 +9,7 @@
 #include "link/precisetimer.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTime>
 #include <QTimer>
@@ -305,6 +306,17 @@ void TPortSession::openFinished(const mb::port::PortInfo& chosen, bool wasOpen,
 }
 
 void TPortSession::close() {
+    if (closeHold_ && !closeHeld_ && state_ == State::Open) {
+        closeHeld_ = true;
+        QPointer<TPortSession> self(this);
+        if (closeHold_([self] {
+                if (self && self->closeHeld_) self->close();
+            })) {
+            emit stateChanged(state_); // the panel's button, released by the click, shows the port open
+            return;
+        }
+    }
+    closeHeld_ = false;
     const bool wasOpen = engine_.MBPortOpen();
     const bool wasWaiting = waiting();
     const bool connecting = pendingOpen_ != nullptr;

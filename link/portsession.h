@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -79,6 +80,11 @@ public:
     // Closes the port, stops waiting for a lost one, or gives up an open under way; nothing happens
     // while closed.
     void close();
+    // Someone who must reach the device once more before a close asked for while the port is open (a
+    // run that leaves it unforced). It returns true to hold the close and then calls `proceed` once,
+    // from the event loop, which closes it; a second Close meanwhile closes at once.
+    using CloseHold = std::function<bool(std::function<void()> proceed)>;
+    void setCloseHold(CloseHold hold) { closeHold_ = std::move(hold); }
     // Picks `port` (a path or a by-id link; the list is refreshed when it is not there) and opens it,
     // waiting for a network connect to end. Returns whether the port is open afterwards.
     bool openPort(const QString& port);
@@ -173,6 +179,8 @@ private:
 
     mb::LinkEngine engine_{*this};
     State state_ = State::Closed;
+    CloseHold closeHold_;
+    bool closeHeld_ = false;   // a held close is pending: the next close goes through
     mb::port::AnyPort serial_; // a device, a network port or the demo instrument
     TNetReconnect* netReconnect_;
     mb::port::RoundTrip roundTrip_; // over a network port, shown below the panel

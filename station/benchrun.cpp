@@ -37,13 +37,19 @@ bool BenchRun::fail(const std::string& what) {
     return false;
 }
 
+instrument::Request BenchRun::nextRequest() {
+    // Today's date, as the window's requests carry it: a store stamps it as the calibration's date.
+    state_.today = app::localToday();
+    return app::buildRequestFields(state_);
+}
+
 std::optional<instrument::Reply> BenchRun::cycle() {
     if (stop_) {
         fail("stopped");
         return std::nullopt;
     }
     const auto t = Clock::now();
-    const instrument::Request request = app::buildRequestFields(state_);
+    const instrument::Request request = nextRequest();
     fresh_.requestSent(request);
     last_ = unit_.cycle(request);
     report_.times.cycleWait += since(t);
@@ -70,7 +76,8 @@ bool BenchRun::applyPwm(int value) {
 }
 
 std::optional<double> settledReading(ScpiInstrument& meter, Quantity quantity, double relative, int readings,
-                                     std::string* error, int* taken, std::chrono::duration<double> spacing) {
+                                     std::string* error, int* taken) {
+    const std::chrono::milliseconds spacing = meter.profile().meterSpacing;
     std::optional<double> previous;
     for (int i = 0; i < readings; ++i) {
         if (previous && spacing.count() > 0) std::this_thread::sleep_for(spacing);
@@ -105,9 +112,8 @@ std::optional<double> BenchRun::settledMeter(Quantity quantity) {
     ++report_.times.meterPoints;
     const auto t = Clock::now();
     std::string error;
-    const auto v =
-        settledReading(meter_, quantity, options_.meterSettle, options_.meterReadings, &error,
-                       &report_.times.meterReadings, std::chrono::duration<double>(options_.meterSpacing));
+    const auto v = settledReading(meter_, quantity, options_.meterSettle, options_.meterReadings, &error,
+                                  &report_.times.meterReadings);
     report_.times.meterWait += since(t);
     if (!v) fail(error);
     return v;
@@ -286,7 +292,7 @@ void BenchRun::unforce() {
     source_.off();
     // One cycle carries it to the unit, unless the link is what failed or the run was stopped from
     // outside (then whoever owns the link closes it, which leaves the unit unforced as well).
-    if (last_ && !stop_) last_ = unit_.cycle(app::buildRequestFields(state_));
+    if (last_ && !stop_) last_ = unit_.cycle(nextRequest());
 }
 
 RunReport BenchRun::run() {

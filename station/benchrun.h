@@ -19,10 +19,9 @@
 namespace vx::station {
 
 // A meter reading once two in a row agree within `relative` of the reading (at most `readings`, taken
-// `spacing` apart); the meter's error otherwise (*error).
+// the meter profile's meterSpacing apart); the meter's error otherwise (*error).
 std::optional<double> settledReading(ScpiInstrument& meter, Quantity quantity, double relative, int readings,
-                                     std::string* error, int* taken = nullptr,
-                                     std::chrono::duration<double> spacing = {});
+                                     std::string* error, int* taken = nullptr);
 // Puts the source into the setting: off, 0 V, or a level with its output on. False with the source's error.
 bool applySource(ScpiInstrument& source, const SourceSetting& setting);
 
@@ -40,11 +39,8 @@ struct RunOptions {
     bool output = true, input = true;
     bool store = true;          // the engineer ticked "store when done"
     double meterSettle = 20e-6; // two meter readings this close (relative) count as settled
-    int meterReadings = 12;     // readings allowed for that
-    // Between those readings. Back to back, a meter or an output that settles slowly (a first-order
-    // lag) shows two close readings long before it has settled; about its time constant apart, not.
-    double meterSpacing = 0.0; // seconds
-    int storeCycles = 20;      // cycles allowed for the store to be acknowledged
+    int meterReadings = 12;     // readings allowed for that (spaced as the meter's profile says)
+    int storeCycles = 20;       // cycles allowed for the store to be acknowledged
 };
 
 struct VerifyPoint {
@@ -87,6 +83,7 @@ public:
     const app::RequestInputs& state() const { return state_; }
 
 private:
+    instrument::Request nextRequest();
     std::optional<instrument::Reply> cycle();
     bool fail(const std::string& what);
     bool applyPwm(int value);

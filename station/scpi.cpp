@@ -71,11 +71,19 @@ bool parseProfile(std::string_view text, ScpiProfile* profile, std::string* erro
         const std::string_view value =
             eq == std::string_view::npos ? std::string_view{} : trim(line.substr(eq + 1));
         bool known = false;
-        if (key == "timeout") {
+        // Milliseconds within [least, 600000].
+        auto milliseconds = [&](unsigned least, std::chrono::milliseconds* field) {
             unsigned ms = 0;
             const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
-            known = ec == std::errc{} && ptr == value.data() + value.size() && ms > 0 && ms <= 600000;
-            p.timeout = std::chrono::milliseconds(ms);
+            if (ec != std::errc{} || ptr != value.data() + value.size() || ms < least || ms > 600000)
+                return false;
+            *field = std::chrono::milliseconds(ms);
+            return true;
+        };
+        if (key == "timeout") {
+            known = milliseconds(1, &p.timeout);
+        } else if (key == "meterSpacing") {
+            known = milliseconds(0, &p.meterSpacing);
         } else {
             for (auto& [name, field] : strings) {
                 if (key != name || value.empty()) continue;

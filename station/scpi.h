@@ -25,9 +25,13 @@ struct ScpiProfile {
     std::string sourceVoltage = "SOUR:VOLT";
     std::string outputOn = "OUTP ON";
     std::string outputOff = "OUTP OFF";
+    // Between the meter readings compared for settling. Back to back, a meter that settles slowly (a
+    // first-order lag) shows two close readings long before it has settled; about its time constant
+    // apart, not.
+    std::chrono::milliseconds meterSpacing{0};
 };
 // "key=value" lines over the defaults (keys as the member names; terminator takes \n and \r escapes,
-// timeout milliseconds). False with *error naming the first bad line.
+// timeout and meterSpacing milliseconds). False with *error naming the first bad line.
 bool parseProfile(std::string_view text, ScpiProfile* profile, std::string* error);
 
 enum class ReadStatus { Data, TimedOut, Closed };

@@ -72,6 +72,11 @@ BenchStation::BenchStation(TForm_Main& main) : QObject(&main), main_(main) {
         connect(&main_.MB1->session(), signal, this, [this] {
             if (running()) end(false, QStringLiteral("unit: the port closed or was lost"));
         });
+    // Close on the link panel waits, as the window's close does, for a request that unforces the unit.
+    // The hold outlives this object in the session: it holds nothing once this is gone.
+    main_.MB1->session().setCloseHold([self = QPointer<BenchStation>(this)](std::function<void()> proceed) {
+        return self && self->endUnforced(self->main_.inLanguage(Text::BenchPortClosed), std::move(proceed));
+    });
     outputPanel_ = buildPagePanel(main_.TabSheet_OutputCalibration, QRect(8, 400, 530, 50), "AutoOutput");
     // The input page's free space lies in its step sheet, beside the empty picture, above the store button.
     inputPanel_ = buildPagePanel(main_.TabSheet1, QRect(176, 246, 317, 50), "AutoInput");
@@ -99,8 +104,12 @@ BenchStation::PagePanel BenchStation::buildPagePanel(QWidget* parent, const QRec
 }
 
 bool BenchStation::closeUnforced(std::function<void()> proceed) {
+    return endUnforced(QStringLiteral("the window closed"), std::move(proceed));
+}
+
+bool BenchStation::endUnforced(const QString& why, std::function<void()> proceed) {
     if (!running()) return false;
-    end(false, QStringLiteral("the window closed"));
+    end(false, why);
     if (!main_.MB1->MBPortOpen()) return false;
     // The request under way may still carry the forcing; any built from here on does not.
     auto* guard = new QObject(this);

@@ -68,6 +68,9 @@ private:
     bool setSource(const station::SourceSetting& s);
     std::optional<double> settledMeter(station::Quantity q);
     void unforce();
+    // Ends a run under way for `why`; true while the unforced state still has to reach the unit, then
+    // `proceed` runs as closeUnforced's does.
+    bool endUnforced(const QString& why, std::function<void()> proceed);
     void showProgress(int done, int of, const QString& text);
     static bool connected(const std::unique_ptr<station::ScpiInstrument>& i) { return i && !i->failed(); }
 

@@ -29,9 +29,10 @@ void BM_AutomaticRun(benchmark::State& state) {
     const std::string dir = pattern, port = std::to_string(20000 + getpid() % 20000);
     const auto settleMs = state.range(0);
     station::RunOptions options;
-    // Readings a time constant apart: back to back they would agree long before the lag settled.
-    options.meterSpacing = settleMs / 1e3;
     options.meterReadings = 40;
+    // Readings a time constant apart: back to back they would agree long before the lag settled.
+    station::ScpiProfile meterProfile;
+    meterProfile.meterSpacing = std::chrono::milliseconds(settleMs);
     station::RunTimes t;
     double offCounts = 0;
     for (auto _ : state) {
@@ -39,7 +40,7 @@ void BM_AutomaticRun(benchmark::State& state) {
         sim::SimProcess sim(VX2207_SIM, {"--baud", "115200", "--scpi-meter", dir + "/meter", "--scpi-source",
                                          "tcp:" + port, "--meter-settle", std::to_string(settleMs)});
         testing::SimUnitLink unit(sim.devicePath());
-        auto meter = testing::openInstrument("meter", dir + "/meter");
+        auto meter = testing::openInstrument("meter", dir + "/meter", nullptr, meterProfile);
         auto source = testing::openInstrument("source", "tcp:127.0.0.1:" + port);
         if (!sim.started() || !meter || !source) {
             state.SkipWithError("bench not started");

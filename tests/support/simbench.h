@@ -27,11 +27,12 @@ private:
     std::string error_;
 };
 
-// An instrument at "tcp:HOST:PORT" or a device path; a transport wrapped by `wrap` when given (to
-// unplug it in a test). Null when it cannot be opened.
+// An instrument at "tcp:HOST:PORT" or a device path, with `profile`; a transport wrapped by `wrap` when
+// given (to unplug it in a test). Null when it cannot be opened.
 template <typename Wrap = std::nullptr_t>
 std::unique_ptr<station::ScpiInstrument> openInstrument(const std::string& role, const std::string& where,
-                                                        Wrap wrap = nullptr) {
+                                                        Wrap wrap = nullptr,
+                                                        station::ScpiProfile profile = {}) {
     station::Endpoint e;
     std::string error;
     if (!station::parseEndpoint(where, &e, &error)) return nullptr;
@@ -39,7 +40,7 @@ std::unique_ptr<station::ScpiInstrument> openInstrument(const std::string& role,
     auto t = station::openTransport(e, std::chrono::milliseconds(2000), &error);
     if (!t) return nullptr;
     if constexpr (!std::is_same_v<Wrap, std::nullptr_t>) t = wrap(std::move(t));
-    return std::make_unique<station::ScpiInstrument>(role, std::move(t));
+    return std::make_unique<station::ScpiInstrument>(role, std::move(t), std::move(profile));
 }
 
 } // namespace vx::testing

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 using namespace vx;
@@ -126,6 +127,13 @@ TEST_F(Bench, AnUncalibratedUnitComesOutWithinOneCountAndAFiftiethPercentOnEvery
     EXPECT_EQ(
         now.StatusFlags & (instrument::kStatusInputUncalibrated | instrument::kStatusOutputUncalibrated), 0);
     EXPECT_EQ(now.ReservedSingle, 0.0); // the source is off
+    // The store stamps today's date, as a store from the window does.
+    const std::time_t clock = std::time(nullptr);
+    std::tm today{};
+    ASSERT_TRUE(localtime_r(&clock, &today));
+    EXPECT_EQ(now.CalibrationYear, today.tm_year + 1900);
+    EXPECT_EQ(now.CalibrationMonth, today.tm_mon + 1);
+    EXPECT_EQ(now.CalibrationDay, today.tm_mday);
 }
 
 TEST_F(Bench, AMeterUnpluggedMidRunStopsItWithNothingStoredAndTheBenchLeftOff) {

@@ -105,7 +105,7 @@ TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnfor
               vx::instrument::kStatusInputUncalibrated);
 }
 
-TEST(BenchWindow, RecordChecksUseTheBenchAndClosingTheWindowMidRunLeavesTheUnitUnforced) {
+TEST(BenchWindow, RecordChecksUseTheBenchAndClosingThePortOrTheWindowMidRunLeavesTheUnitUnforced) {
     BenchWindow sw;
     ASSERT_TRUE(sw.connect());
     TForm_Main& w = *sw.w;
@@ -132,23 +132,40 @@ TEST(BenchWindow, RecordChecksUseTheBenchAndClosingTheWindowMidRunLeavesTheUnitU
     EXPECT_EQ(record->references[0], (rec::Reference{"VX-SIM Reference Meter 6.5", "SIM0001", "", ""}));
     EXPECT_EQ(record->references[1].serial, "SIM0002");
 
-    // The input run keeps the output forced where the engineer left it; the source applies 0.5 V.
-    w.uPWMValue = 40000;
-    ASSERT_TRUE(w.Bench->startInput());
-    ASSERT_WAIT(w.InCal.step == 51 && w.LastReply.ReservedSingle == 0.5f, 30000);
-    ASSERT_EQ(w.LastReply.PwmValue, 40000);
-    EXPECT_EQ(sw.page<QLabel>("Label_AutoInput")->text(), "Step 5 of 15: waiting for a settled reading");
-    EXPECT_FALSE(w.close()); // not before a request carried the unforced state
-    ASSERT_WAIT(!w.MB1->MBPortOpen(), 5000);
-    sw.w.reset();
-    // Only the unit's true output tells, without a request of its own: the meter reads it.
-    auto meter = vx::testing::openInstrument("meter", sw.meter.toStdString());
-    const auto level = meter->measure(vx::station::Quantity::Current);
-    ASSERT_TRUE(level.has_value()) << meter->error();
-    const auto now = vx::testing::SimUnitLink(sw.sim->devicePath()).cycle({});
-    ASSERT_TRUE(now.has_value());
-    EXPECT_NEAR(*level, unit.outputAt(now->PwmValue).currentMa / 1000, 5e-6);
-    EXPECT_EQ(now->ReservedSingle, 0.0f); // the source is off
-    EXPECT_EQ(now->StatusFlags & vx::instrument::kStatusInputUncalibrated,
-              vx::instrument::kStatusInputUncalibrated);
+    // Closed in the middle of an input run, on the link panel or with the window. Until then the run keeps
+    // the output forced where the engineer left it and the source applies 0.5 V.
+    for (const bool panel : {true, false}) {
+        SCOPED_TRACE(panel ? "Close on the link panel" : "the window closed");
+        w.uPWMValue = 40000;
+        ASSERT_TRUE(w.Bench->startInput());
+        ASSERT_WAIT(w.InCal.step == 51 && w.LastReply.ReservedSingle == 0.5f, 30000);
+        ASSERT_EQ(w.LastReply.PwmValue, 40000);
+        EXPECT_EQ(sw.page<QLabel>("Label_AutoInput")->text(), "Step 5 of 15: waiting for a settled reading");
+        // Not before a request carried the unforced state.
+        if (panel) {
+            w.MB1->findChild<QPushButton*>("SpeedButton_Open")->click();
+            EXPECT_TRUE(w.MB1->MBPortOpen());
+            EXPECT_EQ(sw.page<QLabel>("Label_AutoInput")->text(), "Stopped: the port was closed");
+        } else {
+            EXPECT_FALSE(w.close());
+        }
+        EXPECT_FALSE(w.Bench->running());
+        ASSERT_WAIT(!w.MB1->MBPortOpen(), 5000);
+        // Only the unit's true output tells, without a request of its own: the meter reads it.
+        if (!panel) sw.w.reset();
+        auto own = panel ? nullptr : vx::testing::openInstrument("meter", sw.meter.toStdString());
+        vx::station::ScpiInstrument* meter = panel ? w.Bench->meter() : own.get();
+        ASSERT_TRUE(meter);
+        const auto level = meter->measure(vx::station::Quantity::Current);
+        ASSERT_TRUE(level.has_value()) << meter->error();
+        const auto now = vx::testing::SimUnitLink(sw.sim->devicePath()).cycle({});
+        ASSERT_TRUE(now.has_value());
+        EXPECT_NEAR(*level, unit.outputAt(now->PwmValue).currentMa / 1000, 5e-6);
+        EXPECT_EQ(now->ReservedSingle, 0.0f); // the source is off
+        EXPECT_EQ(now->StatusFlags & vx::instrument::kStatusInputUncalibrated,
+                  vx::instrument::kStatusInputUncalibrated); // nothing stored
+        if (panel) {
+            ASSERT_TRUE(sw.open(sw.sim->devicePath()) && sw.reply());
+        }
+    }
 }

@@ -1,3 +1,4 @@
+#include "station/benchrun.h"
 #include "station/scpi.h"
 #include "station/transport.h"
 
@@ -37,6 +38,25 @@ public:
 private:
     std::deque<std::string> script_;
     std::string* sent_;
+};
+
+// A meter whose reading follows a change only after a while: 1 at first, 2 from 150 ms on.
+class LaggingMeter : public Transport {
+public:
+    bool send(std::string_view bytes, std::string*) override {
+        const bool late = std::chrono::steady_clock::now() - start_ > std::chrono::milliseconds(150);
+        replies_ += bytes.starts_with("MEAS") ? (late ? "2\n" : "1\n") : "0,\"No error\"\n";
+        return true;
+    }
+    ReadResult receive(char* buffer, std::size_t size, std::chrono::milliseconds) override {
+        const std::size_t n = replies_.copy(buffer, size);
+        replies_.erase(0, n);
+        return {n ? ReadStatus::Data : ReadStatus::TimedOut, n, {}};
+    }
+
+private:
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::string replies_;
 };
 
 } // namespace
@@ -111,12 +131,16 @@ TEST(Scpi, ProfilesEndpointsAndNumbersIgnoreTheDesktopLocale) {
     ScpiProfile p;
     std::string error;
     ASSERT_TRUE(parseProfile(
-        "# a meter from elsewhere\nmeasureVoltage = READ?\nterminator=\\r\\n\ntimeout=500\n", &p, &error));
+        "# a meter from elsewhere\nmeasureVoltage = READ?\nterminator=\\r\\n\ntimeout=500\nmeterSpacing=20\n",
+        &p, &error));
     EXPECT_EQ(p.measureVoltage, "READ?");
+    EXPECT_EQ(p.meterSpacing.count(), 20);
     EXPECT_EQ(p.terminator, "\r\n");
     EXPECT_EQ(p.timeout.count(), 500);
     EXPECT_FALSE(parseProfile("measureVoltage=X\ncolour=red\n", &p, &error));
     EXPECT_EQ(error, "line 2: colour=red");
+    EXPECT_FALSE(parseProfile("meterSpacing=-20\n", &p, &error));
+    EXPECT_FALSE(parseProfile("meterSpacing=20 ms\n", &p, &error));
     EXPECT_EQ(p.measureVoltage, "READ?"); // untouched by the failure
     std::setlocale(LC_ALL, "C");
 
@@ -137,5 +161,23 @@ TEST(Scpi, ProfilesEndpointsAndNumbersIgnoreTheDesktopLocale) {
         if (*e.described) {
             EXPECT_EQ(describe(ep), e.described);
         }
+    }
+}
+
+TEST(Scpi, SettledReadingsAreSpacedAsTheMetersProfileSays) {
+    const struct {
+        const char* profile;
+        double settled;
+        int taken;
+    } cases[] = {{"", 1.0, 2}, // back to back, the lagging reading looks settled
+                 {"meterSpacing=300", 2.0, 3}};
+    for (const auto& c : cases) {
+        ScpiProfile profile;
+        std::string error;
+        ASSERT_TRUE(parseProfile(c.profile, &profile, &error)) << error;
+        ScpiInstrument meter("meter", std::make_unique<LaggingMeter>(), profile);
+        int taken = 0;
+        EXPECT_EQ(settledReading(meter, Quantity::Current, 1e-6, 5, &error, &taken), c.settled) << c.profile;
+        EXPECT_EQ(taken, c.taken) << c.profile;
     }
 }
