@@ -224,23 +224,9 @@ void TPortSession::open() {
     }
     qCDebug(lcPort, "opening %s at %u bit/s", qUtf8Printable(port_), unsigned{engine_.baudRateValue()});
     if (onNetwork()) {
-        // An address that never answers would hold the window for the whole bound: the connect runs
-        // off this thread, and the engine opens only once there is a channel to run on.
-        pendingInfo_ = chosen;
         portError_.clear(); // what failed before was another attempt
         failureNotice_.clear();
-        pendingOpen_ = std::make_unique<mb::port::PendingOpen>(
-            port_.toStdString(), mb::port::LineSettings{engine_.baudRateValue(), queueIn_, queueOut_},
-            serial_.options);
-        if (pendingOpen_->readyFd() >= 0) {
-            pendingNotifier_ = new QSocketNotifier(pendingOpen_->readyFd(), QSocketNotifier::Read, this);
-            connect(pendingNotifier_, &QSocketNotifier::activated, this, &TPortSession::connectFinished);
-        }
-        updateNotice();
-        if (!pendingNotifier_) { // no descriptor to watch: wait for it here
-            pendingOpen_->wait();
-            connectFinished();
-        }
+        startPendingOpen(chosen);
         return;
     }
     engine_.portOpening();
@@ -249,17 +235,42 @@ void TPortSession::open() {
     openFinished(chosen, wasOpen, ok ? nullptr : &err);
 }
 
+// An address that never answers, or a server that takes the connection but never agrees the line
+// settings, would hold the window for the whole bound: the open runs off this thread, and the engine
+// opens only once there is a channel to run on. The state (opening, reconnecting) stays meanwhile.
+void TPortSession::startPendingOpen(const mb::port::PortInfo& info) {
+    pendingInfo_ = info;
+    pendingOpen_ = std::make_unique<mb::port::PendingOpen>(
+        info.path, mb::port::LineSettings{engine_.baudRateValue(), queueIn_, queueOut_}, serial_.options);
+    if (pendingOpen_->readyFd() >= 0) {
+        pendingNotifier_ = new QSocketNotifier(pendingOpen_->readyFd(), QSocketNotifier::Read, this);
+        connect(pendingNotifier_, &QSocketNotifier::activated, this, &TPortSession::connectFinished);
+    }
+    updateNotice();
+    if (!pendingNotifier_) { // no descriptor to watch: wait for it here
+        pendingOpen_->wait();
+        connectFinished();
+    }
+}
+
 void TPortSession::connectFinished() {
     if (!pendingOpen_ || !pendingOpen_->done()) return;
     mb::port::OpenError err;
     std::unique_ptr<mb::port::FdChannel> channel = pendingOpen_->take(&err);
     dropPendingOpen();
-    if (state_ != State::Opening) return; // closed meanwhile: the channel closes with this scope
-    engine_.portOpening();
+    // Closed meanwhile: the channel closes with this scope.
+    if (state_ != State::Opening && state_ != State::Reconnecting) return;
+    const bool reconnecting = state_ == State::Reconnecting;
+    if (!reconnecting) engine_.portOpening();
     bool ok = channel != nullptr;
     if (ok) {
-        serial_.adopt(port_.toStdString(), std::move(channel));
-        ok = startThread(port_, &err);
+        serial_.adopt(pendingInfo_.path, std::move(channel));
+        ok = startThread(qs(pendingInfo_.path), &err);
+    }
+    if (reconnecting) {
+        const mb::port::ProbeResult why{err, {}};
+        reconnectFinished(pendingInfo_, ok ? nullptr : &why);
+        return;
     }
     openFinished(pendingInfo_, false, ok ? nullptr : &err);
 }
@@ -321,9 +332,9 @@ void TPortSession::close() {
     const bool wasWaiting = waiting();
     const bool connecting = pendingOpen_ != nullptr;
     if (!advance(mb::port::LifeEvent::CloseAsked)) return;
-    if (connecting) {
+    if (connecting) dropPendingOpen(); // whatever it still opens is dropped, never handed over
+    if (connecting && !wasWaiting) {
         // The engine never opened: only the connect is given up.
-        dropPendingOpen();
         setPortLamp(PortLamp::Off, QString());
         updateNotice();
     } else {
@@ -446,13 +457,24 @@ void TPortSession::tryReconnect() {
     if (row < 0 || entries_[static_cast<std::size_t>(row)].held) return; // not back yet
     if (!advance(mb::port::LifeEvent::PortAppeared)) return;
     const mb::port::PortEntry back = entries_[static_cast<std::size_t>(row)];
-    const std::string name = mb::port::deviceName(back.info.path);
-    mb::port::ProbeResult why = back.probe;
     qCDebug(lcPort, "reopening %s", back.info.path.c_str());
+    // A server that accepts connections again may still be slow to agree the line: off this thread.
+    if (mb::port::isNetworkAddress(back.info.path)) {
+        startPendingOpen(back.info);
+        return;
+    }
+    mb::port::ProbeResult why = back.probe;
     // Back but not usable yet (udev may still be setting its permissions): the next change retries.
-    if (why.error.kind == mb::port::OpenFailure::None && startLink(qs(back.info.path), &why.error)) {
-        port_ = qs(back.info.path);
-        portInfo_ = back.info;
+    const bool ok =
+        why.error.kind == mb::port::OpenFailure::None && startLink(qs(back.info.path), &why.error);
+    reconnectFinished(back.info, ok ? nullptr : &why);
+}
+
+void TPortSession::reconnectFinished(const mb::port::PortInfo& back, const mb::port::ProbeResult* failed) {
+    const std::string name = mb::port::deviceName(back.path);
+    if (!failed) {
+        port_ = qs(back.path);
+        portInfo_ = back;
         portError_.clear();
         failureNotice_.clear();
         advance(mb::port::LifeEvent::Opened);
@@ -469,8 +491,8 @@ void TPortSession::tryReconnect() {
         return;
     }
     advance(mb::port::LifeEvent::OpenFailed);
-    waitNotice_ = QStringLiteral("Still waiting: ") + qs(mb::port::shortReason(name, why));
-    portError_ = qs(why.error.reason);
+    waitNotice_ = QStringLiteral("Still waiting: ") + qs(mb::port::shortReason(name, *failed));
+    portError_ = qs(failed->error.reason);
     qCDebug(lcPort, "not yet: %s", qUtf8Printable(portError_));
     setPortLamp(PortLamp::Failed, portError_);
     updateNotice();

@@ -164,12 +164,14 @@ private:
     void portsChanged();
     void closeSequence(bool wasWaiting);
     void openFinished(const mb::port::PortInfo& chosen, bool wasOpen, const mb::port::OpenError* failed);
+    void startPendingOpen(const mb::port::PortInfo& info);
     void connectFinished();
     void dropPendingOpen();
     bool startLink(const QString& path, mb::port::OpenError* err);
     bool startThread(const QString& path, mb::port::OpenError* err);
     void stopLink();
     void tryReconnect();
+    void reconnectFinished(const mb::port::PortInfo& back, const mb::port::ProbeResult* failed);
     void stopWaiting();
     void updateNotice();
     void finish(bool wasOpen, void (TPortSession::*outcome)());
@@ -187,7 +189,7 @@ private:
     QString roundTripText_;
     bool onNetwork() const { return mb::port::isNetworkAddress(port_.toStdString()); }
     std::unique_ptr<TCommThread> thread_; // exists while the link runs on the port
-    // A network connect under way (Opening) and the entry it opens.
+    // A network open under way (Opening, or Reconnecting a lost network port) and the entry it opens.
     std::unique_ptr<mb::port::PendingOpen> pendingOpen_;
     QSocketNotifier* pendingNotifier_ = nullptr;
     mb::port::PortInfo pendingInfo_;

@@ -27,6 +27,7 @@ public:
     Ser2net(const Ser2net&) = delete;
     Ser2net& operator=(const Ser2net&) = delete;
 
+    int port() const { return port_; }
     std::string address() const {
         return std::string(kind_ == mb::port::NetKind::Raw ? "tcp://" : "rfc2217://") +
                "127.0.0.1:" + std::to_string(port_);
