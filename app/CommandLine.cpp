@@ -61,6 +61,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Write a trace of the port's life (open, loss, waiting, reconnect), every "
                        "transaction and the tools' work to standard error, for a problem report. "
                        "QT_LOGGING_RULES chooses finer: vx.port, vx.link, vx.tools."));
+    const QCommandLineOption settings(
+        QStringLiteral("settings"),
+        QStringLiteral("Read and write the program's settings (port, language, window) in FILE instead of "
+                       "the usual place, e.g. one file per bench."),
+        QStringLiteral("FILE"));
     const QCommandLineOption recordOverwrite(
         QStringLiteral("record-overwrite"),
         QStringLiteral("Let --record replace an existing FILE (otherwise the file is left as it is)."));
@@ -72,6 +77,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.addOption(port);
     parser.addOption(demo);
     parser.addOption(timeout);
+    parser.addOption(settings);
     for (const ToolkitOption& t : kToolkitOptions) {
         QCommandLineOption o(QString::fromLatin1(t.name));
         if (t.takesValue) o.setValueName(QStringLiteral("value"));
@@ -104,6 +110,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine run;
     run.recordFile = parser.value(record);
     run.verbose = parser.isSet(verbose);
+    run.settingsFile = parser.value(settings);
     run.recordOverwrite = parser.isSet(recordOverwrite);
     if (parser.isSet(port) && parser.isSet(demo))
         return fail(QStringLiteral("--port and --demo exclude each other."));

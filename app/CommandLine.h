@@ -20,6 +20,8 @@ struct CommandLine {
     // --timeout MS: the reply time-out added to the line time, for links with a network's delay; 0
     // keeps the link's default.
     unsigned replyTimeOutMs = 0;
+    // --settings FILE: the program's settings file in place of the usual one (empty: the usual one).
+    QString settingsFile;
     // --verbose: the trace of the port, the link and the tools on standard error.
     bool verbose = false;
     // --record-overwrite: an existing FILE is emptied; without it, it is left alone and nothing recorded.

@@ -20,8 +20,7 @@ int main(int argc, char** argv) {
     if (line.verbose) vx::enableVerboseLogging();
     QApplication app(argc, argv);
     vx::app::prepareApplication();
-    // Lets the tests keep their own settings file.
-    vx::app::ProgramWindow program(line, qEnvironmentVariable("VX_SETTINGS_FILE"));
+    vx::app::ProgramWindow program(line, line.settingsFile);
     program.show();
     return app.exec();
 }

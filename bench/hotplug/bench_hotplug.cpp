@@ -138,9 +138,10 @@ void BM_IdleProgramCpu(benchmark::State& state) {
     PtyPair pty;
     fs::create_symlink(pty.slavePath(), link);
     ::setenv("MB_EXTRA_PORTS", link.c_str(), 1);
-    ::setenv("VX_SETTINGS_FILE", (dir / "vx.ini").c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    char* argv[] = {const_cast<char*>(VX_CONFIG_EXE), nullptr};
+    const std::string settings = (dir / "vx.ini").string();
+    char* argv[] = {const_cast<char*>(VX_CONFIG_EXE), const_cast<char*>("--settings"),
+                    const_cast<char*>(settings.c_str()), nullptr};
     pid_t pid = 0;
     if (posix_spawn(&pid, VX_CONFIG_EXE, nullptr, nullptr, argv, environ) != 0) {
         state.SkipWithError("the configurator did not start");

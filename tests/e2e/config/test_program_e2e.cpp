@@ -17,12 +17,10 @@ TEST(Program, TerminationSignalsEndItAsClosingTheWindowDoes) {
     for (const int sig : {SIGTERM, SIGHUP}) {
         const QString ini = dir.filePath(QStringLiteral("vx%1.ini").arg(sig));
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VX_SETTINGS_FILE"), ini);
-        program.setProcessEnvironment(env);
         program.setReadChannel(QProcess::StandardError);
         // The port given on the command line, polled: its trace shows the first good reply.
-        program.start(VX2207_CONFIG, {"--verbose", "--port", QString::fromStdString(sim.devicePath())});
+        program.start(VX2207_CONFIG,
+                      {"--verbose", "--settings", ini, "--port", QString::fromStdString(sim.devicePath())});
         struct Reap {
             QProcess& p;
             ~Reap() {

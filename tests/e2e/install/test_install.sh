@@ -66,7 +66,7 @@ grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml
 home=$root/home
 mkdir -p -m 700 "$home/runtime"
 run() {
-    env -u DISPLAY -u WAYLAND_DISPLAY -u VX_SETTINGS_FILE HOME="$home" XDG_CONFIG_HOME="$home/config" \
+    env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
         XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen PATH="$prefix/bin:$PATH" \
         "$1" --verbose --demo 2>"$root/trace" &
     local pid=$! polled=
