@@ -80,8 +80,8 @@ TEST(BenchWindow, RunsTheOutputCalibrationOnItsPageAndStopLeavesTheInputRunUnfor
     for (int i = 0; i < 200 && w.InCal.step != 51; ++i)
         ASSERT_TRUE(sw.reply());
     ASSERT_EQ(w.InCal.step, 51);
-    ASSERT_TRUE(sw.reply());
-    EXPECT_EQ(w.LastReply.ReservedSingle, 0.5);
+    // A reply already under way when the source was set may still show the step before.
+    EXPECT_TRUE(sw.until([&] { return w.LastReply.ReservedSingle == 0.5f; }, {.replies = 2}));
     if (qEnvironmentVariableIsSet("VX_BENCH_SHOTS")) {
         // The README's picture of a run under way: the window and the bench window beside it.
         const QPixmap main = w.grab(), bench = win->grab();
