@@ -64,9 +64,10 @@ QString outputActivity(const TForm_Main& main, const station::OutputCommand& c, 
 } // namespace
 
 BenchStation::BenchStation(TForm_Main& main) : QObject(&main), main_(main) {
-    action_ =
-        main_.Menu_Tools->addAction(QStringLiteral("Bench instruments…"), this, [this] { showWindow(); });
+    action_ = main_.Menu_Tools->addAction(QString(), this, [this] { showWindow(); });
     action_->setObjectName(QStringLiteral("Action_Bench"));
+    connect(&main_, &TForm_Main::languageApplied, this, &BenchStation::applyTexts);
+    applyTexts();
     // The bench belongs to the maker's mode.
     connect(main_.Menu_Tools, &QMenu::aboutToShow, this, [this] { action_->setVisible(main_.MakerAccess); });
     silence_ = new QTimer(this);
@@ -153,22 +154,18 @@ QWidget* BenchStation::showWindow() {
 void BenchStation::buildWindow() {
     window_ = new QWidget(nullptr, Qt::Window);
     window_->setObjectName(QStringLiteral("Form_Bench"));
-    window_->setWindowTitle(QStringLiteral("Bench instruments"));
     auto* form = new QFormLayout;
     const QString hint = QStringLiteral("tcp:HOST[:5025], /dev/usbtmc0 or /dev/ttyUSB0:9600:8N1");
     // Address and profile file side by side; "…" picks the file.
-    auto row = [&](const QString& label, QLineEdit** address, QLineEdit** profile, const char* name,
-                   QLabel** id) {
+    auto row = [&](QLabel** label, QLineEdit** address, QLineEdit** profile, const char* name, QLabel** id) {
         *address = new QLineEdit;
         (*address)->setObjectName(QStringLiteral("Edit_Bench%1").arg(QLatin1String(name)));
         (*address)->setPlaceholderText(hint);
         *profile = new QLineEdit;
         (*profile)->setObjectName(QStringLiteral("Edit_Bench%1Profile").arg(QLatin1String(name)));
-        (*profile)->setPlaceholderText(main_.inLanguage(Text::BenchProfileHint));
         auto* browse = new QToolButton;
         browse->setObjectName(QStringLiteral("Button_Bench%1Profile").arg(QLatin1String(name)));
         browse->setText(QStringLiteral("…"));
-        browse->setToolTip(main_.inLanguage(Text::BenchChooseProfile));
         connect(browse, &QToolButton::clicked, this, [this, edit = *profile] {
             const QString file = QFileDialog::getOpenFileName(
                 window_, main_.inLanguage(Text::BenchChooseProfile), edit->text());
@@ -178,28 +175,29 @@ void BenchStation::buildWindow() {
         line->addWidget(*address, 3);
         line->addWidget(*profile, 2);
         line->addWidget(browse);
-        form->addRow(label, line);
-        *id = new QLabel(QStringLiteral("not connected"));
+        *label = new QLabel;
+        form->addRow(*label, line);
+        *id = new QLabel;
         form->addRow(QString(), *id);
     };
-    row(QStringLiteral("Reference meter:"), &meterEdit_, &meterProfile_, "Meter", &meterId_);
-    row(QStringLiteral("Signal source:"), &sourceEdit_, &sourceProfile_, "Source", &sourceId_);
+    row(&meterLabel_, &meterEdit_, &meterProfile_, "Meter", &meterId_);
+    row(&sourceLabel_, &sourceEdit_, &sourceProfile_, "Source", &sourceId_);
     // What the last run of the program had in the fields.
     const std::string settings = QFile::encodeName(main_.settingsPath()).toStdString();
     QLineEdit* const fields[] = {meterEdit_, meterProfile_, sourceEdit_, sourceProfile_};
     if (!settings.empty())
         for (std::size_t i = 0; i < std::size(fields); ++i)
             fields[i]->setText(q(readProfileString(settings, kSettingsSection, kSettingsKeys[i], "")));
-    auto* connectButton = new QPushButton(QStringLiteral("Connect"));
-    connectButton->setObjectName(QStringLiteral("Button_BenchConnect"));
-    connect(connectButton, &QPushButton::clicked, this, [this] { connectInstruments(); });
-    store_ = new QCheckBox(QStringLiteral("Store in the instrument when done"));
+    connectButton_ = new QPushButton;
+    connectButton_->setObjectName(QStringLiteral("Button_BenchConnect"));
+    connect(connectButton_, &QPushButton::clicked, this, [this] { connectInstruments(); });
+    store_ = new QCheckBox;
     store_->setObjectName(QStringLiteral("CheckBox_BenchStore"));
-    outputButton_ = new QPushButton(QStringLiteral("Automatic output calibration"));
+    outputButton_ = new QPushButton;
     outputButton_->setObjectName(QStringLiteral("Button_AutoOutput"));
-    inputButton_ = new QPushButton(QStringLiteral("Automatic input calibration"));
+    inputButton_ = new QPushButton;
     inputButton_->setObjectName(QStringLiteral("Button_AutoInput"));
-    stopButton_ = new QPushButton(QStringLiteral("Stop"));
+    stopButton_ = new QPushButton;
     stopButton_->setObjectName(QStringLiteral("Button_BenchStop"));
     stopButton_->setEnabled(false);
     connect(outputButton_, &QPushButton::clicked, this, [this] { startOutput(); });
@@ -219,12 +217,34 @@ void BenchStation::buildWindow() {
     box->setSizeConstraint(QLayout::SetNoConstraint);
     window_->setMinimumSize(640, 300);
     box->addLayout(form);
-    box->addWidget(connectButton);
+    box->addWidget(connectButton_);
     box->addWidget(store_);
     box->addLayout(buttons);
     box->addWidget(progress_);
     box->addWidget(status_);
     window_->resize(720, 320);
+    applyTexts();
+}
+
+void BenchStation::applyTexts() {
+    action_->setText(main_.inLanguage(Text::BenchAction));
+    if (!window_) return;
+    window_->setWindowTitle(main_.inLanguage(Text::BenchTitle));
+    meterLabel_->setText(main_.inLanguage(Text::BenchMeter));
+    sourceLabel_->setText(main_.inLanguage(Text::BenchSource));
+    connectButton_->setText(main_.inLanguage(Text::BenchConnect));
+    store_->setText(main_.inLanguage(Text::BenchStoreWhenDone));
+    outputButton_->setText(main_.inLanguage(Text::BenchAutoOutput));
+    inputButton_->setText(main_.inLanguage(Text::BenchAutoInput));
+    stopButton_->setText(main_.inLanguage(Text::BenchStop));
+    // After a Connect the lines show the identities or the failures.
+    if (!connectTried_)
+        for (QLabel* id : {meterId_, sourceId_})
+            id->setText(main_.inLanguage(Text::BenchNotConnected));
+    for (QLineEdit* profile : {meterProfile_, sourceProfile_})
+        profile->setPlaceholderText(main_.inLanguage(Text::BenchProfileHint));
+    for (QToolButton* browse : window_->findChildren<QToolButton*>())
+        browse->setToolTip(main_.inLanguage(Text::BenchChooseProfile));
 }
 
 void BenchStation::saveSettings(std::vector<ProfileEntry>& entries) const {
@@ -237,6 +257,7 @@ void BenchStation::saveSettings(std::vector<ProfileEntry>& entries) const {
 bool BenchStation::connectInstruments() {
     if (running()) return false;
     showWindow();
+    connectTried_ = true;
     QStringList failures;
     auto open = [&](QLineEdit* address, QLineEdit* profile, const char* role, QLabel* id,
                     std::unique_ptr<station::ScpiInstrument>* out) {

@@ -70,6 +70,7 @@ private:
     enum class Mode { Idle, Output, Input };
     enum class Wait { None, Pwm, Fresh, Store };
     void buildWindow();
+    void applyTexts(); // the window's labels and the menu's entry in the window's language
     void onReply();
     bool begin(Mode mode);
     void end(bool ok, const QString& text);
@@ -99,6 +100,9 @@ private:
     QPointer<QWidget> window_;
     QLineEdit *meterEdit_ = nullptr, *sourceEdit_ = nullptr;
     QLineEdit *meterProfile_ = nullptr, *sourceProfile_ = nullptr;
+    QLabel *meterLabel_ = nullptr, *sourceLabel_ = nullptr;
+    QPushButton* connectButton_ = nullptr;
+    bool connectTried_ = false;
     QLabel *meterId_ = nullptr, *sourceId_ = nullptr, *status_ = nullptr;
     QCheckBox* store_ = nullptr;
     QPushButton *outputButton_ = nullptr, *inputButton_ = nullptr, *stopButton_ = nullptr;

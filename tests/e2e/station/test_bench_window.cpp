@@ -220,4 +220,6 @@ TEST(BenchWindow, ConnectsWithTheProfileFilesAndRemembersThem) {
         {"Edit_BenchSourceProfile", QString()}};
     for (const auto& [name, text] : remembered)
         EXPECT_EQ(again->findChild<QLineEdit*>(name)->text().toStdString(), text.toStdString()) << name;
+    sw.w->ApplyLanguage("magyar"); // the labels follow the window's language
+    EXPECT_EQ(again->findChild<QPushButton*>("Button_BenchConnect")->text(), "Csatlakozás");
 }
