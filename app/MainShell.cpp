@@ -238,6 +238,7 @@ void TForm_Main::SaveSettings() {
     if (const auto& recent = MB1->MBChannel().recentAddresses; !recent.empty())
         entries.push_back({"Network", "RecentPorts", mb::port::joinAddresses(recent)});
     if (Tools) Tools->saveSettings(entries);
+    if (Bench) Bench->saveSettings(entries);
     // The program still closes as usual, but a file that could not be saved is said once.
     if (const int error = vx::writeProfileStrings(path, entries))
         std::fprintf(stderr, "vx2207-config: the settings could not be saved to %s: %s\n", path.c_str(),

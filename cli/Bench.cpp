@@ -9,7 +9,6 @@
 #include "station/benchrun.h"
 #include "station/transport.h"
 
-#include <QFile>
 #include <QJsonArray>
 
 #include <cmath>
@@ -21,31 +20,23 @@ namespace rec = vx::records;
 
 std::unique_ptr<station::ScpiInstrument> connect(const char* role, const std::string& where,
                                                  const std::string& profileFile, Result* problem) {
-    station::ScpiProfile profile;
-    std::string error;
-    if (!profileFile.empty()) {
-        QFile f(QString::fromStdString(profileFile));
-        if (!f.open(QIODevice::ReadOnly)) {
-            *problem = failed(Exit::Usage, profileFile + ": " + f.errorString().toStdString());
-            return nullptr;
-        }
-        if (!station::parseProfile(f.read(1 << 16).toStdString(), &profile, &error)) {
-            *problem = failed(Exit::Usage, profileFile + ": " + error);
-            return nullptr;
-        }
-    }
-    station::Endpoint endpoint;
-    if (!station::parseEndpoint(where, &endpoint, &error)) {
-        *problem = failed(Exit::Usage, std::string("--") + role + ": " + error);
-        return nullptr;
-    }
-    auto transport = station::openTransport(endpoint, profile.timeout, &error);
-    if (!transport) {
-        *problem = failed(Exit::PortUnavailable, std::string(role) + ": " + error);
+    station::OpenedInstrument opened = station::openInstrument(role, where, profileFile);
+    using F = station::OpenedInstrument::Failure;
+    switch (opened.failure) {
+    case F::None:
+        break;
+    case F::Profile:
+        *problem = failed(Exit::Usage, opened.error);
+        break;
+    case F::Address:
+        *problem = failed(Exit::Usage, std::string("--") + role + ": " + opened.error);
+        break;
+    case F::Unavailable:
+        *problem = failed(Exit::PortUnavailable, std::string(role) + ": " + opened.error);
         problem->object.insert(QStringLiteral("failed"), QLatin1String(role));
-        return nullptr;
+        break;
     }
-    return std::make_unique<station::ScpiInstrument>(role, std::move(transport), std::move(profile));
+    return std::move(opened.instrument);
 }
 
 // Which of the three failed, from the run's first failure ("meter: ...", "source: ...", "unit: ...").

@@ -1,5 +1,7 @@
 #include "station/transport.h"
 
+#include "common/regularfile.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -278,6 +280,48 @@ std::unique_ptr<Transport> openTransport(const Endpoint& e, std::chrono::millise
     const bool serial = e.kind == Endpoint::Kind::Serial;
     const int fd = serial ? openSerial(e, error) : openTcp(e, timeout, error);
     return fd < 0 ? nullptr : std::make_unique<FdTransport>(fd, serial);
+}
+
+// A profile is a few lines; anything much larger is not one.
+constexpr std::size_t kMaxProfileBytes = 64 * 1024;
+
+bool loadProfile(const std::string& file, ScpiProfile* profile, std::string* error) {
+    if (file.empty()) return true;
+    const RegularFileRead read = readRegularFile(file, kMaxProfileBytes);
+    std::string why;
+    switch (read.result) {
+    case RegularFileRead::Result::Ok:
+        if (parseProfile(read.data, profile, &why)) return true;
+        break;
+    case RegularFileRead::Result::NotRegular:
+        why = "not a regular file";
+        break;
+    case RegularFileRead::Result::TooLarge:
+        why = "larger than " + std::to_string(kMaxProfileBytes / 1024) + " KiB, not a profile";
+        break;
+    case RegularFileRead::Result::Failed:
+        why = std::strerror(read.error);
+        break;
+    }
+    *error = file + ": " + why;
+    return false;
+}
+
+OpenedInstrument openInstrument(const std::string& role, std::string_view address,
+                                const std::string& profileFile) {
+    OpenedInstrument out;
+    ScpiProfile profile;
+    Endpoint endpoint;
+    std::unique_ptr<Transport> transport;
+    if (!loadProfile(profileFile, &profile, &out.error))
+        out.failure = OpenedInstrument::Failure::Profile;
+    else if (!parseEndpoint(address, &endpoint, &out.error))
+        out.failure = OpenedInstrument::Failure::Address;
+    else if (!(transport = openTransport(endpoint, profile.timeout, &out.error)))
+        out.failure = OpenedInstrument::Failure::Unavailable;
+    else
+        out.instrument = std::make_unique<ScpiInstrument>(role, std::move(transport), std::move(profile));
+    return out;
 }
 
 } // namespace vx::station

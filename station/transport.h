@@ -35,4 +35,19 @@ std::unique_ptr<Transport> openTransport(const Endpoint& endpoint, std::chrono::
 // terminals and socket pairs.
 std::unique_ptr<Transport> fdTransport(int fd);
 
+// The profile in `file` over the defaults; an empty name keeps the defaults. False with *error naming the
+// file and why it was not taken (unreadable, not a regular file, too large, or a line that is no setting).
+bool loadProfile(const std::string& file, ScpiProfile* profile, std::string* error);
+
+// An instrument at `address` with the profile in `profileFile`, connected but not identified yet. On a
+// failure, which step failed: the error names the file for a profile, and is the bare reason otherwise.
+struct OpenedInstrument {
+    enum class Failure { None, Profile, Address, Unavailable };
+    std::unique_ptr<ScpiInstrument> instrument;
+    Failure failure = Failure::None;
+    std::string error;
+};
+OpenedInstrument openInstrument(const std::string& role, std::string_view address,
+                                const std::string& profileFile);
+
 } // namespace vx::station

@@ -2,6 +2,7 @@
 
 #include "app/Main.h"
 #include "app/texts/Texts.h"
+#include "common/profilefile.h"
 #include "link/mb.h"
 #include "station/benchrun.h"
 #include "station/transport.h"
@@ -11,6 +12,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,9 +22,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 namespace vx::app::bench {
@@ -33,6 +38,10 @@ constexpr int kSilenceMs = 3000;
 constexpr int kReplyBound = 20;
 // How long a closing window waits for its last request to drop the forcing.
 constexpr int kCloseBoundMs = 2000;
+
+// The window's section of the program's settings file and its keys, in the fields' order.
+constexpr const char* kSettingsSection = "BenchInstruments";
+constexpr const char* kSettingsKeys[] = {"MeterAddress", "MeterProfile", "SourceAddress", "SourceProfile"};
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
@@ -55,9 +64,10 @@ QString outputActivity(const TForm_Main& main, const station::OutputCommand& c, 
 } // namespace
 
 BenchStation::BenchStation(TForm_Main& main) : QObject(&main), main_(main) {
-    action_ =
-        main_.Menu_Tools->addAction(QStringLiteral("Bench instruments…"), this, [this] { showWindow(); });
+    action_ = main_.Menu_Tools->addAction(QString(), this, [this] { showWindow(); });
     action_->setObjectName(QStringLiteral("Action_Bench"));
+    connect(&main_, &TForm_Main::languageApplied, this, &BenchStation::applyTexts);
+    applyTexts();
     // The bench belongs to the maker's mode.
     connect(main_.Menu_Tools, &QMenu::aboutToShow, this, [this] { action_->setVisible(main_.MakerAccess); });
     silence_ = new QTimer(this);
@@ -144,34 +154,50 @@ QWidget* BenchStation::showWindow() {
 void BenchStation::buildWindow() {
     window_ = new QWidget(nullptr, Qt::Window);
     window_->setObjectName(QStringLiteral("Form_Bench"));
-    window_->setWindowTitle(QStringLiteral("Bench instruments"));
     auto* form = new QFormLayout;
-    auto edit = [&](QLineEdit** e, const char* name, const char* hint) {
-        *e = new QLineEdit;
-        (*e)->setObjectName(QLatin1String(name));
-        (*e)->setPlaceholderText(QLatin1String(hint));
-        return *e;
+    const QString hint = QStringLiteral("tcp:HOST[:5025], /dev/usbtmc0 or /dev/ttyUSB0:9600:8N1");
+    // Address and profile file side by side; "…" picks the file.
+    auto row = [&](QLabel** label, QLineEdit** address, QLineEdit** profile, const char* name, QLabel** id) {
+        *address = new QLineEdit;
+        (*address)->setObjectName(QStringLiteral("Edit_Bench%1").arg(QLatin1String(name)));
+        (*address)->setPlaceholderText(hint);
+        *profile = new QLineEdit;
+        (*profile)->setObjectName(QStringLiteral("Edit_Bench%1Profile").arg(QLatin1String(name)));
+        auto* browse = new QToolButton;
+        browse->setObjectName(QStringLiteral("Button_Bench%1Profile").arg(QLatin1String(name)));
+        browse->setText(QStringLiteral("…"));
+        connect(browse, &QToolButton::clicked, this, [this, edit = *profile] {
+            const QString file = QFileDialog::getOpenFileName(
+                window_, main_.inLanguage(Text::BenchChooseProfile), edit->text());
+            if (!file.isEmpty()) edit->setText(file);
+        });
+        auto* line = new QHBoxLayout;
+        line->addWidget(*address, 3);
+        line->addWidget(*profile, 2);
+        line->addWidget(browse);
+        *label = new QLabel;
+        form->addRow(*label, line);
+        *id = new QLabel;
+        form->addRow(QString(), *id);
     };
-    form->addRow(
-        QStringLiteral("Reference meter:"),
-        edit(&meterEdit_, "Edit_BenchMeter", "tcp:HOST[:5025], /dev/usbtmc0 or /dev/ttyUSB0:9600:8N1"));
-    meterId_ = new QLabel(QStringLiteral("not connected"));
-    form->addRow(QString(), meterId_);
-    form->addRow(
-        QStringLiteral("Signal source:"),
-        edit(&sourceEdit_, "Edit_BenchSource", "tcp:HOST[:5025], /dev/usbtmc0 or /dev/ttyUSB0:9600:8N1"));
-    sourceId_ = new QLabel(QStringLiteral("not connected"));
-    form->addRow(QString(), sourceId_);
-    auto* connectButton = new QPushButton(QStringLiteral("Connect"));
-    connectButton->setObjectName(QStringLiteral("Button_BenchConnect"));
-    connect(connectButton, &QPushButton::clicked, this, [this] { connectInstruments(); });
-    store_ = new QCheckBox(QStringLiteral("Store in the instrument when done"));
+    row(&meterLabel_, &meterEdit_, &meterProfile_, "Meter", &meterId_);
+    row(&sourceLabel_, &sourceEdit_, &sourceProfile_, "Source", &sourceId_);
+    // What the last run of the program had in the fields.
+    const std::string settings = QFile::encodeName(main_.settingsPath()).toStdString();
+    QLineEdit* const fields[] = {meterEdit_, meterProfile_, sourceEdit_, sourceProfile_};
+    if (!settings.empty())
+        for (std::size_t i = 0; i < std::size(fields); ++i)
+            fields[i]->setText(q(readProfileString(settings, kSettingsSection, kSettingsKeys[i], "")));
+    connectButton_ = new QPushButton;
+    connectButton_->setObjectName(QStringLiteral("Button_BenchConnect"));
+    connect(connectButton_, &QPushButton::clicked, this, [this] { connectInstruments(); });
+    store_ = new QCheckBox;
     store_->setObjectName(QStringLiteral("CheckBox_BenchStore"));
-    outputButton_ = new QPushButton(QStringLiteral("Automatic output calibration"));
+    outputButton_ = new QPushButton;
     outputButton_->setObjectName(QStringLiteral("Button_AutoOutput"));
-    inputButton_ = new QPushButton(QStringLiteral("Automatic input calibration"));
+    inputButton_ = new QPushButton;
     inputButton_->setObjectName(QStringLiteral("Button_AutoInput"));
-    stopButton_ = new QPushButton(QStringLiteral("Stop"));
+    stopButton_ = new QPushButton;
     stopButton_->setObjectName(QStringLiteral("Button_BenchStop"));
     stopButton_->setEnabled(false);
     connect(outputButton_, &QPushButton::clicked, this, [this] { startOutput(); });
@@ -189,42 +215,72 @@ void BenchStation::buildWindow() {
     // A fixed least size, set before the window exists: a layout-driven one would have to be handed to
     // the window on the screen on every change of the status text.
     box->setSizeConstraint(QLayout::SetNoConstraint);
-    window_->setMinimumSize(520, 300);
+    window_->setMinimumSize(640, 300);
     box->addLayout(form);
-    box->addWidget(connectButton);
+    box->addWidget(connectButton_);
     box->addWidget(store_);
     box->addLayout(buttons);
     box->addWidget(progress_);
     box->addWidget(status_);
-    window_->resize(560, 320);
+    window_->resize(720, 320);
+    applyTexts();
+}
+
+void BenchStation::applyTexts() {
+    action_->setText(main_.inLanguage(Text::BenchAction));
+    if (!window_) return;
+    window_->setWindowTitle(main_.inLanguage(Text::BenchTitle));
+    meterLabel_->setText(main_.inLanguage(Text::BenchMeter));
+    sourceLabel_->setText(main_.inLanguage(Text::BenchSource));
+    connectButton_->setText(main_.inLanguage(Text::BenchConnect));
+    store_->setText(main_.inLanguage(Text::BenchStoreWhenDone));
+    outputButton_->setText(main_.inLanguage(Text::BenchAutoOutput));
+    inputButton_->setText(main_.inLanguage(Text::BenchAutoInput));
+    stopButton_->setText(main_.inLanguage(Text::BenchStop));
+    // After a Connect the lines show the identities or the failures.
+    if (!connectTried_)
+        for (QLabel* id : {meterId_, sourceId_})
+            id->setText(main_.inLanguage(Text::BenchNotConnected));
+    for (QLineEdit* profile : {meterProfile_, sourceProfile_})
+        profile->setPlaceholderText(main_.inLanguage(Text::BenchProfileHint));
+    for (QToolButton* browse : window_->findChildren<QToolButton*>())
+        browse->setToolTip(main_.inLanguage(Text::BenchChooseProfile));
+}
+
+void BenchStation::saveSettings(std::vector<ProfileEntry>& entries) const {
+    if (!window_) return;
+    const QLineEdit* const fields[] = {meterEdit_, meterProfile_, sourceEdit_, sourceProfile_};
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+        entries.push_back({kSettingsSection, kSettingsKeys[i], fields[i]->text().trimmed().toStdString()});
 }
 
 bool BenchStation::connectInstruments() {
     if (running()) return false;
     showWindow();
-    auto open = [&](QLineEdit* edit, const char* role, QLabel* id,
+    connectTried_ = true;
+    QStringList failures;
+    auto open = [&](QLineEdit* address, QLineEdit* profile, const char* role, QLabel* id,
                     std::unique_ptr<station::ScpiInstrument>* out) {
-        station::Endpoint e;
-        std::string error;
-        std::unique_ptr<station::Transport> t;
-        if (station::parseEndpoint(edit->text().trimmed().toStdString(), &e, &error))
-            t = station::openTransport(e, std::chrono::milliseconds(2000), &error);
-        if (t) {
-            *out = std::make_unique<station::ScpiInstrument>(role, std::move(t));
+        station::OpenedInstrument opened =
+            station::openInstrument(role, address->text().trimmed().toStdString(),
+                                    QFile::encodeName(profile->text().trimmed()).toStdString());
+        *out = std::move(opened.instrument);
+        std::string error = std::string(role) + ": " + opened.error;
+        if (*out) {
             if ((*out)->identify()) {
                 id->setText(q((*out)->identity()));
                 return true;
             }
             error = (*out)->error();
-        } else {
-            error = std::string(role) + ": " + error;
         }
         out->reset();
         id->setText(q(error));
+        failures << q(error);
         return false;
     };
-    const bool meter = open(meterEdit_, "meter", meterId_, &meter_);
-    const bool source = open(sourceEdit_, "source", sourceId_, &source_);
+    const bool meter = open(meterEdit_, meterProfile_, "meter", meterId_, &meter_);
+    const bool source = open(sourceEdit_, sourceProfile_, "source", sourceId_, &source_);
+    status_->setText(failures.join(QLatin1Char('\n')));
     return meter && source;
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -27,6 +28,10 @@ class QTimer;
 class QWidget;
 class TForm_Main;
 
+namespace vx {
+struct ProfileEntry;
+}
+
 namespace vx::app::bench {
 
 class BenchStation : public QObject {
@@ -37,7 +42,9 @@ public:
 
     QWidget* showWindow();
     QWidget* window() const { return window_; }
-    // Connects both instruments at the addresses in the window. False with the reason shown.
+    // Connects both instruments at the addresses in the window, each with the profile its file holds
+    // (the default one where no file is named). False with the reason shown; an instrument that failed,
+    // also for its profile, stays unconnected.
     bool connectInstruments();
     bool startOutput();
     bool startInput();
@@ -52,6 +59,9 @@ public:
     // The connected instruments, for the record window's checks; null when not connected.
     station::ScpiInstrument* meter() const { return connected(meter_) ? meter_.get() : nullptr; }
     station::ScpiInstrument* source() const { return connected(source_) ? source_.get() : nullptr; }
+    // The addresses and profile files, for the program's settings file; nothing when the window was
+    // never opened (the file keeps what it has).
+    void saveSettings(std::vector<ProfileEntry>& entries) const;
 
 signals:
     void finished(bool ok);
@@ -60,6 +70,7 @@ private:
     enum class Mode { Idle, Output, Input };
     enum class Wait { None, Pwm, Fresh, Store };
     void buildWindow();
+    void applyTexts(); // the window's labels and the menu's entry in the window's language
     void onReply();
     bool begin(Mode mode);
     void end(bool ok, const QString& text);
@@ -88,6 +99,10 @@ private:
     QAction* action_ = nullptr;
     QPointer<QWidget> window_;
     QLineEdit *meterEdit_ = nullptr, *sourceEdit_ = nullptr;
+    QLineEdit *meterProfile_ = nullptr, *sourceProfile_ = nullptr;
+    QLabel *meterLabel_ = nullptr, *sourceLabel_ = nullptr;
+    QPushButton* connectButton_ = nullptr;
+    bool connectTried_ = false;
     QLabel *meterId_ = nullptr, *sourceId_ = nullptr, *status_ = nullptr;
     QCheckBox* store_ = nullptr;
     QPushButton *outputButton_ = nullptr, *inputButton_ = nullptr, *stopButton_ = nullptr;
