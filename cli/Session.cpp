@@ -1,7 +1,6 @@
 #include "cli/Session.h"
 
 #include <QCoreApplication>
-#include <QDate>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -67,6 +66,8 @@ bool Session::open(const std::string& path, std::uint32_t baud, mb::port::OpenEr
 }
 
 Outcome Session::exchange(app::RequestInputs in, bool keepEditor, unsigned timeoutMs) {
+    // The PC's date, as the window sends it (the unit dates a stored calibration with it).
+    in.today = app::localToday();
     if (!keepEditor && haveReply_) {
         in.editor = app::editorFromReply(last_);
         in.reported = {last_.InputTypeCode, last_.OutputTypeCode, last_.ModbusProtocol,
@@ -77,11 +78,6 @@ Outcome Session::exchange(app::RequestInputs in, bool keepEditor, unsigned timeo
 
 Outcome Session::request(const instrument::Request& q, unsigned timeoutMs) {
     wanted_ = q;
-    // Every request carries the PC's date (the unit dates a stored calibration with it).
-    const QDate today = QDate::currentDate();
-    wanted_.Year = static_cast<std::uint16_t>(today.year());
-    wanted_.Month = static_cast<std::uint8_t>(today.month());
-    wanted_.Day = static_cast<std::uint8_t>(today.day());
     ++wantedSerial_;
     got_.reset();
     if (!open_ || lost_) return {Waited::Lost, {}, failure_.empty() ? "the port is not open" : failure_};
