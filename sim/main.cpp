@@ -104,10 +104,7 @@ int main(int argc, char** argv) {
         if (getppid() != parent) return 0; // the parent was already gone
     }
 
-    const ModelConfig& m = options.model;
-    Memory memory = options.calibrated ? calibratedMemory(Unit::fromSeed(m.seed), m.variant, m.firmwareYear,
-                                                          m.firmwareMonth, m.firmwareDay)
-                                       : factoryMemory(m.variant);
+    Memory memory = startingMemory(options);
     bool framError = false;
     if (!options.stateFile.empty() && loadMemory(options.stateFile, &memory) == LoadResult::Broken) {
         std::fprintf(stderr, "vx2207-sim: %s is unreadable; starting from factory data\n",

@@ -246,6 +246,13 @@ std::vector<std::string_view> optionNames() {
     return names;
 }
 
+Memory startingMemory(const Options& options) {
+    const ModelConfig& m = options.model;
+    return options.calibrated ? calibratedMemory(Unit::fromSeed(m.seed), m.variant, m.firmwareYear,
+                                                 m.firmwareMonth, m.firmwareDay)
+                              : factoryMemory(m.variant);
+}
+
 bool parseOptions(int argc, const char* const* argv, Options* o, bool* help, std::string* error) {
     *help = false;
     for (int i = 1; i < argc; ++i) {

@@ -48,6 +48,8 @@ struct Options {
 std::string usageText();
 // Parses the command line. False with *error set for a bad option; *help set for --help.
 bool parseOptions(int argc, const char* const* argv, Options* options, bool* help, std::string* error);
+// The unit's memory as the options start it (calibrated or from the factory), before any state file.
+Memory startingMemory(const Options& options);
 // Every option parseOptions takes, long and short forms.
 std::vector<std::string_view> optionNames();
 

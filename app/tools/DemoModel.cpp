@@ -56,9 +56,7 @@ std::unique_ptr<mb::port::FdChannel> openDemoModel(char variant, mb::port::OpenE
         if (err) *err = failure(errno, std::string(std::strerror(errno)) + ".");
         return nullptr;
     }
-    const sim::ModelConfig& m = options.model;
-    const sim::Memory memory = sim::calibratedMemory(sim::Unit::fromSeed(m.seed), m.variant, m.firmwareYear,
-                                                     m.firmwareMonth, m.firmwareDay);
+    const sim::Memory memory = sim::startingMemory(options);
     auto channel = std::make_unique<ModelChannel>();
     channel->adopt(pair[0]);
     channel->server = std::thread([options, memory, fd = pair[1]] {
